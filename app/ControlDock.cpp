@@ -1,0 +1,120 @@
+#include "ControlDock.h"
+
+#include "ArrowPlotDialog.h"
+#include "Busy.h"
+#include "StreamLineDialog.h"
+#include "VolInfo.h"
+#include "Volume.h"
+
+#include <QDebug>
+#include <QFileDialog>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QPushButton>
+
+#include <cstdio>
+
+ControlDock::ControlDock(QWidget *parent) : QWidget(parent)
+{
+    auto *grid = new QGridLayout;
+    mLoadButton = new QPushButton(QStringLiteral("Load Dataset ..."));
+    mArrowPlotButton = new QPushButton(QStringLiteral("Arrow Plot"));
+    mStreamLinesButton = new QPushButton(QStringLiteral("Stream Lines"));
+    mVolInfoButton = new QPushButton(QStringLiteral("Volume Information"));
+    mLoadButton->setFixedSize(110, 25);
+    mArrowPlotButton->setFixedSize(90, 25);
+    mStreamLinesButton->setFixedSize(110, 25);
+
+    auto *row = new QHBoxLayout;
+    row->addWidget(mLoadButton);
+    row->addWidget(mArrowPlotButton);
+    row->addWidget(mStreamLinesButton);
+    row->addWidget(mVolInfoButton);
+    grid->addLayout(row, 0, 0, Qt::AlignLeft);
+    setLayout(grid);
+
+    mArrowPlotDialog = nullptr;
+    mStreamLineDialog = nullptr;
+    mVolInfo = nullptr;
+
+    connect(mLoadButton, &QPushButton::clicked, this, &ControlDock::loadClicked);
+    connect(mArrowPlotButton, &QPushButton::clicked, this, &ControlDock::ArrowPlotClicked);
+    connect(mStreamLinesButton, &QPushButton::clicked, this, &ControlDock::StreamLinesClicked);
+    connect(mVolInfoButton, &QPushButton::clicked, this, &ControlDock::VolInfoClicked);
+    // While a load or a view computation runs (and processes events) no second one may start.
+    connect(Busy::instance(), &Busy::busyChanged, this, &ControlDock::setBusy);
+}
+
+void ControlDock::setBusy(bool busy)
+{
+    for (QPushButton *b : {mLoadButton, mArrowPlotButton, mStreamLinesButton, mVolInfoButton})
+        b->setEnabled(!busy);
+}
+
+QString ControlDock::askForDataset()
+{
+    return QFileDialog::getOpenFileName(this, QStringLiteral("Open Dat File"), QStringLiteral("."),
+                                        QStringLiteral("Alle Dateien (*.gri)"));
+}
+
+int ControlDock::loadClicked()
+{
+    if (Busy::isBusy())
+        return 0;
+    const QString fileName = askForDataset();
+    if (fileName.size() < 2)
+        return 0;
+    loadDataset(fileName);
+    return 0;
+}
+
+void ControlDock::loadDataset(const QString &fileName)
+{
+    if (Busy::isBusy())
+        return;
+    Busy::Scope busy;
+
+    qDebug().noquote() << "Loading:" << fileName;
+    std::printf("vorher\n");
+    std::fflush(stdout);
+    // Nothing keeps a volume pointer across a busy period, so replaced volumes can go now.
+    Volume *previousLoaded = loadedVolume;
+    loadedVolume = new Volume();
+    delete previousLoaded;
+    std::printf("nachher\n");
+    std::fflush(stdout);
+    loadedVolume->load(fileName);
+    qDebug() << "Dataset Loaded.";
+
+    Volume *previousGrid = gridVolume;
+    gridVolume = new Volume(loadedVolume->getDimX(), loadedVolume->getDimY(), 1);
+    delete previousGrid;
+    gridVolume->calculateGrid();
+}
+
+int ControlDock::ArrowPlotClicked()
+{
+    if (!mArrowPlotDialog)
+        mArrowPlotDialog = new ArrowPlotDialog(this);
+    mArrowPlotDialog->setVisible(true);
+    mArrowPlotDialog->refreshPlot();
+    return 0;
+}
+
+int ControlDock::StreamLinesClicked()
+{
+    if (!mStreamLineDialog)
+        mStreamLineDialog = new StreamLineDialog(this);
+    mStreamLineDialog->setVisible(true);
+    return 0;
+}
+
+int ControlDock::VolInfoClicked()
+{
+    if (!mVolInfo)
+        mVolInfo = new VolInfo(this);
+    // Built once, the dialog would otherwise keep the first dataset's size and extent.
+    mVolInfo->refreshInformation();
+    mVolInfo->setVisible(true);
+    return 0;
+}

@@ -1,0 +1,186 @@
+// Volume::load: reads a dataset pair into the volume, in bulk, after checking that both
+// files hold what the header promises.
+
+#include "DatasetFiles.h"
+#include "Progress.h"
+#include "Volume.h"
+
+#include <QDebug>
+#include <QFile>
+#include <QtEndian>
+
+#include <cstdio>
+#include <memory>
+#include <sys/stat.h>
+#include <vector>
+
+namespace {
+
+struct FileCloser
+{
+    void operator()(std::FILE *f) const { std::fclose(f); }
+};
+using File = std::unique_ptr<std::FILE, FileCloser>;
+
+File openForReading(const QString &name)
+{
+    return File(std::fopen(QFile::encodeName(name).constData(), "rb"));
+}
+
+// Size of a regular file; -1 for anything else (a folder, a pipe, a device).
+long long regularFileSize(std::FILE *f)
+{
+    struct stat st;
+    if (fstat(fileno(f), &st) != 0 || !S_ISREG(st.st_mode))
+        return -1;
+    return static_cast<long long>(st.st_size);
+}
+
+inline float readFloat(const char *p)
+{
+    return qFromLittleEndian<float>(p);
+}
+
+} // namespace
+
+void Volume::load(QString fileName)
+{
+    const QString dataName = dataset::dataFileName(fileName);
+    if (dataName.isEmpty()) {
+        qDebug().noquote() << "Not loaded:" << fileName
+                           << "has no \".gri\" in its file name, so it has no data file of its own.";
+        return;
+    }
+    File grid = openForReading(fileName);
+    if (!grid) {
+        qDebug().noquote() << "Not loaded: cannot open the grid file" << fileName;
+        return;
+    }
+    File data = openForReading(dataName);
+    if (!data) {
+        qDebug().noquote() << "Not loaded: cannot open the data file" << dataName;
+        return;
+    }
+    const long long gridSize = regularFileSize(grid.get());
+    const long long dataSize = regularFileSize(data.get());
+    if (gridSize < 0 || dataSize < 0) {
+        qDebug().noquote() << "Not loaded:" << (gridSize < 0 ? fileName : dataName) << "is not a regular file.";
+        return;
+    }
+
+    char headerBytes[dataset::kHeaderBytes] = {};
+    const std::size_t headerRead = std::fread(headerBytes, 1, sizeof headerBytes, grid.get());
+    const dataset::Header h = dataset::parseHeader(headerBytes, static_cast<int>(headerRead));
+
+    qDebug() << "Dataset size:" << h.dimX << h.dimY << h.dimZ;
+    qDebug() << "additional Data:" << h.channels;
+    qDebug() << "number of Timesteps:" << h.timesteps << h.time;
+
+    // Decide what can be read before allocating anything.
+    std::uint64_t needGrid = 0, needData = 0, points = 0;
+    bool readable = true;
+    if (!h.magic) {
+        qDebug().noquote() << "Not a dataset:" << fileName << "does not start with \"SN4DB\"; no points loaded.";
+        readable = false;
+    } else if (!dataset::expectedSizes(h, needGrid, needData, points)) {
+        qDebug().noquote() << "Bad header in" << fileName << ": negative or impossibly large counts"
+                           << QStringLiteral("(%1 x %2 x %3 points, %4 values each); no points loaded.")
+                                  .arg(h.dimX).arg(h.dimY).arg(h.dimZ).arg(h.channels);
+        readable = false;
+    } else if (static_cast<std::uint64_t>(gridSize) < needGrid) {
+        qDebug().noquote() << "Grid file too short:" << fileName << "holds" << gridSize << "bytes, the header needs"
+                           << needGrid << "; no points loaded.";
+        readable = false;
+    } else if (static_cast<std::uint64_t>(dataSize) < needData) {
+        qDebug().noquote() << "Data file too short:" << dataName << "holds" << dataSize << "bytes, the header needs"
+                           << needData << "; no points loaded.";
+        readable = false;
+    }
+
+    // A header whose counts multiply to zero points gives the plain empty volume, so that no
+    // view sizes itself from a count that has no points behind it.
+    if (readable && points > 0)
+        setSize(h.dimX, h.dimY, h.dimZ);
+    else
+        setSize(0, 0, 0);
+    if (readable && points > 0 && !mData.reserveChannels(h.channels)) {
+        qDebug() << "Cannot hold" << h.channels << "values per point; no points loaded.";
+        setSize(0, 0, 0);
+    }
+    const std::size_t pointsHeld = mData.size();
+
+    const long long rows = static_cast<long long>(mDimZ) * mDimY;
+    Progress progress(QStringLiteral("Loading Dataset..."), 0, static_cast<int>(std::min<long long>(rows, INT_MAX)));
+
+    mMinPos = Vector3(99999999.0, 99999999.0, 99999999.0);
+    mMaxPos = Vector3(-99999999.0, -99999999.0, -99999999.0);
+
+    if (pointsHeld > 0) {
+        const int n = h.channels;
+        const std::size_t stride = static_cast<std::size_t>(mData.stride());
+        const std::size_t gridRecord = 12;
+        const std::size_t dataRecord = 12 + 4 * static_cast<std::size_t>(n);
+        const std::size_t rowPoints = static_cast<std::size_t>(mDimX);
+        // Read several rows per call: about a megabyte of data file at a time.
+        const std::size_t rowsPerChunk = std::max<std::size_t>(1, (1u << 20) / (rowPoints * dataRecord));
+        std::vector<char> gridBuf(rowsPerChunk * rowPoints * gridRecord);
+        std::vector<char> dataBuf(rowsPerChunk * rowPoints * dataRecord);
+
+        Vector3 *pos = mData.pos();
+        Vector3 *dir = mData.dir();
+        int32_t *count = mData.count();
+        float *values = mData.values();
+        Vector3 minPos = mMinPos, maxPos = mMaxPos;
+
+        std::size_t point = 0;
+        long long row = 0;
+        bool truncated = false;
+        while (row < rows) {
+            const std::size_t chunkRows = static_cast<std::size_t>(std::min<long long>(rowsPerChunk, rows - row));
+            const std::size_t chunkPoints = chunkRows * rowPoints;
+            if (std::fread(gridBuf.data(), gridRecord, chunkPoints, grid.get()) != chunkPoints
+                || std::fread(dataBuf.data(), dataRecord, chunkPoints, data.get()) != chunkPoints) {
+                truncated = true; // the file shrank after it was measured
+                break;
+            }
+            for (std::size_t r = 0; r < chunkRows; ++r) {
+                const char *g = gridBuf.data() + r * rowPoints * gridRecord;
+                const char *d = dataBuf.data() + r * rowPoints * dataRecord;
+                for (std::size_t x = 0; x < rowPoints; ++x, ++point, g += gridRecord, d += dataRecord) {
+                    const Vector3 p(readFloat(g), readFloat(g + 4), readFloat(g + 8));
+                    pos[point] = p;
+                    dir[point] = Vector3(readFloat(d), readFloat(d + 4), readFloat(d + 8));
+                    count[point] = n;
+                    float *v = values + point * stride;
+                    for (int c = 0; c < n; ++c)
+                        v[c] = readFloat(d + 12 + 4 * c);
+                    // Whole positions are taken over, never single coordinates.
+                    if (p.x <= minPos.x && p.y <= minPos.y)
+                        minPos = p;
+                    if (p.x >= maxPos.x && p.y >= maxPos.y)
+                        maxPos = p;
+                }
+                ++row;
+                progress.setValue(static_cast<int>(std::min<long long>(row, INT_MAX)));
+            }
+        }
+        if (truncated) {
+            qDebug().noquote() << "Read error in" << fileName << "or" << dataName << ": points from row" << row
+                               << "on are left as zero points.";
+            // What was not read stays as calloc left it: zero points with no values.
+            for (std::size_t i = point; i < pointsHeld; ++i)
+                count[i] = 0;
+        }
+        mMinPos = minPos;
+        mMaxPos = maxPos;
+    }
+
+    mMinPos.z = 0.0;
+    mMaxPos.z = 0.0;
+    progress.setValue(static_cast<int>(std::min<long long>(rows, INT_MAX)));
+    grid.reset();
+    data.reset();
+    qDebug() << "min:" << mMinPos.x << mMinPos.y << mMinPos.z;
+    qDebug() << "max:" << mMaxPos.x << mMaxPos.y << mMaxPos.z;
+    progress.close();
+}
