@@ -1,0 +1,63 @@
+#pragma once
+
+#include "DatasetFiles.h"
+#include "Progress.h"
+#include "Volume.h"
+
+#include <QList>
+#include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
+
+#include <functional>
+
+namespace testsupport {
+
+// Collects every console line (qDebug and friends) while it lives.
+class ConsoleCapture
+{
+public:
+    ConsoleCapture();
+    ~ConsoleCapture();
+    QStringList lines() const;
+    void clear();
+    bool contains(const QString &text) const; // any line containing text
+};
+
+// Records the label, range and values of every progress dialog while it lives.
+class ProgressRecorder : public Progress::Observer
+{
+public:
+    struct Run
+    {
+        QString label;
+        int minimum = 0;
+        int maximum = 0;
+        QList<int> values;
+        bool closed = false;
+    };
+    ProgressRecorder();
+    ~ProgressRecorder() override;
+    QList<Run> runs;
+
+    void opened(const QString &label, int minimum, int maximum) override;
+    void valueSet(int value) override;
+    void closed() override;
+};
+
+// Replaces the process-wide volumes (deleting the old ones); either may be null.
+void setVolumes(Volume *loaded, Volume *grid);
+
+// A regular grid volume of dimX x dimY x 1 whose flow is given by fn(x, y) and whose
+// points carry two values (first = pressure(x, y)), as the resampling writes them.
+Volume *makeGrid(int dimX, int dimY, const std::function<Vector3(int, int)> &flow,
+                 const std::function<float(int, int)> &pressure = {});
+
+// Writes a dataset into dir and returns the grid file path.
+QString writeDataset(const QTemporaryDir &dir, const QString &name, int dimX, int dimY, int dimZ, int channels,
+                     const dataset::PointFiller &fill);
+
+// Loads a grid file the way the control dock does (loadedVolume, then gridVolume).
+void loadLikeTheDock(const QString &gridFile);
+
+} // namespace testsupport
