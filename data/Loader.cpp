@@ -47,8 +47,7 @@ void Volume::load(QString fileName)
 {
     const QString dataName = dataset::dataFileName(fileName);
     if (dataName.isEmpty()) {
-        qDebug().noquote() << "Not loaded:" << fileName
-                           << "has no \".gri\" in its file name, so it has no data file of its own.";
+        qDebug().noquote() << QStringLiteral("Not loaded: %1 has no \".gri\" in its file name, so it has no data file of its own.").arg(fileName);
         return;
     }
     File grid = openForReading(fileName);
@@ -64,7 +63,7 @@ void Volume::load(QString fileName)
     const long long gridSize = regularFileSize(grid.get());
     const long long dataSize = regularFileSize(data.get());
     if (gridSize < 0 || dataSize < 0) {
-        qDebug().noquote() << "Not loaded:" << (gridSize < 0 ? fileName : dataName) << "is not a regular file.";
+        qDebug().noquote() << QStringLiteral("Not loaded: %1 is not a regular file.").arg(gridSize < 0 ? fileName : dataName);
         return;
     }
 
@@ -79,22 +78,21 @@ void Volume::load(QString fileName)
     // Decide what can be read before allocating anything.
     std::uint64_t needGrid = 0, needData = 0, points = 0;
     bool readable = true;
+    const auto refuse = [&](const QString &why) {
+        qDebug().noquote() << why + QStringLiteral("; no points loaded.");
+        readable = false;
+    };
     if (!h.magic) {
-        qDebug().noquote() << "Not a dataset:" << fileName << "does not start with \"SN4DB\"; no points loaded.";
-        readable = false;
+        refuse(QStringLiteral("Not a dataset: %1 does not start with \"SN4DB\"").arg(fileName));
     } else if (!dataset::expectedSizes(h, needGrid, needData, points)) {
-        qDebug().noquote() << "Bad header in" << fileName << ": negative or impossibly large counts"
-                           << QStringLiteral("(%1 x %2 x %3 points, %4 values each); no points loaded.")
-                                  .arg(h.dimX).arg(h.dimY).arg(h.dimZ).arg(h.channels);
-        readable = false;
+        refuse(QStringLiteral("Bad header in %1: negative or impossibly large counts (%2 x %3 x %4 points, %5 values each)")
+                   .arg(fileName).arg(h.dimX).arg(h.dimY).arg(h.dimZ).arg(h.channels));
     } else if (static_cast<std::uint64_t>(gridSize) < needGrid) {
-        qDebug().noquote() << "Grid file too short:" << fileName << "holds" << gridSize << "bytes, the header needs"
-                           << needGrid << "; no points loaded.";
-        readable = false;
+        refuse(QStringLiteral("Grid file too short: %1 holds %2 bytes, the header needs %3")
+                   .arg(fileName).arg(gridSize).arg(needGrid));
     } else if (static_cast<std::uint64_t>(dataSize) < needData) {
-        qDebug().noquote() << "Data file too short:" << dataName << "holds" << dataSize << "bytes, the header needs"
-                           << needData << "; no points loaded.";
-        readable = false;
+        refuse(QStringLiteral("Data file too short: %1 holds %2 bytes, the header needs %3")
+                   .arg(dataName).arg(dataSize).arg(needData));
     }
 
     // A header whose counts multiply to zero points gives the plain empty volume, so that no
@@ -104,7 +102,7 @@ void Volume::load(QString fileName)
     else
         setSize(0, 0, 0);
     if (readable && points > 0 && !mData.reserveChannels(h.channels)) {
-        qDebug() << "Cannot hold" << h.channels << "values per point; no points loaded.";
+        qDebug().noquote() << QStringLiteral("Cannot hold %1 values per point; no points loaded.").arg(h.channels);
         setSize(0, 0, 0);
     }
     const std::size_t pointsHeld = mData.size();
@@ -165,8 +163,8 @@ void Volume::load(QString fileName)
             }
         }
         if (truncated) {
-            qDebug().noquote() << "Read error in" << fileName << "or" << dataName << ": points from row" << row
-                               << "on are left as zero points.";
+            qDebug().noquote() << QStringLiteral("Read error in %1 or %2: the points from row %3 on are left as zero points.")
+                                      .arg(fileName, dataName).arg(row);
             // What was not read stays as calloc left it: zero points with no values.
             for (std::size_t i = point; i < pointsHeld; ++i)
                 count[i] = 0;

@@ -1,0 +1,174 @@
+// The in-memory dataset: storage order, bounds, grid positions and interpolated sampling.
+
+#include "TestSupport.h"
+#include "Volume.h"
+
+#include <QtTest>
+
+#include <cmath>
+#include <cstring>
+#include <random>
+
+class TestVolume : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void emptyVolumeHasNoInside()
+    {
+        Volume v;
+        QVERIFY(!v.isInside(0, 0, 0));
+        const DataPoint p = v.getAt(0, 0, 0);
+        QCOMPARE(p.mValues.size(), 0);
+        QCOMPARE(p.mDir, Vector3());
+        QCOMPARE(v.getValue(0, 0, 0).mValues.size(), 0);
+    }
+
+    void insideBoundsAreHalfOpen()
+    {
+        Volume v(10, 5, 1);
+        QVERIFY(v.isInside(9.999, 0, 0));
+        QVERIFY(!v.isInside(10.0, 0, 0));
+        QVERIFY(!v.isInside(-0.001, 0, 0));
+        QVERIFY(v.isInside(0, 4.5, 0.999));
+        QVERIFY(!v.isInside(0, 0, 1.0));
+        QVERIFY(!v.isInside(std::nan(""), 0, 0));
+    }
+
+    void storageOrderAndOutOfRangeAccess()
+    {
+        Volume v(10, 5, 1);
+        DataPoint p(3);
+        p.mPos = Vector3(1, 2, 3);
+        p.mDir = Vector3(4, 5, 6);
+        p.mValues = {7.f, 8.f, 9.f};
+        v.setAt(3, 2, 0, p);
+        QCOMPARE(v.indexOf(3, 2, 0), std::size_t(23));
+        QCOMPARE(v.store().dir()[23], Vector3(4, 5, 6));
+        const DataPoint q = v.getAt(3, 2, 0);
+        QCOMPARE(q.mPos, p.mPos);
+        QCOMPARE(q.mValues, p.mValues);
+        // Neighbours of the store stay zero points; reads outside never wrap into the block.
+        QCOMPARE(v.getAt(4, 2, 0).mValues.size(), 0);
+        QCOMPARE(v.getAt(-1, 0, 0).mValues.size(), 0);
+        QCOMPARE(v.getAt(10, 0, 0).mDir, Vector3());
+        v.setAt(10, 0, 0, p); // ignored, not written past the end
+        v.setAt(-1, 0, 0, p);
+        QCOMPARE(v.getAt(9, 0, 0).mValues.size(), 0);
+    }
+
+    void setSizeKeepsPointsAndRefusesAbsurdSizes()
+    {
+        Volume v(2, 2, 1);
+        DataPoint p(1);
+        p.mValues[0] = 5.f;
+        v.setAt(1, 0, 0, p);
+        v.setSize(4, 4, 1);
+        QCOMPARE(v.store().count()[1], 1);
+        QCOMPARE(v.store().values()[v.store().stride() * 1], 5.f);
+        QCOMPARE(v.getAt(3, 3, 0).mValues.size(), 0);
+
+        testsupport::ConsoleCapture console;
+        v.setSize(100000, 100000, 100000);
+        QCOMPARE(v.pointCount(), std::size_t(0));
+        QCOMPARE(v.getDimX(), 0);
+        QVERIFY(console.contains(QStringLiteral("Cannot hold")));
+        v.setSize(-3, 4, 1);
+        QCOMPARE(v.getDimX(), 0);
+        QCOMPARE(v.pointCount(), std::size_t(0));
+    }
+
+    void gridPositionStretchesExtentOverPointCount()
+    {
+        Volume v(16, 8, 1);
+        v.mMinPos = Vector3(0, 0, 0);
+        v.mMaxPos = Vector3(8, 4, 0);
+        DataPoint a, b;
+        a.mPos = Vector3(8, 4, 0);
+        b.mPos = Vector3(2, 1, 0);
+        v.setAt(15, 7, 0, a);
+        v.setAt(3, 1, 0, b);
+        QCOMPARE(v.getGridPos(15, 7, 0), Vector3(16, 8, 0));
+        QCOMPARE(v.getGridPos(3, 1, 0), Vector3(4, 2, 0));
+    }
+
+    void pointArithmetic()
+    {
+        DataPoint a(1), b(3);
+        a.mValues = {1.f};
+        b.mValues = {2.f, 3.f, -0.f};
+        const DataPoint s = a + b;
+        QCOMPARE(s.mValues, QList<float>({3.f, 3.f, 0.f}));
+        QVERIFY(!std::signbit(s.mValues[2])); // a missing value is an added +0
+        QCOMPARE((DataPoint() + a).mValues, a.mValues);
+        DataPoint c(1);
+        c.mValues = {0.1f};
+        c.mDir = Vector3(1, 2, 3);
+        const DataPoint m = c * 0.3;
+        QCOMPARE(m.mValues[0], float(double(0.1f) * 0.3));
+        QCOMPARE(m.mDir, Vector3(0.3, 0.6, 3 * 0.3));
+    }
+
+    void vectorHelpers()
+    {
+        QCOMPARE(Vector3().normalized(), Vector3());
+        QCOMPARE(Vector3(3, 4, 0).normalized(), Vector3(3 * (1.0 / 5.0), 4 * (1.0 / 5.0), 0));
+        Vector3 r(1, 0, 0);
+        r.rotateZ(90.0);
+        QVERIFY(std::fabs(r.x) < 1e-12 && r.y == 1.0);
+        Vector3 l(0, 1, 0);
+        l.rotateZ(-90.0);
+        QVERIFY(l.x == 1.0 && std::fabs(l.y) < 1e-12);
+        QCOMPARE(Vector3(2, 4, 6) / 2.0, Vector3(1, 2, 3));
+    }
+
+    void samplingInterpolatesAndFadesAtTheBorder()
+    {
+        Volume v(3, 3, 1);
+        for (int y = 0; y < 3; ++y)
+            for (int x = 0; x < 3; ++x) {
+                DataPoint p(2);
+                p.mPos = Vector3(x * 10, y * 10, 0);
+                p.mDir = Vector3(1 + x, 1 + y, 0);
+                p.mValues = {float(x + y), 1.f};
+                v.setAt(x, y, 0, p);
+            }
+        const DataPoint exact = v.getValue(1, 1, 0);
+        QCOMPARE(exact.mDir, Vector3(2, 2, 0));
+        QCOMPARE(exact.mPos, Vector3(10, 10, 0));
+        QCOMPARE(exact.mValues, QList<float>({2.f, 1.f}));
+
+        QCOMPARE(v.getValue(0.5, 0.5, 0).mDir, Vector3(1.5, 1.5, 0));
+        // Last column: the corners beyond are zero points, so the field halves mid-cell.
+        QCOMPARE(v.getValue(2.5, 0, 0).mDir, Vector3(1.5, 0.5, 0));
+        QCOMPARE(v.getValue(2.5, 0, 0).mValues.size(), 2);
+        // One layer: z = 0.5 is inside and halves the result; z = 1 is outside.
+        QCOMPARE(v.getValue(1, 1, 0.5).mDir, Vector3(1, 1, 0));
+        QCOMPARE(v.getValue(1, 1, 1.0).mValues.size(), 0);
+        QCOMPARE(v.getValue(3.0, 1, 0).mDir, Vector3());
+    }
+
+    void fastDirectionSampleIsBitIdentical()
+    {
+        std::mt19937 rng(7);
+        std::uniform_real_distribution<double> val(-3, 3);
+        Volume v(17, 11, 1);
+        for (int y = 0; y < 11; ++y)
+            for (int x = 0; x < 17; ++x) {
+                DataPoint p;
+                p.mDir = Vector3(val(rng), val(rng), val(rng));
+                if ((x * y) % 5 != 3) // leave some zero points, as the resampling does
+                    v.setAt(x, y, 0, p);
+            }
+        std::uniform_real_distribution<double> px(-1, 18), py(-1, 12), pz(-0.2, 1.2);
+        for (int i = 0; i < 20000; ++i) {
+            const double x = px(rng), y = py(rng), z = i % 3 ? 0.0 : pz(rng);
+            const Vector3 a = v.sampleDir(x, y, z);
+            const Vector3 b = v.getValue(x, y, z).mDir;
+            QVERIFY2(std::memcmp(&a, &b, sizeof a) == 0, qPrintable(QStringLiteral("at %1 %2 %3").arg(x).arg(y).arg(z)));
+        }
+    }
+};
+
+QTEST_GUILESS_MAIN(TestVolume)
+#include "test_volume.moc"
