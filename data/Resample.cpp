@@ -1,9 +1,12 @@
 // Volume::calculateGrid: resamples the loaded dataset onto the regular grid of this volume.
 //
 // Source cells (i, j) of layer 0 are mapped into this grid's index space through their
-// diagonal corners and the covered grid points filled by bilinear interpolation. Cells are
-// visited i outer, j inner, so a grid point shared by neighbouring cells keeps the value of
-// the last cell that wrote it.
+// diagonal corners and the covered grid points filled by bilinear interpolation. The result
+// is defined by visiting cells i outer, j inner: a grid point covered by several cells keeps
+// the value of the last one in that order. Walking the cells that way strides across the
+// row-major storage at every step, so the cells are walked row by row instead, and every grid
+// point remembers the order key of the cell that wrote it: a cell writes a point only when it
+// comes later in the defining order. The outcome is the same for any grid shape.
 
 #include "Progress.h"
 #include "Volume.h"
@@ -66,8 +69,24 @@ void Volume::calculateGridFrom(const Volume &source)
     const std::size_t tStride = static_cast<std::size_t>(mData.stride());
     const std::size_t srcRow = static_cast<std::size_t>(srcX);
 
-    for (int i = 0; i < srcX - 2; ++i) {
-        for (int j = 0; j < srcY - 2; ++j) {
+    // Order key of the cell that last wrote each grid point; 0 = not written.
+    // Keys run up to (srcX - 2) * (srcY - 2) < the point count, which fits in int32.
+    const int32_t cellsY = srcY - 2;
+    PointStore::Block stampBlock;
+    if (!stampBlock.allocate(pointCount() * sizeof(int32_t))) {
+        progress.close();
+        return;
+    }
+    int32_t *stamp = stampBlock.as<int32_t>();
+
+    // Progress counts columns of cells (0 .. srcX - 3, in order) as the defining order does;
+    // they are reported in proportion to the rows of cells done.
+    const int columns = srcX - 2;
+    int reported = 0;
+
+    for (int j = 0; j < srcY - 2; ++j) {
+        for (int i = 0; i < srcX - 2; ++i) {
+            const int32_t key = i * cellsY + j + 1;
             const std::size_t k00 = static_cast<std::size_t>(j) * srcRow + static_cast<std::size_t>(i);
             const std::size_t k10 = k00 + 1;
             const std::size_t k01 = k00 + srcRow;
@@ -82,6 +101,9 @@ void Volume::calculateGridFrom(const Volume &source)
                 if (!isInside(x0, y0, 0))
                     continue;
                 const std::size_t t = indexOf(x0, y0, 0);
+                if (stamp[t] > key)
+                    continue;
+                stamp[t] = key;
                 tPos[t] = sPos[k00];
                 tDir[t] = sDir[k00];
                 tCount[t] = sCount[k00];
@@ -115,6 +137,11 @@ void Volume::calculateGridFrom(const Volume &source)
                     tv = (v11 - v01) / dx * a + v01;
                 }
                 for (int gy = gyFrom; gy <= gyTo; ++gy) {
+                    const std::size_t t = indexOf(gx, gy, 0);
+                    const int32_t previous = stamp[t];
+                    if (previous > key)
+                        continue;
+                    stamp[t] = key;
                     const int b = gy - y0;
                     double rx = bx, ry = by;
                     float rv = bv;
@@ -123,8 +150,8 @@ void Volume::calculateGridFrom(const Volume &source)
                         ry = (ty - by) / dy * b + by;
                         rv = (tv - bv) / dy * b + bv;
                     }
-                    const std::size_t t = indexOf(gx, gy, 0);
-                    tPos[t] = Vector3();
+                    if (previous != 0)
+                        tPos[t] = Vector3(); // may hold a copied point's position
                     tDir[t] = Vector3(rx, ry, 0.0);
                     tCount[t] = 2;
                     tVal[t * tStride] = rv;
@@ -132,7 +159,10 @@ void Volume::calculateGridFrom(const Volume &source)
                 }
             }
         }
-        progress.setValue(i);
+        const int due = static_cast<int>(int64_t(j + 1) * columns / cellsY);
+        while (reported < due)
+            progress.setValue(reported++);
+        progress.keepAlive();
     }
     progress.close();
 }

@@ -6,59 +6,166 @@
 #include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <mutex>
+#include <vector>
+#include <sys/mman.h>
 
 Volume *loadedVolume = nullptr;
 Volume *gridVolume = nullptr;
 
 // ---------------------------------------------------------------- PointStore
 
-void PointStore::FreeDeleter::operator()(void *p) const
+namespace {
+constexpr std::size_t kMapThreshold = 1u << 20;
+constexpr std::size_t kHugePage = 2u << 20;
+
+// Large blocks given back are kept for reuse (up to kPoolBytes): every load replaces both
+// volumes with new ones of the same kind of size, and reusing memory the process already has
+// avoids a page fault per page, which is the larger part of a load's cost in a virtual machine.
+class BlockPool
 {
-    std::free(p);
+public:
+    // A kept block of at least `bytes` (and not wastefully larger), zeroed; null if none.
+    void *take(std::size_t bytes, std::size_t &capacity)
+    {
+        std::lock_guard<std::mutex> lock(mMutex);
+        for (std::size_t i = 0; i < mBlocks.size(); ++i) {
+            const Kept k = mBlocks[i];
+            if (k.capacity >= bytes && k.capacity <= bytes + bytes / 2 + kHugePage) {
+                mBlocks.erase(mBlocks.begin() + static_cast<long>(i));
+                mTotal -= k.capacity;
+                capacity = k.capacity;
+                std::memset(k.data, 0, bytes);
+                return k.data;
+            }
+        }
+        return nullptr;
+    }
+    // Keeps the block (the newest are kept, the oldest unmapped when over the limit).
+    void give(void *data, std::size_t capacity)
+    {
+        std::lock_guard<std::mutex> lock(mMutex);
+        if (capacity > kPoolBytes) {
+            munmap(data, capacity);
+            return;
+        }
+        mBlocks.push_back({data, capacity});
+        mTotal += capacity;
+        while (mTotal > kPoolBytes || mBlocks.size() > kPoolBlocks) {
+            munmap(mBlocks.front().data, mBlocks.front().capacity);
+            mTotal -= mBlocks.front().capacity;
+            mBlocks.erase(mBlocks.begin());
+        }
+    }
+
+private:
+    static constexpr std::size_t kPoolBytes = std::size_t(1) << 30;
+    static constexpr std::size_t kPoolBlocks = 12;
+    struct Kept
+    {
+        void *data;
+        std::size_t capacity;
+    };
+    std::mutex mMutex;
+    std::vector<Kept> mBlocks;
+    std::size_t mTotal = 0;
+};
+
+BlockPool &pool()
+{
+    static BlockPool *p = new BlockPool; // never destroyed: blocks may be released at exit
+    return *p;
 }
 
-namespace {
-
-// Grows or shrinks a calloc'ed block, zeroing what is new. Fresh blocks come from calloc so
-// large ones are demand-zero pages that cost nothing until the loader writes them.
-template <typename T>
-bool reallocZeroed(std::unique_ptr<T[], PointStore::FreeDeleter> &buf, std::size_t oldCount, std::size_t newCount)
+bool multiplyFits(std::size_t a, std::size_t b, std::size_t &out)
 {
-    if (newCount == 0) {
-        buf.reset();
-        return true;
+    return !__builtin_mul_overflow(a, b, &out);
+}
+} // namespace
+
+PointStore::Block::Block(Block &&o) noexcept
+    : mData(o.mData), mBytes(o.mBytes), mCapacity(o.mCapacity), mMapped(o.mMapped)
+{
+    o.mData = nullptr;
+    o.mBytes = o.mCapacity = 0;
+    o.mMapped = false;
+}
+
+PointStore::Block &PointStore::Block::operator=(Block &&o) noexcept
+{
+    if (this != &o) {
+        release();
+        std::swap(mData, o.mData);
+        std::swap(mBytes, o.mBytes);
+        std::swap(mCapacity, o.mCapacity);
+        std::swap(mMapped, o.mMapped);
     }
-    if (newCount > std::numeric_limits<std::size_t>::max() / sizeof(T))
-        return false;
-    if (!buf) {
-        void *p = std::calloc(newCount, sizeof(T));
-        if (!p)
+    return *this;
+}
+
+bool PointStore::Block::allocate(std::size_t bytes)
+{
+    release();
+    if (bytes == 0)
+        return true;
+    if (bytes >= kMapThreshold) {
+        std::size_t capacity = 0;
+        void *p = pool().take(bytes, capacity);
+        if (!p) {
+            if (bytes > std::numeric_limits<std::size_t>::max() - kHugePage)
+                return false;
+            capacity = (bytes + kHugePage - 1) / kHugePage * kHugePage;
+            p = mmap(nullptr, capacity, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+            if (p == MAP_FAILED)
+                return false;
+            madvise(p, capacity, MADV_HUGEPAGE);
+        }
+        mData = p;
+        mCapacity = capacity;
+        mMapped = true;
+    } else {
+        mData = std::calloc(bytes, 1);
+        if (!mData)
             return false;
-        buf.reset(static_cast<T *>(p));
-        return true;
+        mMapped = false;
     }
-    void *p = std::realloc(buf.get(), newCount * sizeof(T));
-    if (!p)
-        return false;
-    (void)buf.release();
-    buf.reset(static_cast<T *>(p));
-    if (newCount > oldCount)
-        std::memset(static_cast<void *>(buf.get() + oldCount), 0, (newCount - oldCount) * sizeof(T));
+    mBytes = bytes;
     return true;
 }
 
-} // namespace
+bool PointStore::Block::resize(std::size_t bytes)
+{
+    if (bytes == mBytes)
+        return true;
+    Block fresh;
+    if (!fresh.allocate(bytes))
+        return false;
+    if (mData && bytes)
+        std::memcpy(fresh.mData, mData, std::min(bytes, mBytes));
+    *this = std::move(fresh);
+    return true;
+}
+
+void PointStore::Block::release()
+{
+    if (!mData)
+        return;
+    if (mMapped)
+        pool().give(mData, mCapacity);
+    else
+        std::free(mData);
+    mData = nullptr;
+    mBytes = mCapacity = 0;
+    mMapped = false;
+}
 
 bool PointStore::resize(std::size_t n)
 {
-    const std::size_t old = mSize;
-    const std::size_t stride = static_cast<std::size_t>(mStride);
-    if (stride != 0 && n > std::numeric_limits<std::size_t>::max() / stride) {
-        clear();
-        return false;
-    }
-    if (!reallocZeroed(mPos, old, n) || !reallocZeroed(mDir, old, n) || !reallocZeroed(mCount, old, n)
-        || !reallocZeroed(mValues, old * stride, n * stride)) {
+    std::size_t vecBytes = 0, countBytes = 0, valueBytes = 0;
+    const bool fits = multiplyFits(n, sizeof(Vector3), vecBytes) && multiplyFits(n, sizeof(int32_t), countBytes)
+                      && multiplyFits(n, sizeof(float) * static_cast<std::size_t>(mStride), valueBytes);
+    if (!fits || !mPos.resize(vecBytes) || !mDir.resize(vecBytes) || !mCount.resize(countBytes)
+        || !mValues.resize(valueBytes)) {
         clear();
         return false;
     }
@@ -71,19 +178,18 @@ bool PointStore::reserveChannels(int channels)
     if (channels <= mStride)
         return true;
     const std::size_t newStride = static_cast<std::size_t>(channels);
-    if (mSize != 0 && mSize > std::numeric_limits<std::size_t>::max() / sizeof(float) / newStride)
+    std::size_t bytes = 0;
+    if (!multiplyFits(mSize, sizeof(float) * newStride, bytes))
         return false;
-    Buffer<float> fresh;
-    if (mSize != 0) {
-        void *p = std::calloc(mSize * newStride, sizeof(float));
-        if (!p)
-            return false;
-        fresh.reset(static_cast<float *>(p));
-        for (std::size_t i = 0; i < mSize; ++i) {
-            const int32_t n = mCount[i];
-            if (n > 0)
-                std::memcpy(fresh.get() + i * newStride, mValues.get() + i * mStride, sizeof(float) * n);
-        }
+    Block fresh;
+    if (!fresh.allocate(bytes))
+        return false;
+    float *to = fresh.as<float>();
+    const float *from = mValues.as<float>();
+    for (std::size_t i = 0; i < mSize && from; ++i) {
+        const int32_t n = count()[i];
+        if (n > 0)
+            std::memcpy(to + i * newStride, from + i * static_cast<std::size_t>(mStride), sizeof(float) * static_cast<std::size_t>(n));
     }
     mValues = std::move(fresh);
     mStride = channels;
@@ -92,10 +198,10 @@ bool PointStore::reserveChannels(int channels)
 
 void PointStore::clear()
 {
-    mPos.reset();
-    mDir.reset();
-    mCount.reset();
-    mValues.reset();
+    mPos.release();
+    mDir.release();
+    mCount.release();
+    mValues.release();
     mSize = 0;
     mStride = 0;
 }

@@ -7,7 +7,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <memory>
 
 // Column storage for the points of a volume. A DataPoint carries its own heap list of
 // values; millions of those would cost one allocation per point, so the volume keeps
@@ -30,26 +29,47 @@ public:
     std::size_t size() const { return mSize; }
     int stride() const { return mStride; }
 
-    Vector3 *pos() { return mPos.get(); }
-    Vector3 *dir() { return mDir.get(); }
-    int32_t *count() { return mCount.get(); }
-    float *values() { return mValues.get(); }
-    const Vector3 *pos() const { return mPos.get(); }
-    const Vector3 *dir() const { return mDir.get(); }
-    const int32_t *count() const { return mCount.get(); }
-    const float *values() const { return mValues.get(); }
+    Vector3 *pos() { return mPos.as<Vector3>(); }
+    Vector3 *dir() { return mDir.as<Vector3>(); }
+    int32_t *count() { return mCount.as<int32_t>(); }
+    float *values() { return mValues.as<float>(); }
+    const Vector3 *pos() const { return mPos.as<Vector3>(); }
+    const Vector3 *dir() const { return mDir.as<Vector3>(); }
+    const int32_t *count() const { return mCount.as<int32_t>(); }
+    const float *values() const { return mValues.as<float>(); }
 
-    struct FreeDeleter { void operator()(void *p) const; };
-    template <typename T> using Buffer = std::unique_ptr<T[], FreeDeleter>;
+    // Zero-filled memory. Large blocks are anonymous mappings asking for huge pages: their
+    // zero pages cost nothing until written, and a load that writes hundreds of megabytes
+    // takes a few hundred page faults instead of a hundred thousand.
+    class Block
+    {
+    public:
+        Block() = default;
+        ~Block() { release(); }
+        Block(const Block &) = delete;
+        Block &operator=(const Block &) = delete;
+        Block(Block &&o) noexcept;
+        Block &operator=(Block &&o) noexcept;
+
+        bool allocate(std::size_t bytes);          // fresh zeroed block
+        bool resize(std::size_t bytes);            // keeps the common prefix, zeroes the rest
+        void release();
+        template <typename T> T *as() const { return static_cast<T *>(mData); }
+
+    private:
+        void *mData = nullptr;
+        std::size_t mBytes = 0;    // what the owner asked for
+        std::size_t mCapacity = 0; // what was mapped (mapped blocks only)
+        bool mMapped = false;
+    };
 
 private:
-
     std::size_t mSize = 0;
     int mStride = 0;
-    Buffer<Vector3> mPos;
-    Buffer<Vector3> mDir;
-    Buffer<int32_t> mCount;
-    Buffer<float> mValues;
+    Block mPos;
+    Block mDir;
+    Block mCount;
+    Block mValues;
 };
 
 // The flow dataset: mDimX x mDimY x mDimZ points stored x fastest, then y, then z.

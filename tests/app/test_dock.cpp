@@ -1,0 +1,242 @@
+// The control dock: its buttons, the load trace, re-entrancy while a load processes events,
+// and memory across many loads.
+
+#include "Busy.h"
+#include "ControlDock.h"
+#include "TestSupport.h"
+#include "Volume.h"
+
+#include <QPushButton>
+#include <QTimer>
+#include <QtTest>
+
+#include <cstdio>
+#include <unistd.h>
+
+using testsupport::ConsoleCapture;
+
+namespace {
+
+class ScriptedDock : public ControlDock
+{
+public:
+    QStringList answers;
+    int asked = 0;
+
+protected:
+    QString askForDataset() override
+    {
+        ++asked;
+        return answers.isEmpty() ? QString() : answers.takeFirst();
+    }
+};
+
+QPushButton *button(QWidget *dock, const QString &text)
+{
+    for (QPushButton *b : dock->findChildren<QPushButton *>())
+        if (b->text() == text)
+            return b;
+    return nullptr;
+}
+
+// Captures what the process writes on standard output while it lives.
+class StdoutCapture
+{
+public:
+    StdoutCapture()
+    {
+        std::fflush(stdout);
+        mSaved = dup(STDOUT_FILENO);
+        mFile = std::tmpfile();
+        dup2(fileno(mFile), STDOUT_FILENO);
+    }
+    QByteArray take()
+    {
+        std::fflush(stdout);
+        dup2(mSaved, STDOUT_FILENO);
+        close(mSaved);
+        std::rewind(mFile);
+        QByteArray all;
+        char buf[256];
+        size_t n;
+        while ((n = std::fread(buf, 1, sizeof buf, mFile)) > 0)
+            all.append(buf, qsizetype(n));
+        std::fclose(mFile);
+        return all;
+    }
+
+private:
+    int mSaved;
+    std::FILE *mFile;
+};
+
+long residentKiB()
+{
+    QFile f("/proc/self/statm");
+    if (!f.open(QIODevice::ReadOnly))
+        return 0;
+    const QList<QByteArray> fields = f.readAll().split(' ');
+    return fields.size() > 1 ? fields[1].toLong() * (sysconf(_SC_PAGESIZE) / 1024) : 0;
+}
+
+} // namespace
+
+class TestDock : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir mDir;
+    QString mSample;
+
+private slots:
+    void initTestCase()
+    {
+        mSample = testsupport::writeDataset(mDir, "flow.gri", 12, 9, 2, 1, [](int x, int y, int z, float p[3], float d[3], float *v) {
+            p[0] = float(x);
+            p[1] = float(y);
+            p[2] = float(z);
+            d[0] = 1.f;
+            v[0] = float(x);
+        });
+    }
+    void cleanup() { testsupport::setVolumes(nullptr, nullptr); }
+
+    void buttonsAndSizes()
+    {
+        ControlDock dock;
+        const QStringList texts = {"Load Dataset ...", "Arrow Plot", "Stream Lines", "Volume Information"};
+        QList<QPushButton *> buttons = dock.findChildren<QPushButton *>();
+        QCOMPARE(buttons.size(), 4);
+        for (int i = 0; i < 4; ++i)
+            QCOMPARE(buttons[i]->text(), texts[i]);
+        QCOMPARE(buttons[0]->size(), QSize(110, 25));
+        QCOMPARE(buttons[1]->size(), QSize(90, 25));
+        QCOMPARE(buttons[2]->size(), QSize(110, 25));
+        QCOMPARE(buttons[0]->minimumSize(), buttons[0]->maximumSize());
+    }
+
+    void cancelledOrOneCharacterChoiceChangesNothing()
+    {
+        ScriptedDock dock;
+        dock.answers = {QString(), QStringLiteral("x")};
+        ConsoleCapture console;
+        QTest::mouseClick(button(&dock, "Load Dataset ..."), Qt::LeftButton);
+        QTest::mouseClick(button(&dock, "Load Dataset ..."), Qt::LeftButton);
+        QCOMPARE(dock.asked, 2);
+        QVERIFY(console.lines().isEmpty());
+        QVERIFY(!loadedVolume && !gridVolume);
+    }
+
+    void loadTraceAndVolumes()
+    {
+        ScriptedDock dock;
+        dock.answers = {mSample};
+        ConsoleCapture console;
+        StdoutCapture out;
+        QTest::mouseClick(button(&dock, "Load Dataset ..."), Qt::LeftButton);
+        QCOMPARE(out.take(), QByteArray("vorher\nnachher\n"));
+        QCOMPARE(console.lines(), QStringList({"Loading: " + mSample, "Dataset size: 12 9 2", "additional Data: 1",
+                                               "number of Timesteps: 1 0", "min: 0 0 0", "max: 11 8 0",
+                                               "Dataset Loaded."}));
+        QVERIFY(loadedVolume && gridVolume);
+        QCOMPARE(loadedVolume->getDimZ(), 2);
+        QCOMPARE(gridVolume->getDimX(), 12);
+        QCOMPARE(gridVolume->getDimY(), 9);
+        QCOMPARE(gridVolume->getDimZ(), 1);
+        QCOMPARE(gridVolume->getAt(3, 3, 0).mValues.size(), 2);
+    }
+
+    void refusedFileStillLeavesConsistentVolumes()
+    {
+        ScriptedDock dock;
+        dock.answers = {mDir.filePath("nothing-here.gri")};
+        ConsoleCapture console;
+        dock.loadClicked();
+        QVERIFY(console.contains("cannot open the grid file"));
+        QVERIFY(console.lines().contains("Dataset Loaded."));
+        QVERIFY(loadedVolume && gridVolume);
+        QCOMPARE(gridVolume->pointCount(), std::size_t(0));
+    }
+
+    void noSecondLoadWhileOneRuns()
+    {
+        // A large dataset with events processed at every row: clicks arrive mid-load.
+        QTemporaryDir dir;
+        const QString big = testsupport::writeDataset(dir, "big.gri", 400, 400, 1, 1, [](int x, int y, int, float p[3], float d[3], float *) {
+            p[0] = float(x);
+            p[1] = float(y);
+            d[1] = 1.f;
+        });
+        Progress::setEventIntervalMs(0);
+        ScriptedDock dock;
+        dock.answers = {big, big};
+        bool sawDisabled = false;
+        int nestedLoads = 0;
+        QTimer poke;
+        connect(&poke, &QTimer::timeout, [&] {
+            if (!Busy::isBusy())
+                return;
+            sawDisabled = sawDisabled || !button(&dock, "Load Dataset ...")->isEnabled();
+            ++nestedLoads;
+            dock.loadClicked(); // must be refused without asking for a file
+        });
+        poke.start(0);
+        ConsoleCapture console;
+        dock.loadClicked();
+        poke.stop();
+        Progress::setEventIntervalMs(30);
+        QVERIFY(nestedLoads > 0);
+        QVERIFY(sawDisabled);
+        QCOMPARE(dock.asked, 1);
+        QCOMPARE(console.lines().filter("Loading:").size(), 1);
+        QVERIFY(button(&dock, "Load Dataset ...")->isEnabled());
+        QCOMPARE(gridVolume->getDimX(), 400);
+    }
+
+    void deferredWorkRunsOnceWhenIdle()
+    {
+        QObject receiver;
+        int runs = 0, last = 0;
+        {
+            Busy::Scope busy;
+            Busy::whenIdle(&receiver, [&] { ++runs; last = 1; });
+            Busy::whenIdle(&receiver, [&] { ++runs; last = 2; });
+            QCOMPARE(runs, 0);
+        }
+        QCOMPARE(runs, 1);
+        QCOMPARE(last, 2);
+        Busy::whenIdle(&receiver, [&] { ++runs; });
+        QCOMPARE(runs, 2);
+        {
+            auto *gone = new QObject;
+            Busy::Scope busy;
+            Busy::whenIdle(gone, [&] { ++runs; });
+            delete gone;
+        }
+        QCOMPARE(runs, 2);
+    }
+
+    void manyLoadsKeepMemoryFlat()
+    {
+        if (qEnvironmentVariableIsSet("TESSALY_SANITIZED"))
+            QSKIP("resident memory is not meaningful under the sanitizers");
+        QTemporaryDir dir;
+        const QString path = testsupport::writeDataset(dir, "m.gri", 300, 300, 1, 1, [](int x, int y, int, float p[3], float d[3], float *) {
+            p[0] = float(x);
+            p[1] = float(y);
+            d[0] = 1.f;
+        });
+        ConsoleCapture console; // keeps the trace of 50 loads off the test log
+        ControlDock dock;
+        dock.loadDataset(path);
+        dock.loadDataset(path);
+        const long first = residentKiB();
+        for (int i = 0; i < 48; ++i)
+            dock.loadDataset(path);
+        const long last = residentKiB();
+        QVERIFY2(last < first * 1.1, qPrintable(QStringLiteral("%1 KiB -> %2 KiB").arg(first).arg(last)));
+    }
+};
+
+QTEST_MAIN(TestDock)
+#include "test_dock.moc"
