@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 
 namespace {
 constexpr int kWidth = 314;
@@ -121,21 +122,29 @@ void ArrowPlot::drawArrowPlot()
     render();
 }
 
+namespace {
+// A w x h RGB32 image, reusing the given one's pixels when it already is one: every pan step
+// would otherwise fault in fresh pages for it.
+void prepareImage(QImage &image, int w, int h)
+{
+    if (image.width() != w || image.height() != h || image.format() != QImage::Format_RGB32)
+        image = QImage(w, h, QImage::Format_RGB32);
+}
+} // namespace
+
 void ArrowPlot::render()
 {
     const int w = width();
     const int h = height();
-    // Fresh images start black: nothing else paints the gaps between arrows.
-    QImage image(w, h, QImage::Format_RGB32);
-    image.fill(Qt::black);
 
     if (!loadedVolume) {
-        QPainter painter(&image);
+        prepareImage(mImage, w, h);
+        mImage.fill(Qt::black); // a fresh image starts black, whatever it held
+        QPainter painter(&mImage);
         painter.setRenderHint(QPainter::Antialiasing, true);
         painter.setPen(QColor(255, 255, 255));
         painter.drawText(QRect(0, 0, w, h), Qt::AlignCenter, QStringLiteral("Data must be loaded first"));
         painter.end();
-        mImage = image;
         repaint();
         return;
     }
@@ -152,8 +161,8 @@ void ArrowPlot::render()
     rebuildViewVolume();
     updateScale();
 
-    // Events may be processed while the background is computed; their settings take effect
-    // with the deferred rendering that follows, not half way through this one.
+    // Events may be processed while the background is computed; settings changed meanwhile
+    // take effect with the deferred rendering that follows, not half way through this one.
     const quint64 revision = mViewRevision;
     const bool showPressure = mShowPressure;
     const bool showArrows = mShowArrows;
@@ -167,22 +176,25 @@ void ArrowPlot::render()
     const int vw = mViewVolume->getDimX();
 
     if (showPressure && !mColorsValid) {
-        QImage colors;
-        {
-            Progress progress(QStringLiteral("Calculating Colors ..."), 0, vw);
-            arrowrender::computePressureBackground(colors, w, h, *mViewVolume, scale.cellWidth, scale.cellHeight,
-                                                   &progress);
-            progress.setValue(vw + 10);
-            progress.close();
-        }
-        mColorImage = colors;
+        Progress progress(QStringLiteral("Calculating Colors ..."), 0, vw);
+        arrowrender::computePressureBackground(mColorImage, w, h, *mViewVolume, scale.cellWidth, scale.cellHeight,
+                                               &progress);
+        progress.setValue(vw + 10);
+        progress.close();
         mColorsValid = revision == mViewRevision;
     }
 
-    QPainter painter(&image);
+    // Only now is the shown image touched: a paint during the computation shows the last one.
+    prepareImage(mImage, w, h);
+    if (showPressure && mColorImage.size() == mImage.size() && mColorImage.format() == mImage.format()) {
+        // The background covers the whole image: copying it is drawing it.
+        const qsizetype bytes = mColorImage.sizeInBytes();
+        std::memcpy(mImage.bits(), mColorImage.constBits(), static_cast<std::size_t>(bytes));
+    } else {
+        mImage.fill(Qt::black);
+    }
+    QPainter painter(&mImage);
     painter.setRenderHint(QPainter::Antialiasing, true);
-    if (showPressure)
-        painter.drawImage(QRect(0, 0, w, h), mColorImage);
     if (showArrows) {
         QPen pen(arrowColor, 1);
         pen.setCosmetic(true);
@@ -192,7 +204,6 @@ void ArrowPlot::render()
             qDebug() << "Arrow plot:" << skipped << "arrows with a non-finite flow vector not drawn.";
     }
     painter.end();
-    mImage = image;
     repaint();
 }
 

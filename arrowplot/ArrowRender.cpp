@@ -134,52 +134,53 @@ void computePressureBackground(QImage &image, int w, int h, const Volume &view, 
     pixelOwners(vw, cellWidth, w, colOwner.data());
     pixelOwners(vh, cellHeight, h, rowOwner.data());
 
-    // Colour of every cell, row-major so that the scanline fill below reads it in order,
-    // computed once however many pixels the cell covers. A cell without a value
-    // (outside the grid, never written by the resampling, a dataset without channels) is
-    // black: its empty value list is never read.
-    std::vector<QRgb> colours(static_cast<std::size_t>(vw) * static_cast<std::size_t>(vh));
+    // Each pixel takes the colour of the cell that painted it last. Colours are computed
+    // where a pixel row first meets a cell, never stored per cell: at zoom level 1 that is
+    // once per cell, deeper in once per cell and pixel row. A cell without a value (outside
+    // the grid, never written by the resampling, a dataset without channels) is black: its
+    // empty value list is never read.
     const PointStore &s = view.store();
     const int32_t *count = s.count();
     const float *values = s.values();
     const std::size_t stride = static_cast<std::size_t>(s.stride());
-    int reported = 0; // progress runs over the view columns 0 ... vw - 1
-    for (int j = 0; j < vh; ++j) {
-        const std::size_t base = view.indexOf(0, j, 0);
-        QRgb *out = colours.data() + static_cast<std::size_t>(j) * static_cast<std::size_t>(vw);
-        for (int i = 0; i < vw; ++i)
-            out[i] = count[base + i] > 0 ? ramp::pressureRgb(values[(base + i) * stride]) : black;
-        if (progress) {
-            // The share of the work done, as a number of columns, each reported once in order.
-            const int done = static_cast<int>(static_cast<long long>(j + 1) * vw / vh);
-            for (; reported < done; ++reported)
-                progress->setValue(reported);
-        }
-    }
+    auto cellColour = [&](int ci, int cj) {
+        const std::size_t k = view.indexOf(ci, cj, 0);
+        return count[k] > 0 ? ramp::pressureRgb(values[k * stride]) : black;
+    };
 
     uchar *bits = image.bits();
     const qsizetype bpl = image.bytesPerLine();
     const QRgb *previous = nullptr;
     int previousRow = -1;
+    int reported = 0; // progress runs over the view columns 0 ... vw - 1
     for (int py = 0; py < h; ++py) {
         QRgb *line = reinterpret_cast<QRgb *>(bits + py * bpl);
         const int cj = rowOwner[static_cast<std::size_t>(py)];
         if (cj < 0) {
             std::fill(line, line + w, black);
-            continue;
-        }
-        // Rows painted by the same cell row are identical: copy the first of them.
-        if (cj == previousRow && previous) {
+        } else if (cj == previousRow && previous) {
+            // Rows painted by the same cell row are identical: copy the first of them.
             std::memcpy(line, previous, static_cast<std::size_t>(w) * sizeof(QRgb));
-            continue;
+        } else {
+            int lastCell = -1;
+            QRgb colour = black;
+            for (int px = 0; px < w; ++px) {
+                const int ci = colOwner[static_cast<std::size_t>(px)];
+                if (ci != lastCell) {
+                    lastCell = ci;
+                    colour = ci < 0 ? black : cellColour(ci, cj);
+                }
+                line[px] = colour;
+            }
+            previous = line;
+            previousRow = cj;
         }
-        const QRgb *cellRow = colours.data() + static_cast<std::size_t>(cj) * static_cast<std::size_t>(vw);
-        for (int px = 0; px < w; ++px) {
-            const int ci = colOwner[static_cast<std::size_t>(px)];
-            line[px] = ci < 0 ? black : cellRow[ci];
+        if (progress) {
+            // The share of the work done, as a number of columns, each reported once in order.
+            const int done = static_cast<int>(static_cast<long long>(py + 1) * vw / h);
+            for (; reported < done; ++reported)
+                progress->setValue(reported);
         }
-        previous = line;
-        previousRow = cj;
     }
 }
 

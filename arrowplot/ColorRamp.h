@@ -22,7 +22,7 @@ inline int channel(float v)
         return 0;
     if (v >= 255.0f)
         return 255;
-    return static_cast<int>(std::floor(v));
+    return static_cast<int>(v); // positive here: truncation is the floor
 }
 
 // The ramp colour at position t as an opaque 0xAARRGGBB value (what image scanlines hold).
