@@ -175,13 +175,21 @@ void ArrowPlot::render()
     scale.fixedLength = mFixedLength;
     const int vw = mViewVolume->getDimX();
 
-    if (showPressure && !mColorsValid) {
-        Progress progress(QStringLiteral("Calculating Colors ..."), 0, vw);
-        arrowrender::computePressureBackground(mColorImage, w, h, *mViewVolume, scale.cellWidth, scale.cellHeight,
-                                               &progress);
-        progress.setValue(vw + 10);
-        progress.close();
-        mColorsValid = revision == mViewRevision;
+    if (showPressure) {
+        // The cache also has to match the data: after a new dataset has been loaded into the
+        // same view, the old background would lie under the new arrows.
+        const quint64 source = arrowrender::pressureFingerprint(*mViewVolume);
+        if (mColorsValid && source != mColorSource)
+            mColorsValid = false;
+        if (!mColorsValid) {
+            Progress progress(QStringLiteral("Calculating Colors ..."), 0, vw);
+            arrowrender::computePressureBackground(mColorImage, w, h, *mViewVolume, scale.cellWidth,
+                                                   scale.cellHeight, &progress);
+            progress.setValue(vw + 10);
+            progress.close();
+            mColorSource = source;
+            mColorsValid = revision == mViewRevision;
+        }
     }
 
     // Only now is the shown image touched: a paint during the computation shows the last one.

@@ -109,5 +109,7 @@ private:
     // Counts view changes, so that a background computed while the view changed under it
     // (events are processed while it runs) is not taken for the new view's.
     quint64 mViewRevision = 0;
+    // Fingerprint of the pressures the cached background was computed from.
+    quint64 mColorSource = 0;
     bool mReportedNoGrid = false;
 };

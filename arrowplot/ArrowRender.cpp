@@ -184,6 +184,30 @@ void computePressureBackground(QImage &image, int w, int h, const Volume &view, 
     }
 }
 
+quint64 pressureFingerprint(const Volume &view)
+{
+    // FNV-1a over 64-bit words: one multiply per cell, no allocation.
+    constexpr quint64 prime = 1099511628211ULL;
+    quint64 hash = 14695981039346656037ULL;
+    auto mix = [&](quint64 word) { hash = (hash ^ word) * prime; };
+    mix(static_cast<quint64>(static_cast<unsigned>(view.getDimX())));
+    mix(static_cast<quint64>(static_cast<unsigned>(view.getDimY())));
+    if (view.pointCount() == 0)
+        return hash;
+    const PointStore &s = view.store();
+    const int32_t *count = s.count();
+    const float *values = s.values();
+    const std::size_t stride = static_cast<std::size_t>(s.stride());
+    const std::size_t n = view.pointCount();
+    for (std::size_t k = 0; k < n; ++k) {
+        quint32 bits = 0;
+        if (count[k] > 0)
+            std::memcpy(&bits, values + k * stride, sizeof bits);
+        mix((static_cast<quint64>(count[k] > 0) << 32) | bits);
+    }
+    return hash;
+}
+
 // ---------------------------------------------------------------- arrows
 
 namespace {

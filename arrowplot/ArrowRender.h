@@ -42,6 +42,10 @@ void pixelOwners(int cells, float cellSize, int pixels, int *owner);
 void computePressureBackground(QImage &image, int w, int h, const Volume &view, float cellWidth,
                                float cellHeight, Progress *progress);
 
+// A 64-bit fingerprint of what the pressure background of `view` depends on: the size of
+// the view and, per cell, whether it has a value and the value's bits.
+quint64 pressureFingerprint(const Volume &view);
+
 // The line segments of one arrow glyph with its tail at pixel (x, y) for the flow vector
 // (dx, dy) in data units. Returns the number of segments written to `lines` (0: nothing to
 // draw, a zero vector; -1: a non-finite vector or scale, also nothing to draw). The first

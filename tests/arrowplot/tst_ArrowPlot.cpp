@@ -75,6 +75,7 @@ private slots:
     void arrowColours();
     void pressureBackgroundShown();
     void backgroundCacheReuseAndDrop();
+    void backgroundFollowsANewDataset();
     void missingOrEmptyGrid();
     void deferredWhileBusy();
     void requestsDuringTheBackground();
@@ -401,6 +402,30 @@ void TestArrowPlot::backgroundCacheReuseAndDrop()
     QVERIFY(!plot.colorsValid());
     for (const auto &run : recorder.runs)
         QVERIFY(run.closed);
+}
+
+void TestArrowPlot::backgroundFollowsANewDataset()
+{
+    setUniformGrid();
+    testsupport::ProgressRecorder recorder;
+    ArrowPlot plot;
+    plot.setShowPressure(true);
+    plot.drawArrowPlot();
+    QCOMPARE(recorder.runs.size(), 1);
+    // The same pressures loaded again: the cache still fits.
+    setUniformGrid();
+    plot.drawArrowPlot();
+    QCOMPARE(recorder.runs.size(), 1);
+    // Another dataset in the same view: the old background must not stay under it.
+    testsupport::setVolumes(new Volume(), testsupport::makeGrid(314, 538, [](int, int) { return Vector3(1, 1, 0); },
+                                                              [](int x, int) { return 2.5f - 0.02f * x; }));
+    plot.setShowPressure(false);
+    plot.drawArrowPlot();
+    plot.setShowPressure(true);
+    plot.drawArrowPlot();
+    QCOMPARE(recorder.runs.size(), 2);
+    QVERIFY(plot.colorsValid());
+    QCOMPARE(firstDifference(plot.colorImage(), expectedBackground(plot)), QString());
 }
 
 void TestArrowPlot::missingOrEmptyGrid()
