@@ -1,0 +1,310 @@
+#include "ArrowPlot.h"
+
+#include "ArrowRender.h"
+#include "Busy.h"
+#include "Progress.h"
+#include "Volume.h"
+
+#include <QDebug>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QPen>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+namespace {
+constexpr int kWidth = 314;
+constexpr int kHeight = 538;
+constexpr int kMaxZoom = 15;
+// Panning has no bounds, but the view's cell indices must stay far from int overflow.
+constexpr int kViewLimit = 1 << 28;
+
+// Moves the edges a and b of the view by d, as far as the limit allows.
+void shiftEdges(int &a, int &b, int d)
+{
+    const long long lo = -kViewLimit - static_cast<long long>(std::min(a, b));
+    const long long hi = kViewLimit - static_cast<long long>(std::max(a, b));
+    const int step = static_cast<int>(std::clamp<long long>(d, std::min(lo, 0LL), std::max(hi, 0LL)));
+    a += step;
+    b += step;
+}
+} // namespace
+
+ArrowPlot::ArrowPlot(QWidget *parent)
+    : QWidget(parent), mViewX1(0), mViewY1(0), mViewX2(0), mViewY2(0), mViewVolume(nullptr), mArrowColor()
+{
+    setMinimumSize(kWidth, kHeight);
+    setMaximumSize(kWidth, kHeight);
+    setWindowTitle(QStringLiteral(".:Korvu:. Beispiel 2 :: Arrow Plot"));
+    resetParameters();
+}
+
+ArrowPlot::~ArrowPlot()
+{
+    delete mViewVolume;
+}
+
+void ArrowPlot::resetParameters()
+{
+    mViewX1 = 0;
+    mViewY1 = 0;
+    mViewX2 = width();
+    mViewY2 = height();
+    mCtrlPressed = false;
+    mDragging = false;
+    mFixedLength = true;
+    mShowPressure = false;
+    mShowArrows = true;
+    mZoom = 1;
+    mCellWidth = 1.0f;
+    mCellHeight = 1.0f;
+    mDomainMinX = 0.3299f;
+    mDomainMinY = 0.3299f;
+    mDomainMaxX = 11.6701f;
+    mDomainMaxY = 18.77217f;
+    mArrowColor = QColor(255, 255, 255);
+    viewChanged();
+}
+
+void ArrowPlot::viewChanged()
+{
+    mColorsValid = false;
+    ++mViewRevision;
+}
+
+void ArrowPlot::updateScale()
+{
+    const float w = static_cast<float>(width());
+    const float h = static_cast<float>(height());
+    // The view always has a positive size; max() only keeps a broken one from dividing by 0.
+    mCellWidth = w / static_cast<float>(std::max(mViewX2 - mViewX1, 1));
+    mCellHeight = h / static_cast<float>(std::max(mViewY2 - mViewY1, 1));
+    mPixelsPerUnitX = w / (mDomainMaxX - mDomainMinX) * static_cast<float>(mZoom);
+    mPixelsPerUnitY = h / (mDomainMaxY - mDomainMinY) * static_cast<float>(mZoom);
+}
+
+void ArrowPlot::createViewVolume()
+{
+    if (Busy::isBusy()) {
+        qDebug() << "Arrow plot: busy, the view copy is left as it is.";
+        return;
+    }
+    rebuildViewVolume();
+}
+
+void ArrowPlot::rebuildViewVolume()
+{
+    const int vw = std::max(mViewX2 - mViewX1, 1);
+    const int vh = std::max(mViewY2 - mViewY1, 1);
+    const Volume *grid = gridVolume;
+    // A view of the same size is overwritten in place: every pan step would otherwise hand
+    // megabytes of fresh pages to the copy.
+    const bool reuse = mViewVolume && mViewVolume->getDimX() == vw && mViewVolume->getDimY() == vh
+                       && mViewVolume->pointCount() > 0
+                       && (!grid || grid->store().stride() == mViewVolume->store().stride());
+    if (!reuse) {
+        delete mViewVolume;
+        mViewVolume = new Volume(vw, vh, 1);
+    }
+    arrowrender::copyViewCells(grid, mViewX1, mViewY1, *mViewVolume);
+}
+
+void ArrowPlot::drawArrowPlot()
+{
+    if (Busy::isBusy()) {
+        // A load or a rendering is under way and processing events: draw once it has ended.
+        Busy::whenIdle(this, [this] { drawArrowPlot(); });
+        return;
+    }
+    Busy::Scope busy;
+    render();
+}
+
+namespace {
+// A w x h RGB32 image, reusing the given one's pixels when it already is one: every pan step
+// would otherwise fault in fresh pages for it.
+void prepareImage(QImage &image, int w, int h)
+{
+    if (image.width() != w || image.height() != h || image.format() != QImage::Format_RGB32)
+        image = QImage(w, h, QImage::Format_RGB32);
+}
+} // namespace
+
+void ArrowPlot::render()
+{
+    const int w = width();
+    const int h = height();
+
+    if (!loadedVolume) {
+        prepareImage(mImage, w, h);
+        mImage.fill(Qt::black); // a fresh image starts black, whatever it held
+        QPainter painter(&mImage);
+        painter.setRenderHint(QPainter::Antialiasing, true);
+        painter.setPen(QColor(255, 255, 255));
+        painter.drawText(QRect(0, 0, w, h), Qt::AlignCenter, QStringLiteral("Data must be loaded first"));
+        painter.end();
+        repaint();
+        return;
+    }
+
+    const Volume *grid = gridVolume;
+    if (!grid || grid->pointCount() == 0) {
+        if (!mReportedNoGrid)
+            qDebug() << "Arrow plot: the regular grid holds no points; the plot stays empty.";
+        mReportedNoGrid = true;
+    } else {
+        mReportedNoGrid = false;
+    }
+
+    rebuildViewVolume();
+    updateScale();
+
+    // Events may be processed while the background is computed; settings changed meanwhile
+    // take effect with the deferred rendering that follows, not half way through this one.
+    const quint64 revision = mViewRevision;
+    const bool showPressure = mShowPressure;
+    const bool showArrows = mShowArrows;
+    const QColor arrowColor = mArrowColor;
+    arrowrender::ArrowScale scale;
+    scale.cellWidth = mCellWidth;
+    scale.cellHeight = mCellHeight;
+    scale.pixelsPerUnitX = mPixelsPerUnitX;
+    scale.pixelsPerUnitY = mPixelsPerUnitY;
+    scale.fixedLength = mFixedLength;
+    const int vw = mViewVolume->getDimX();
+
+    if (showPressure) {
+        // The cache also has to match the data: after a new dataset has been loaded into the
+        // same view, the old background would lie under the new arrows.
+        const quint64 source = arrowrender::pressureFingerprint(*mViewVolume);
+        if (mColorsValid && source != mColorSource)
+            mColorsValid = false;
+        if (!mColorsValid) {
+            Progress progress(QStringLiteral("Calculating Colors ..."), 0, vw);
+            arrowrender::computePressureBackground(mColorImage, w, h, *mViewVolume, scale.cellWidth,
+                                                   scale.cellHeight, &progress);
+            progress.setValue(vw + 10);
+            progress.close();
+            mColorSource = source;
+            mColorsValid = revision == mViewRevision;
+        }
+    }
+
+    // Only now is the shown image touched: a paint during the computation shows the last one.
+    prepareImage(mImage, w, h);
+    if (showPressure && mColorImage.size() == mImage.size() && mColorImage.format() == mImage.format()) {
+        // The background covers the whole image: copying it is drawing it.
+        const qsizetype bytes = mColorImage.sizeInBytes();
+        std::memcpy(mImage.bits(), mColorImage.constBits(), static_cast<std::size_t>(bytes));
+    } else {
+        mImage.fill(Qt::black);
+    }
+    QPainter painter(&mImage);
+    painter.setRenderHint(QPainter::Antialiasing, true);
+    if (showArrows) {
+        QPen pen(arrowColor, 1);
+        pen.setCosmetic(true);
+        painter.setPen(pen);
+        const int skipped = arrowrender::drawArrowLattice(painter, *mViewVolume, scale);
+        if (skipped > 0)
+            qDebug() << "Arrow plot:" << skipped << "arrows with a non-finite flow vector not drawn.";
+    }
+    painter.end();
+    repaint();
+}
+
+void ArrowPlot::drawArrow(QPainter &painter, int x, int y, float dx, float dy)
+{
+    arrowrender::ArrowScale scale;
+    scale.cellWidth = mCellWidth;
+    scale.cellHeight = mCellHeight;
+    scale.pixelsPerUnitX = mPixelsPerUnitX;
+    scale.pixelsPerUnitY = mPixelsPerUnitY;
+    scale.fixedLength = mFixedLength;
+    arrowrender::drawArrow(painter, x, y, dx, dy, scale);
+}
+
+void ArrowPlot::setCtrlPressed(bool pressed)
+{
+    mCtrlPressed = pressed;
+}
+
+void ArrowPlot::setShowArrows(bool show)
+{
+    mShowArrows = show;
+}
+
+void ArrowPlot::setFixedLength(bool fixed)
+{
+    mFixedLength = fixed;
+}
+
+void ArrowPlot::setShowPressure(bool show)
+{
+    mShowPressure = show;
+}
+
+void ArrowPlot::setArrowColor(bool black)
+{
+    mArrowColor = black ? QColor(0, 0, 0) : QColor(255, 255, 255);
+}
+
+void ArrowPlot::mousePressEvent(QMouseEvent *event)
+{
+    // Zoom steps in grid cells: the same number off (or onto) each side of the view.
+    const int sx = static_cast<int>(std::floor(width() / 30.0 + 0.5));
+    const int sy = static_cast<int>(std::floor(height() / 30.0 + 0.5));
+    if (event->button() == Qt::RightButton) {
+        if (!mCtrlPressed && mZoom < kMaxZoom) {
+            mViewX1 += sx;
+            mViewY1 += sy;
+            mViewX2 -= sx;
+            mViewY2 -= sy;
+            ++mZoom;
+            viewChanged();
+            drawArrowPlot();
+        } else if (mCtrlPressed && mZoom > 1) {
+            // (else: a rendering above processes events, and a Ctrl press arriving meanwhile
+            // must not turn the same click into a zoom out as well.)
+            mViewX1 -= sx;
+            mViewY1 -= sy;
+            mViewX2 += sx;
+            mViewY2 += sy;
+            --mZoom;
+            viewChanged();
+            drawArrowPlot();
+        }
+    } else if (event->button() == Qt::LeftButton) {
+        mDragging = true;
+        mLastMousePos = event->position().toPoint();
+    }
+}
+
+void ArrowPlot::mouseMoveEvent(QMouseEvent *event)
+{
+    if (!mDragging)
+        return;
+    const QPoint pos = event->position().toPoint();
+    const QPoint d = mLastMousePos - pos;
+    mLastMousePos = pos;
+    // One pixel of mouse movement moves the view by one cell, whatever the zoom level.
+    shiftEdges(mViewX1, mViewX2, d.x());
+    shiftEdges(mViewY1, mViewY2, d.y());
+    viewChanged();
+    drawArrowPlot();
+}
+
+void ArrowPlot::mouseReleaseEvent(QMouseEvent *)
+{
+    mDragging = false;
+}
+
+void ArrowPlot::paintEvent(QPaintEvent *)
+{
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::SmoothPixmapTransform, true);
+    painter.drawImage(rect(), mImage);
+    painter.end();
+}

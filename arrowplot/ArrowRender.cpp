@@ -1,0 +1,314 @@
+#include "ArrowRender.h"
+
+#include "ColorRamp.h"
+#include "Progress.h"
+#include "Volume.h"
+
+#include <QPainter>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <vector>
+
+namespace arrowrender {
+
+// ---------------------------------------------------------------- view copy
+
+namespace {
+
+// Clears points [first, first + n) of a store: zero position and flow, no values.
+void zeroPoints(PointStore &s, std::size_t first, std::size_t n)
+{
+    if (n == 0)
+        return;
+    std::fill(s.pos() + first, s.pos() + first + n, Vector3());
+    std::fill(s.dir() + first, s.dir() + first + n, Vector3());
+    std::fill(s.count() + first, s.count() + first + n, 0);
+    const std::size_t stride = static_cast<std::size_t>(s.stride());
+    if (stride != 0)
+        std::fill(s.values() + first * stride, s.values() + (first + n) * stride, 0.0f);
+}
+
+} // namespace
+
+void copyViewCells(const Volume *grid, int x1, int y1, Volume &view)
+{
+    const int vw = view.getDimX();
+    const int vh = view.getDimY();
+    if (view.pointCount() == 0)
+        return;
+    PointStore &dst = view.store();
+    const std::size_t row = static_cast<std::size_t>(vw);
+
+    const bool haveGrid = grid && grid->pointCount() > 0 && grid->getDimZ() > 0;
+    if (!haveGrid || !dst.reserveChannels(grid->store().stride())) {
+        zeroPoints(dst, 0, view.pointCount());
+        return;
+    }
+    const PointStore &src = grid->store();
+    const std::size_t srcStride = static_cast<std::size_t>(src.stride());
+    const std::size_t dstStride = static_cast<std::size_t>(dst.stride());
+    const long long gridX = grid->getDimX();
+    const long long gridY = grid->getDimY();
+
+    // The grid columns that fall inside the view: the same for every row.
+    const long long from = std::max<long long>(x1, 0);
+    const long long to = std::min<long long>(static_cast<long long>(x1) + vw, gridX);
+    const std::size_t left = from < to ? static_cast<std::size_t>(from - x1) : row;
+    const std::size_t inside = from < to ? static_cast<std::size_t>(to - from) : 0;
+
+    for (int j = 0; j < vh; ++j) {
+        const std::size_t base = static_cast<std::size_t>(j) * row;
+        const long long gy = static_cast<long long>(y1) + j;
+        if (gy < 0 || gy >= gridY || inside == 0) {
+            zeroPoints(dst, base, row);
+            continue;
+        }
+        zeroPoints(dst, base, left);
+        zeroPoints(dst, base + left + inside, row - left - inside);
+
+        const std::size_t s = grid->indexOf(static_cast<int>(from), static_cast<int>(gy), 0);
+        const std::size_t d = base + left;
+        std::memcpy(dst.pos() + d, src.pos() + s, inside * sizeof(Vector3));
+        std::memcpy(dst.dir() + d, src.dir() + s, inside * sizeof(Vector3));
+        std::memcpy(dst.count() + d, src.count() + s, inside * sizeof(int32_t));
+        if (srcStride == dstStride) {
+            if (srcStride != 0)
+                std::memcpy(dst.values() + d * dstStride, src.values() + s * srcStride,
+                            inside * srcStride * sizeof(float));
+        } else {
+            // The view keeps wider rows than the grid: copy each point's values, zero the rest.
+            for (std::size_t k = 0; k < inside; ++k) {
+                float *out = dst.values() + (d + k) * dstStride;
+                if (srcStride != 0)
+                    std::memcpy(out, src.values() + (s + k) * srcStride, srcStride * sizeof(float));
+                std::fill(out + srcStride, out + dstStride, 0.0f);
+            }
+        }
+    }
+}
+
+// ---------------------------------------------------------------- pressure background
+
+void pixelOwners(int cells, float cellSize, int pixels, int *owner)
+{
+    if (pixels <= 0)
+        return;
+    std::fill(owner, owner + pixels, -1);
+    if (!(cellSize > 0.0f) || !std::isfinite(cellSize))
+        return;
+    for (int c = 0; c < cells; ++c) {
+        // The drawing loop's own arithmetic: single-precision products, the start truncated,
+        // the end compared as a float (pixel indices are exact in float far beyond any image).
+        const float start = static_cast<float>(c) * cellSize;
+        const float end = static_cast<float>(c + 1) * cellSize;
+        if (!(start < static_cast<float>(pixels)))
+            break; // starts only grow with c
+        const int first = static_cast<int>(start);
+        const int last = end >= static_cast<float>(pixels - 1) ? pixels - 1 : static_cast<int>(std::floor(end));
+        for (int p = first; p <= last; ++p)
+            owner[p] = c;
+    }
+}
+
+void computePressureBackground(QImage &image, int w, int h, const Volume &view, float cellWidth,
+                               float cellHeight, Progress *progress)
+{
+    if (w <= 0 || h <= 0) {
+        image = QImage();
+        return;
+    }
+    if (image.width() != w || image.height() != h || image.format() != QImage::Format_RGB32)
+        image = QImage(w, h, QImage::Format_RGB32);
+    if (image.isNull())
+        return; // no memory for it: leave the null image
+    const QRgb black = qRgb(0, 0, 0);
+
+    const bool haveCells = view.pointCount() > 0 && view.getDimZ() > 0;
+    const int vw = haveCells ? view.getDimX() : 0;
+    const int vh = haveCells ? view.getDimY() : 0;
+
+    std::vector<int> colOwner(static_cast<std::size_t>(w));
+    std::vector<int> rowOwner(static_cast<std::size_t>(h));
+    pixelOwners(vw, cellWidth, w, colOwner.data());
+    pixelOwners(vh, cellHeight, h, rowOwner.data());
+
+    // Each pixel takes the colour of the cell that painted it last. Colours are computed
+    // where a pixel row first meets a cell, never stored per cell: at zoom level 1 that is
+    // once per cell, deeper in once per cell and pixel row. A cell without a value (outside
+    // the grid, never written by the resampling, a dataset without channels) is black: its
+    // empty value list is never read.
+    const PointStore &s = view.store();
+    const int32_t *count = s.count();
+    const float *values = s.values();
+    const std::size_t stride = static_cast<std::size_t>(s.stride());
+    auto cellColour = [&](int ci, int cj) {
+        const std::size_t k = view.indexOf(ci, cj, 0);
+        return count[k] > 0 ? ramp::pressureRgb(values[k * stride]) : black;
+    };
+
+    uchar *bits = image.bits();
+    const qsizetype bpl = image.bytesPerLine();
+    const QRgb *previous = nullptr;
+    int previousRow = -1;
+    int reported = 0; // progress runs over the view columns 0 ... vw - 1
+    for (int py = 0; py < h; ++py) {
+        QRgb *line = reinterpret_cast<QRgb *>(bits + py * bpl);
+        const int cj = rowOwner[static_cast<std::size_t>(py)];
+        if (cj < 0) {
+            std::fill(line, line + w, black);
+        } else if (cj == previousRow && previous) {
+            // Rows painted by the same cell row are identical: copy the first of them.
+            std::memcpy(line, previous, static_cast<std::size_t>(w) * sizeof(QRgb));
+        } else {
+            int lastCell = -1;
+            QRgb colour = black;
+            for (int px = 0; px < w; ++px) {
+                const int ci = colOwner[static_cast<std::size_t>(px)];
+                if (ci != lastCell) {
+                    lastCell = ci;
+                    colour = ci < 0 ? black : cellColour(ci, cj);
+                }
+                line[px] = colour;
+            }
+            previous = line;
+            previousRow = cj;
+        }
+        if (progress) {
+            // The share of the work done, as a number of columns, each reported once in order.
+            const int done = static_cast<int>(static_cast<long long>(py + 1) * vw / h);
+            for (; reported < done; ++reported)
+                progress->setValue(reported);
+        }
+    }
+}
+
+quint64 pressureFingerprint(const Volume &view)
+{
+    // FNV-1a over 64-bit words: one multiply per cell, no allocation.
+    constexpr quint64 prime = 1099511628211ULL;
+    quint64 hash = 14695981039346656037ULL;
+    auto mix = [&](quint64 word) { hash = (hash ^ word) * prime; };
+    mix(static_cast<quint64>(static_cast<unsigned>(view.getDimX())));
+    mix(static_cast<quint64>(static_cast<unsigned>(view.getDimY())));
+    if (view.pointCount() == 0)
+        return hash;
+    const PointStore &s = view.store();
+    const int32_t *count = s.count();
+    const float *values = s.values();
+    const std::size_t stride = static_cast<std::size_t>(s.stride());
+    const std::size_t n = view.pointCount();
+    for (std::size_t k = 0; k < n; ++k) {
+        quint32 bits = 0;
+        if (count[k] > 0)
+            std::memcpy(&bits, values + k * stride, sizeof bits);
+        mix((static_cast<quint64>(count[k] > 0) << 32) | bits);
+    }
+    return hash;
+}
+
+// ---------------------------------------------------------------- arrows
+
+namespace {
+
+// Pixel coordinates are kept well inside int range; anything this far lies off the image.
+constexpr float kFar = 1.0e6f;
+
+int floorToPixel(float v)
+{
+    if (v <= -kFar)
+        return static_cast<int>(-kFar);
+    if (v >= kFar)
+        return static_cast<int>(kFar);
+    return static_cast<int>(std::floor(v));
+}
+
+} // namespace
+
+int arrowGlyph(int x, int y, float dx, float dy, const ArrowScale &scale, QLine lines[3])
+{
+    if (dx == 0.0f && dy == 0.0f)
+        return 0;
+
+    // Raw arrow in pixels, then each component limited to 6 * m cells on its own.
+    float ax = dx * scale.pixelsPerUnitX;
+    float ay = dy * scale.pixelsPerUnitY;
+    const float m = scale.fixedLength
+                        ? 1.0f
+                        : static_cast<float>(std::sqrt(static_cast<double>(dx * dx + dy * dy)) + 0.3);
+    const float lx = 6.0f * m * scale.cellWidth;
+    const float ly = 6.0f * m * scale.cellHeight;
+    ax = std::clamp(ax, -lx, lx);
+    ay = std::clamp(ay, -ly, ly);
+
+    const float h = 3.0f * m;
+    const float hx = h * scale.cellWidth;
+    const float hy = h * scale.cellHeight;
+    // NaN or overflowing flow: there is no arrow to draw (and no defined pixel to draw it at).
+    if (!std::isfinite(ax) || !std::isfinite(ay) || !std::isfinite(hx) || !std::isfinite(hy))
+        return -1;
+
+    const int x2 = floorToPixel(static_cast<float>(x) + ax);
+    const int y2 = floorToPixel(static_cast<float>(y) + ay);
+    lines[0] = QLine(x, y, x2, y2);
+
+    const float tipX = static_cast<float>(x2);
+    const float tipY = static_cast<float>(y2);
+    if (std::abs(x2 - x) < 3) {
+        // Nearly vertical: a symmetric V around the tip, opening back towards the tail. For a
+        // shaft pointing up the image the V is mirrored, or the head would point downwards.
+        const int xa = floorToPixel(tipX - hx);
+        const int xb = floorToPixel(tipX + hx);
+        const int ya = y2 < y ? floorToPixel(tipY + hy) : floorToPixel(tipY - hy);
+        lines[1] = QLine(xa, ya, x2, y2);
+        lines[2] = QLine(xb, ya, x2, y2);
+        return 3;
+    }
+
+    const int xa = x2 < x ? floorToPixel(tipX + hx) : floorToPixel(tipX - hx);
+    if (y2 == y) {
+        // Exactly horizontal: a horizontal barb would lie on the shaft and there is no vertical
+        // one, so draw two barbs symmetric about the shaft, opening back towards the tail.
+        const int off = std::max(1, floorToPixel(hy));
+        lines[1] = QLine(xa, y2 - off, x2, y2);
+        lines[2] = QLine(xa, y2 + off, x2, y2);
+        return 3;
+    }
+    // A right angle: one horizontal and one vertical barb, both turned back towards the tail.
+    const int ya = y2 < y ? floorToPixel(tipY + hy) : floorToPixel(tipY - hy);
+    lines[1] = QLine(xa, y2, x2, y2);
+    lines[2] = QLine(x2, ya, x2, y2);
+    return 3;
+}
+
+int drawArrow(QPainter &painter, int x, int y, float dx, float dy, const ArrowScale &scale)
+{
+    QLine lines[3];
+    const int n = arrowGlyph(x, y, dx, dy, scale, lines);
+    for (int k = 0; k < n; ++k)
+        painter.drawLine(lines[k]);
+    return n;
+}
+
+int drawArrowLattice(QPainter &painter, const Volume &view, const ArrowScale &scale)
+{
+    if (view.pointCount() == 0 || view.getDimZ() == 0)
+        return 0;
+    const int vw = view.getDimX();
+    const int vh = view.getDimY();
+    const Vector3 *dir = view.store().dir();
+    int skipped = 0;
+    for (int i = 12; i < vw; i += 12) {
+        for (int j = 12; j <= vh - 12; j += 12) {
+            const Vector3 &q = dir[view.indexOf(i, j, 0)];
+            const int x = static_cast<int>(static_cast<float>(i) * scale.cellWidth);
+            const int y = static_cast<int>(static_cast<float>(j) * scale.cellHeight);
+            if (drawArrow(painter, x, y, static_cast<float>(q.x), static_cast<float>(q.y), scale) < 0)
+                ++skipped;
+        }
+    }
+    return skipped;
+}
+
+} // namespace arrowrender
