@@ -170,7 +170,7 @@ int StreamLineDialog::IntegrationChanged()
 int StreamLineDialog::dtChanged()
 {
     // The factor is single precision; the product is kept as a double (155 -> 1.5499999653548002).
-    mView->mDt = mDtSlider->value() * 0.01f;
+    mView->mDt = mDtSlider->value() * static_cast<double>(0.01f);
     qDebug() << "Dt: " << mView->mDt;
     return 0;
 }

@@ -31,6 +31,8 @@ struct ViewRect
 
     int width() const { return x2 - x1; }
     int height() const { return y2 - y1; }
+    bool operator==(const ViewRect &o) const { return x1 == o.x1 && y1 == o.y1 && x2 == o.x2 && y2 == o.y2; }
+    bool operator!=(const ViewRect &o) const { return !(*this == o); }
 };
 
 // Narrowest and lowest view rectangle, in grid units, that a zoom-in may leave. Below it the
