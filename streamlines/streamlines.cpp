@@ -9,7 +9,6 @@
 #include <QMouseEvent>
 #include <QPainter>
 
-#include <algorithm>
 #include <cmath>
 
 namespace {

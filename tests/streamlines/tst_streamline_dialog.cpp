@@ -10,7 +10,6 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
-#include <QFrame>
 #include <QLabel>
 #include <QPushButton>
 #include <QSlider>
@@ -118,8 +117,6 @@ private slots:
             QStringLiteral("Zoom In: Right Click"), QStringLiteral("Zoom Out: Ctrl + Right Click"),
             QStringLiteral("Move: Left Click + Drag")};
         QCOMPARE(columnTexts(d), expected);
-        auto *separator = d.findChild<QFrame *>(QString(), Qt::FindDirectChildrenOnly);
-        Q_UNUSED(separator);
         // Every control ends up owned by the dialog.
         QCOMPARE(d.view()->parentWidget(), &d);
         QCOMPARE(combo->parentWidget(), &d);

@@ -98,16 +98,6 @@ private slots:
         QCOMPARE(out.map(90, 30), QPoint(25, 10));
     }
 
-    void mappingUsesSinglePrecisionScales()
-    {
-        // 293 / 314 in float, its reciprocal in float, then the product in double.
-        const PixelMapping m(ViewRect{10, 17, 303, 520}, 314, 538);
-        const float sx = 293.0f / 314.0f;
-        QCOMPARE(m.scaleX(), sx);
-        const double inv = 1.0f / sx;
-        QCOMPARE(m.map(200.0, 17.0).x(), static_cast<int>((200.0 - 10) * inv));
-    }
-
     void mappingOfAHugeOffsetStaysAnInt()
     {
         const PixelMapping m(ViewRect{0, 0, 2, 2}, 100000, 100000);
