@@ -10,5 +10,6 @@ enum IntegrationMethod { Euler = 0, RungeKutta = 1 };
 // One step of length |dt| (in grid index units) along the normalised flow direction of
 // `volume` at `pos`: Euler (method 0) or midpoint Runge-Kutta (method 1). Where the flow is
 // zero (stagnation, outside the field) the step returns `pos`. Any other method code gives
-// (0, 0, 0).
+// (0, 0, 0). Without a volume there is no flow anywhere, so a valid method returns `pos`.
+// Allocation-free: samples the flow through Volume::sampleDir.
 Vector3 integrate(Vector3 pos, double dt, int method, const Volume *volume);

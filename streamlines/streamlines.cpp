@@ -1,0 +1,259 @@
+#include "streamlines.h"
+
+#include "Busy.h"
+#include "Progress.h"
+#include "Volume.h"
+
+#include <QCoreApplication>
+#include <QDebug>
+#include <QMouseEvent>
+#include <QPainter>
+
+#include <cmath>
+
+namespace {
+
+// The view rectangle may be zoomed out and dragged without end; its corners are held within
+// this range (grid units) so that no arithmetic on them can overflow an int.
+constexpr int kCoordinateLimit = 1 << 30;
+
+int clampCoordinate(double v)
+{
+    if (!(v > -kCoordinateLimit)) // also NaN
+        return -kCoordinateLimit;
+    if (v > kCoordinateLimit)
+        return kCoordinateLimit;
+    return static_cast<int>(v); // truncation toward zero
+}
+
+// A corner moved by a zoom step: the sum is formed in single precision, as the step is, and
+// truncated toward zero.
+int zoomed(int coordinate, float step)
+{
+    return clampCoordinate(static_cast<float>(coordinate) + step);
+}
+
+int dragged(int coordinate, int delta)
+{
+    return clampCoordinate(static_cast<double>(coordinate) + delta);
+}
+
+const QSize kNoDataSize(314, 538);
+
+} // namespace
+
+streamlines::streamlines(QWidget *parent) : QWidget(parent), mSeedingRequests(new QObject(this))
+{
+    // Only the grid's size is read here, which is valid even while a load fills the grid.
+    QSize size = kNoDataSize;
+    if (const Volume *grid = usableGrid(gridVolume)) {
+        size = QSize(grid->getDimX(), grid->getDimY());
+        if (size.width() > QWIDGETSIZE_MAX || size.height() > QWIDGETSIZE_MAX) {
+            size = size.boundedTo(QSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX));
+            qDebug().noquote() << QStringLiteral("The grid is larger than a window can be; the streamline view shows "
+                                                 "%1 x %2 of its cells.")
+                                      .arg(size.width())
+                                      .arg(size.height());
+        }
+    }
+    setMinimumSize(size);
+    setMaximumSize(size);
+    resetParameters();
+}
+
+streamlines::~streamlines() = default;
+
+void streamlines::resetParameters()
+{
+    mDt = 1.55;
+    mViewX1 = 0;
+    mViewY1 = 0;
+    mViewX2 = width();
+    mViewY2 = height();
+    mCtrlPressed = false;
+    mDragging = false;
+    mMaxLength = 200;
+    mAntialiased = false;
+    mSeedsX = 10;
+    mSeedsY = 10;
+    mIntegrationMethod = Euler;
+    mDSep = 30.0f;
+    mDTest = 0.5f;
+    computeSeedPoints(false);
+    mEvenlySpaced = false;
+    drawStreamLines();
+}
+
+void streamlines::computeSeedPoints(bool evenlySpaced)
+{
+    if (Busy::isBusy()) {
+        // Only the latest request counts: ticking and unticking during a load ends unticked.
+        Busy::whenIdle(mSeedingRequests, [this, evenlySpaced] { computeSeedPoints(evenlySpaced); });
+        return;
+    }
+    computeSeedPointsNow(evenlySpaced);
+}
+
+void streamlines::computeSeedPointsNow(bool evenlySpaced)
+{
+    mEvenlySpaced = evenlySpaced;
+    mSeedPoints.clear();
+    mEvenLines.clear();
+
+    EvenlySpacedSeeding::Parameters parameters;
+    parameters.dSep = mDSep;
+    parameters.dTest = mDTest;
+    parameters.dt = mDt;
+    parameters.method = mIntegrationMethod;
+    parameters.viewWidth = width();
+    parameters.viewHeight = height();
+    mSeeding.reset(parameters);
+
+    qDebug() << "------------------------------------------------------";
+    if (!evenlySpaced) {
+        appendRegularSeeds(mSeedPoints, viewRect(), mSeedsX, mSeedsY);
+    } else if (const Volume *grid = usableGrid(gridVolume)) {
+        Busy::Scope busy;
+        mSeeding.run(grid);
+    } else {
+        qDebug() << "No dataset loaded: there is nothing to place evenly spaced streamlines in.";
+    }
+    qDebug() << "generated " << mSeeding.mPoints.size() << "Points";
+}
+
+bool streamlines::isValidPoint(double x, double y, double z, float minDistance) const
+{
+    return mSeeding.isValidPoint(x, y, z, minDistance);
+}
+
+Streamline streamlines::traceStreamline(Vector3 seed)
+{
+    return mSeeding.traceStreamline(seed);
+}
+
+Vector3 streamlines::findSeedPoint(Streamline line)
+{
+    return mSeeding.findSeedPoint(std::move(line));
+}
+
+void streamlines::drawStreamLines()
+{
+    if (Busy::isBusy()) {
+        // A load (or another rendering) is processing events: the grid may be half-filled.
+        Busy::whenIdle(this, [this] { drawStreamLines(); });
+        return;
+    }
+    drawStreamLinesNow();
+}
+
+void streamlines::drawStreamLinesNow()
+{
+    Busy::Scope busy;
+    QImage image = blankStreamlineImage(size());
+    const Volume *grid = usableGrid(gridVolume);
+    if (!grid) {
+        paintNoData(image);
+        mImage = image;
+        update();
+        return;
+    }
+    if (image.isNull()) {
+        qDebug().noquote() << QStringLiteral("Cannot allocate a %1 x %2 streamline image; nothing is drawn.")
+                                  .arg(width())
+                                  .arg(height());
+        mImage = image;
+        return;
+    }
+
+    const PixelMapping mapping(viewRect(), grid->getDimX(), grid->getDimY());
+    Progress progress(QStringLiteral("Drawing Image..."), 0, static_cast<int>(mSeedPoints.size()));
+    // The progress processes events, so slots may change the view's lists and parameters
+    // meanwhile: the rendering works on copies (implicitly shared, nothing is copied unless
+    // a slot changes them) and the changes show at the next rendering.
+    QVector<QPolygon> polylines;
+    if (mEvenlySpaced) {
+        const QVector<Streamline> lines = mEvenLines;
+        mapStreamlines(lines, mapping, polylines);
+    } else {
+        computeSeedPointsNow(false);
+        mDt = std::fabs(mDt);
+        const QVector<Vector3> seeds = mSeedPoints;
+        const TraceSettings settings{mDt, mIntegrationMethod, mMaxLength};
+        traceRegularPolylines(seeds, settings, *grid, mapping, polylines,
+                              [&progress](int i) { progress.setValue(i); });
+    }
+    paintPolylines(image, polylines, mAntialiased);
+    progress.close();
+
+    mPolylines = polylines;
+    mImage = image;
+    QCoreApplication::processEvents();
+    repaint();
+}
+
+void streamlines::mousePressEvent(QMouseEvent *event)
+{
+    // The steps follow the widget's fixed size, not the zoom: every click moves each edge
+    // by the same amount.
+    const float stepX = static_cast<float>(width() * (1.0 / 30.0));
+    const float stepY = static_cast<float>(height() * (1.0 / 30.0));
+    switch (event->button()) {
+    case Qt::RightButton:
+        if (!mCtrlPressed) {
+            const int x1 = zoomed(mViewX1, stepX);
+            const int y1 = zoomed(mViewY1, stepY);
+            const int x2 = zoomed(mViewX2, -stepX);
+            const int y2 = zoomed(mViewY2, -stepY);
+            if (x2 - x1 < kMinViewExtent || y2 - y1 < kMinViewExtent) {
+                qDebug().noquote() << QStringLiteral("Zoom in refused: the view would be narrower or lower than %1 grid "
+                                                     "units.")
+                                          .arg(kMinViewExtent);
+                break;
+            }
+            mViewX1 = x1;
+            mViewY1 = y1;
+            mViewX2 = x2;
+            mViewY2 = y2;
+        } else {
+            mViewX1 = zoomed(mViewX1, -stepX);
+            mViewY1 = zoomed(mViewY1, -stepY);
+            mViewX2 = zoomed(mViewX2, stepX);
+            mViewY2 = zoomed(mViewY2, stepY);
+        }
+        break;
+    case Qt::LeftButton:
+        mDragging = true;
+        mLastMousePos = event->position().toPoint();
+        break;
+    default:
+        break;
+    }
+}
+
+void streamlines::mouseMoveEvent(QMouseEvent *event)
+{
+    if (!mDragging)
+        return;
+    const QPoint pos = event->position().toPoint();
+    const int dx = mLastMousePos.x() - pos.x();
+    const int dy = mLastMousePos.y() - pos.y();
+    mLastMousePos = pos;
+    mViewX1 = dragged(mViewX1, dx);
+    mViewX2 = dragged(mViewX2, dx);
+    mViewY1 = dragged(mViewY1, dy);
+    mViewY2 = dragged(mViewY2, dy);
+}
+
+void streamlines::mouseReleaseEvent(QMouseEvent *)
+{
+    mDragging = false;
+    drawStreamLines();
+}
+
+void streamlines::paintEvent(QPaintEvent *)
+{
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing, true);
+    painter.fillRect(rect(), QBrush(QColor(128, 0, 0, 255), Qt::SolidPattern));
+    painter.drawImage(rect(), mImage);
+}

@@ -1,0 +1,81 @@
+#pragma once
+
+#include "EvenlySpacedSeeding.h"
+#include "StreamlineRender.h"
+#include "Vector3.h"
+
+#include <QImage>
+#include <QPoint>
+#include <QPolygon>
+#include <QVector>
+#include <QWidget>
+
+// The streamline view: one pixel per grid cell at the initial zoom. It holds every
+// streamline parameter (the dialog writes them directly; a change shows at the next
+// rendering), renders its picture into mImage with drawStreamLines() and only copies that
+// image in its paint handler. Right click zooms in, right click with Ctrl (reported by the
+// dialog through setCtrlPressed) zooms out, a left drag moves the view; every button release
+// renders anew.
+class streamlines : public QWidget
+{
+    Q_OBJECT
+public:
+    explicit streamlines(QWidget *parent = nullptr);
+    ~streamlines() override;
+
+    // Defaults for every parameter and the full view rectangle, regular seeds, then renders.
+    void resetParameters();
+    // Rebuilds mImage and mPolylines from the current parameters and repaints. While another
+    // computation runs (a dataset load processes events) the rendering waits for its end.
+    void drawStreamLines();
+    // Starts a seeding run: the regular seed grid over the view rectangle, or the evenly
+    // spaced streamlines (which read the grid volume, so that run waits while busy).
+    void computeSeedPoints(bool evenlySpaced);
+
+    void setCtrlPressed(bool pressed) { mCtrlPressed = pressed; }
+    QImage getImage() const { return mImage; }
+
+    bool isValidPoint(double x, double y, double z, float minDistance) const;
+    Streamline traceStreamline(Vector3 seed);
+    Vector3 findSeedPoint(Streamline line);
+
+    // Rendering parameters, in grid index units where they are lengths.
+    double mDt = 1.55;
+    bool mAntialiased = false;
+    int mMaxLength = 200;
+    int mSeedsX = 10;
+    int mSeedsY = 10;
+    bool mEvenlySpaced = false;
+    float mDSep = 30.0f;
+    float mDTest = 0.5f;
+    int mViewX1 = 0;
+    int mViewY1 = 0;
+    int mViewX2 = 0;
+    int mViewY2 = 0;
+    int mIntegrationMethod = Euler;
+    bool mCtrlPressed = false;
+    bool mDragging = false;
+    QPoint mLastMousePos;
+    QImage mImage;
+    QVector<QPolygon> mPolylines;
+    QVector<Vector3> mSeedPoints;
+    QVector<Streamline> mEvenLines;
+    // The evenly spaced seeding state (queue, traced points, separation grid and its size).
+    EvenlySpacedSeeding mSeeding{mSeedPoints, mEvenLines};
+
+    ViewRect viewRect() const { return ViewRect{mViewX1, mViewY1, mViewX2, mViewY2}; }
+
+protected:
+    void mousePressEvent(QMouseEvent *event) override;
+    void mouseReleaseEvent(QMouseEvent *event) override;
+    void mouseMoveEvent(QMouseEvent *event) override;
+    void paintEvent(QPaintEvent *event) override;
+
+private:
+    void computeSeedPointsNow(bool evenlySpaced);
+    void drawStreamLinesNow();
+
+    // Receiver of deferred seeding runs, apart from the view itself (the receiver of deferred
+    // renderings), so that a deferred rendering does not replace a deferred seeding.
+    QObject *mSeedingRequests;
+};
