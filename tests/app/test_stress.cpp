@@ -1,0 +1,298 @@
+// Seeded random interaction with the real dock and dialogs: loads (good and bad files),
+// every control, clicks, drags and keys, many of them arriving while a load or a picture is
+// being computed. After every action the views must hold consistent state.
+//
+// TESSALY_STRESS_SEED replays a run; TESSALY_STRESS_ACTIONS sets its length (default 10000).
+
+#include "ArrowPlot.h"
+#include "ArrowPlotDialog.h"
+#include "Busy.h"
+#include "ControlDock.h"
+#include "Flows.h"
+#include "StreamLineDialog.h"
+#include "TestSupport.h"
+#include "VolInfo.h"
+#include "streamlines.h"
+
+#include <QAbstractButton>
+#include <QComboBox>
+#include <QDir>
+#include <QFile>
+#include <QSlider>
+#include <QSpinBox>
+#include <QTimer>
+#include <QtTest>
+
+#include <cstdio>
+#include <random>
+
+namespace {
+
+class ScriptedDock : public ControlDock
+{
+public:
+    QString next;
+
+protected:
+    QString askForDataset() override { return next; }
+};
+
+} // namespace
+
+class TestStress : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir mDir;
+    QStringList mFiles;
+    std::mt19937 mRng;
+    ScriptedDock *mDock = nullptr;
+    int mNested = 0;
+    QString mLastAction;
+
+    int pick(int n) { return std::uniform_int_distribution<int>(0, n - 1)(mRng); }
+
+    QList<QDialog *> openDialogs() const
+    {
+        QList<QDialog *> out;
+        for (QDialog *d : {static_cast<QDialog *>(mDock->arrowPlotDialog()), static_cast<QDialog *>(mDock->streamLineDialog()),
+                           static_cast<QDialog *>(mDock->volInfo())})
+            if (d && d->isVisible())
+                out << d;
+        return out;
+    }
+
+    QWidget *randomView()
+    {
+        QList<QWidget *> views;
+        if (auto *a = mDock->arrowPlotDialog(); a && a->isVisible())
+            views << a->plot();
+        if (auto *s = mDock->streamLineDialog(); s && s->isVisible())
+            views << s->view();
+        return views.isEmpty() ? nullptr : views[pick(int(views.size()))];
+    }
+
+    void act(bool insideWork)
+    {
+        const int kind = pick(insideWork ? 11 : 12); // no nested file choice inside work
+        QList<QDialog *> dialogs = openDialogs();
+        QDialog *dialog = dialogs.isEmpty() ? nullptr : dialogs[pick(int(dialogs.size()))];
+        switch (kind) {
+        case 0: { // a dock button (the load button while busy included)
+            const QList<QAbstractButton *> buttons = mDock->findChildren<QAbstractButton *>();
+            QAbstractButton *b = buttons[pick(int(buttons.size()))];
+            mLastAction = "dock button " + b->text();
+            mDock->next = mFiles[pick(int(mFiles.size()))];
+            QTest::mouseClick(b, Qt::LeftButton);
+            break;
+        }
+        case 1:
+        case 2: { // any button, check box or radio button of a dialog
+            if (!dialog)
+                break;
+            const QList<QAbstractButton *> buttons = dialog->findChildren<QAbstractButton *>();
+            if (buttons.isEmpty())
+                break;
+            QAbstractButton *b = buttons[pick(int(buttons.size()))];
+            mLastAction = "click " + b->text();
+            QTest::mouseClick(b, Qt::LeftButton);
+            break;
+        }
+        case 3: { // a slider
+            if (!dialog)
+                break;
+            const QList<QSlider *> sliders = dialog->findChildren<QSlider *>();
+            if (sliders.isEmpty())
+                break;
+            QSlider *s = sliders[pick(int(sliders.size()))];
+            const int v = s->minimum() + pick(s->maximum() - s->minimum() + 1);
+            mLastAction = QStringLiteral("slider to %1").arg(v);
+            s->setValue(v);
+            break;
+        }
+        case 4: { // a spin box, sometimes past its range
+            if (!dialog)
+                break;
+            const QList<QSpinBox *> spins = dialog->findChildren<QSpinBox *>();
+            if (spins.isEmpty())
+                break;
+            QSpinBox *s = spins[pick(int(spins.size()))];
+            const int v = s->minimum() - 2 + pick(s->maximum() - s->minimum() + 5);
+            mLastAction = QStringLiteral("spin to %1").arg(v);
+            s->setValue(v);
+            break;
+        }
+        case 5: { // the method box, as the user picks an entry
+            if (!dialog)
+                break;
+            for (QComboBox *c : dialog->findChildren<QComboBox *>()) {
+                const int i = pick(c->count());
+                mLastAction = QStringLiteral("method %1").arg(i);
+                c->setCurrentIndex(i);
+                QMetaObject::invokeMethod(c, "activated", Q_ARG(int, i));
+            }
+            break;
+        }
+        case 6:
+        case 7: { // right click, with or without Ctrl held on the dialog
+            QWidget *view = randomView();
+            if (!view)
+                break;
+            const bool ctrl = pick(3) == 0;
+            mLastAction = ctrl ? "ctrl right click" : "right click";
+            if (ctrl)
+                QTest::keyPress(view->window(), Qt::Key_Control);
+            QTest::mouseClick(view, Qt::RightButton, {}, QPoint(pick(view->width()), pick(view->height())));
+            if (ctrl && pick(2))
+                QTest::keyRelease(view->window(), Qt::Key_Control);
+            break;
+        }
+        case 8: { // a left drag
+            QWidget *view = randomView();
+            if (!view)
+                break;
+            mLastAction = "drag";
+            QPoint p(pick(view->width()), pick(view->height()));
+            QTest::mousePress(view, Qt::LeftButton, {}, p);
+            for (int i = pick(4); i >= 0; --i) {
+                p += QPoint(pick(41) - 20, pick(41) - 20);
+                QMouseEvent move(QEvent::MouseMove, p, view->mapToGlobal(p), Qt::NoButton, Qt::LeftButton, Qt::NoModifier);
+                QApplication::sendEvent(view, &move);
+            }
+            QTest::mouseRelease(view, Qt::LeftButton, {}, p);
+            break;
+        }
+        case 9: { // keys
+            if (!dialog)
+                break;
+            const Qt::Key keys[] = {Qt::Key_Control, Qt::Key_Escape, Qt::Key_A, Qt::Key_Return, Qt::Key_Shift};
+            const Qt::Key k = keys[pick(5)];
+            mLastAction = QStringLiteral("key %1").arg(int(k));
+            QTest::keyPress(dialog, k);
+            if (pick(2))
+                QTest::keyRelease(dialog, k);
+            break;
+        }
+        case 10: { // evenly spaced seeding with random distances
+            auto *s = mDock->streamLineDialog();
+            if (!s || !s->isVisible())
+                break;
+            const QList<QSlider *> sliders = s->findChildren<QSlider *>();
+            // Dt, Dsep, Dtest in layout order; a small Dsep only now and then keeps runs short.
+            if (sliders.size() == 3) {
+                sliders[1]->setValue(pick(8) == 0 ? 1 + pick(100) : 5 + pick(96));
+                sliders[2]->setValue(1 + pick(100));
+            }
+            mLastAction = "evenly spaced";
+            for (QAbstractButton *b : s->findChildren<QAbstractButton *>())
+                if (b->text() == QLatin1String("Evenlyspaced Seedpoints"))
+                    QTest::mouseClick(b, Qt::LeftButton);
+            break;
+        }
+        default: { // load a file by the dock's own path
+            mDock->next = mFiles[pick(int(mFiles.size()))];
+            mLastAction = "load " + mDock->next;
+            mDock->loadClicked();
+            break;
+        }
+        }
+    }
+
+    void checkState(const char *when)
+    {
+        const QString where = QStringLiteral("%1 after '%2'").arg(when, mLastAction);
+        if (auto *a = mDock->arrowPlotDialog()) {
+            const ArrowPlot *p = a->plot();
+            QVERIFY2(p->zoom() >= 1 && p->zoom() <= 15, qPrintable(where));
+            QVERIFY2(p->viewX2() > p->viewX1() && p->viewY2() > p->viewY1(), qPrintable(where));
+        }
+        if (auto *s = mDock->streamLineDialog()) {
+            const streamlines *v = s->view();
+            QVERIFY2(v->mViewX2 > v->mViewX1 && v->mViewY2 > v->mViewY1, qPrintable(where));
+            QVERIFY2(v->mDt > 0.0 || !v->mEvenlySpaced, qPrintable(where));
+        }
+        if (loadedVolume) {
+            QVERIFY2(gridVolume, qPrintable(where));
+            QCOMPARE(std::size_t(gridVolume->getDimX()) * std::size_t(gridVolume->getDimY()), gridVolume->pointCount());
+            QCOMPARE(gridVolume->getDimX(), loadedVolume->getDimX());
+        }
+    }
+
+private slots:
+    void initTestCase()
+    {
+        const QList<QPair<QString, flows::Size>> good = {
+            {"channel", {40, 60}}, {"vortices", {50, 50}}, {"saddle", {30, 30}}, {"uniform", {20, 20}}, {"vortices", {220, 220}}};
+        for (int i = 0; i < good.size(); ++i) {
+            const QString path = mDir.filePath(QStringLiteral("%1-%2.gri").arg(good[i].first).arg(i));
+            QVERIFY(flows::write(good[i].first, path, good[i].second));
+            mFiles << path;
+        }
+        auto write = [&](const QString &name, const QByteArray &bytes) {
+            QFile f(mDir.filePath(name));
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write(bytes);
+        };
+        write("empty.gri", {});
+        write("empty.00000.dat", {});
+        write("magic.gri", QByteArray("XXXXX 2 2 1 1 1 0").leftJustified(40 + 48, ' '));
+        write("magic.00000.dat", QByteArray(64, '\0'));
+        write("short.gri", QByteArray("SN4DB 20 20 1 1 1 0").leftJustified(40 + 4800, '\0'));
+        write("short.00000.dat", QByteArray(100, '\0'));
+        write("huge.gri", QByteArray("SN4DB 100000 100000 100000 1 1 0").leftJustified(40, ' '));
+        QDir(mDir.path()).mkpath("folder.gri");
+        mFiles << mDir.filePath("empty.gri") << mDir.filePath("magic.gri") << mDir.filePath("short.gri")
+               << mDir.filePath("huge.gri") << mDir.filePath("folder.gri") << mDir.filePath("missing.gri")
+               << mDir.filePath("NOEXT.GRI");
+    }
+
+    void randomSession()
+    {
+        const QByteArray seedText = qgetenv("TESSALY_STRESS_SEED");
+        const unsigned seed = seedText.isEmpty() ? std::random_device{}() : seedText.toUInt();
+        const int actions = qEnvironmentVariableIsSet("TESSALY_STRESS_ACTIONS") ? qEnvironmentVariableIntValue("TESSALY_STRESS_ACTIONS") : 10000;
+        std::printf("stress seed %u (replay with TESSALY_STRESS_SEED=%u), %d actions\n", seed, seed, actions);
+        std::fflush(stdout);
+        mRng.seed(seed);
+
+        testsupport::ConsoleCapture console; // thousands of actions: keep the trace off the log
+        Progress::setEventIntervalMs(0);     // every progress step lets events in
+        ScriptedDock dock;
+        mDock = &dock;
+        dock.show();
+
+        // While work runs and processes events, this fires and acts in the middle of it.
+        int insideActions = 0;
+        QTimer meddler;
+        connect(&meddler, &QTimer::timeout, this, [&] {
+            if (!Busy::isBusy() || mNested > 0 || pick(4) != 0)
+                return;
+            ++mNested;
+            ++insideActions;
+            act(true);
+            --mNested;
+        });
+        meddler.start(0);
+
+        for (int i = 0; i < actions; ++i) {
+            act(false);
+            QCoreApplication::processEvents();
+            QVERIFY2(!Busy::isBusy(), qPrintable(QStringLiteral("seed %1 action %2: still busy").arg(seed).arg(i)));
+            QVERIFY2(!Progress::dialogVisible(), qPrintable(QStringLiteral("seed %1 action %2: progress left open").arg(seed).arg(i)));
+            checkState(qPrintable(QStringLiteral("seed %1 action %2").arg(seed).arg(i)));
+            if (QTest::currentTestFailed())
+                return;
+            if (i % 500 == 0)
+                console.clear();
+        }
+        meddler.stop();
+        Progress::setEventIntervalMs(30);
+        std::printf("%d actions arrived while work was running\n", insideActions);
+        QVERIFY(insideActions > 0);
+        mDock = nullptr;
+        testsupport::setVolumes(nullptr, nullptr);
+    }
+};
+
+QTEST_MAIN(TestStress)
+#include "test_stress.moc"
