@@ -9,6 +9,7 @@
 #include <QFile>
 #include <QtEndian>
 
+#include <algorithm>
 #include <cstdio>
 #include <memory>
 #include <sys/stat.h>
@@ -121,8 +122,10 @@ void Volume::load(QString fileName)
         const std::size_t gridRecord = 12;
         const std::size_t dataRecord = 12 + 4 * static_cast<std::size_t>(n);
         const std::size_t rowPoints = static_cast<std::size_t>(mDimX);
-        // Read several rows per call: about a megabyte of data file at a time.
-        const std::size_t rowsPerChunk = std::max<std::size_t>(1, (1u << 20) / (rowPoints * dataRecord));
+        // Read several rows per call: about a megabyte of data file at a time, but never a
+        // buffer larger than the whole dataset.
+        const std::size_t rowsPerChunk = std::clamp<std::size_t>((1u << 20) / (rowPoints * dataRecord), 1,
+                                                                 static_cast<std::size_t>(rows));
         std::vector<char> gridBuf(rowsPerChunk * rowPoints * gridRecord);
         std::vector<char> dataBuf(rowsPerChunk * rowPoints * dataRecord);
 
