@@ -12,7 +12,9 @@
 #include <algorithm>
 #include <cstdio>
 #include <memory>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -23,9 +25,18 @@ struct FileCloser
 };
 using File = std::unique_ptr<std::FILE, FileCloser>;
 
+// Opens in binary mode without blocking: a plain open of a named pipe would wait for a writer
+// forever, so the file is opened non-blocking and only then checked for being a regular file.
 File openForReading(const QString &name)
 {
-    return File(std::fopen(QFile::encodeName(name).constData(), "rb"));
+    const int fd = ::open(QFile::encodeName(name).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return File();
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    File f(::fdopen(fd, "rb"));
+    if (!f)
+        ::close(fd);
+    return f;
 }
 
 // Size of a regular file; -1 for anything else (a folder, a pipe, a device).
@@ -100,10 +111,14 @@ void Volume::load(QString fileName)
 
     // A header whose counts multiply to zero points gives the plain empty volume, so that no
     // view sizes itself from a count that has no points behind it.
-    if (readable && points > 0)
+    if (readable && points > 0) {
         setSize(h.dimX, h.dimY, h.dimZ);
-    else
+    } else {
+        if (readable)
+            qDebug().noquote() << "Empty dataset:" << fileName << "has a header of no points"
+                               << QStringLiteral("(%1 of 6 numbers read); no points loaded.").arg(h.fieldsRead);
         setSize(0, 0, 0);
+    }
     if (readable && points > 0 && !mData.reserveChannels(h.channels)) {
         qDebug() << "Cannot hold" << h.channels << "values per point; no points loaded.";
         setSize(0, 0, 0);

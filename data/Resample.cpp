@@ -90,8 +90,11 @@ void Volume::calculateGridFrom(const Volume &source)
                 continue;
             }
 
-            const int dx = x1 - x0;
-            const int dy = y1 - y0;
+            // Spans and offsets in 64 bits: corners far outside the grid (curved grids, stray
+            // points) can lie more than 2^31 grid units apart. The values are the same as in
+            // int, and they still convert to double (vector) or float (channel) as ints would.
+            const long long dx = static_cast<long long>(x1) - x0;
+            const long long dy = static_cast<long long>(y1) - y0;
             const Vector3 &p00 = sDir[k00], &p01 = sDir[k01], &p10 = sDir[k10], &p11 = sDir[k11];
             // First channel of each corner; a dataset without channels interpolates zeros.
             auto first = [&](std::size_t k) { return sCount[k] > 0 ? sVal[k * sStride] : 0.0f; };
@@ -102,7 +105,7 @@ void Volume::calculateGridFrom(const Volume &source)
             const int gxFrom = std::max(x0, 0), gxTo = std::min(x1, mDimX - 1);
             const int gyFrom = std::max(y0, 0), gyTo = std::min(y1, mDimY - 1);
             for (int gx = gxFrom; gx <= gxTo; ++gx) {
-                const int a = gx - x0;
+                const long long a = static_cast<long long>(gx) - x0;
                 // A zero span in one direction: no interpolation along it.
                 double bx = p00.x, by = p00.y, tx = p01.x, ty = p01.y;
                 float bv = v00, tv = v01;
@@ -115,7 +118,7 @@ void Volume::calculateGridFrom(const Volume &source)
                     tv = (v11 - v01) / dx * a + v01;
                 }
                 for (int gy = gyFrom; gy <= gyTo; ++gy) {
-                    const int b = gy - y0;
+                    const long long b = static_cast<long long>(gy) - y0;
                     double rx = bx, ry = by;
                     float rv = bv;
                     if (dy != 0) {

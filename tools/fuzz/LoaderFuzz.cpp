@@ -180,12 +180,41 @@ QString checkGrid(Volume &grid, const Volume &source, int channels)
         || grid.pointCount() != static_cast<std::size_t>(gx) * static_cast<std::size_t>(gy))
         return QStringLiteral("grid of %1 x %2 (%3 points) for a source of %4 x %5")
             .arg(gx).arg(gy).arg(grid.pointCount()).arg(source.getDimX()).arg(source.getDimY());
+    // Interpolation inside a cell mixes its corners with weights in [0, 1], so an interpolated
+    // point lies within the range of the source's layer 0 (up to rounding). Only checked when
+    // that range is finite and the single-precision channel cannot overflow on the way.
+    double lo[3] = {HUGE_VAL, HUGE_VAL, HUGE_VAL}, hi[3] = {-HUGE_VAL, -HUGE_VAL, -HUGE_VAL};
+    for (int y = 0; y < source.getDimY(); ++y) {
+        for (int x = 0; x < source.getDimX(); ++x) {
+            const DataPoint p = source.getAt(x, y, 0);
+            const double v[3] = {p.mDir.x, p.mDir.y, p.mValues.isEmpty() ? 0.0 : double(p.mValues[0])};
+            for (int k = 0; k < 3; ++k) {
+                lo[k] = std::isnan(v[k]) ? -HUGE_VAL : std::min(lo[k], v[k]);
+                hi[k] = std::isnan(v[k]) ? HUGE_VAL : std::max(hi[k], v[k]);
+            }
+        }
+    }
+    bool checkRange[3];
+    double tolerance[3];
+    for (int k = 0; k < 3; ++k) {
+        const double mag = std::max({std::fabs(lo[k]), std::fabs(hi[k]), 1.0});
+        checkRange[k] = std::isfinite(lo[k]) && std::isfinite(hi[k]) && (k < 2 || mag < 1e30);
+        tolerance[k] = mag * (k < 2 ? 1e-12 : 1e-5);
+    }
     for (int y = 0; y < gy; ++y) {
         for (int x = 0; x < gx; ++x) {
             const DataPoint p = grid.getAt(x, y, 0);
             const int count = static_cast<int>(p.mValues.size());
-            if (count == 2 && p.mPos == Vector3() && p.mDir.z == 0.0)
-                continue; // interpolated (or a copy that looks like one)
+            if (count == 2 && p.mPos == Vector3() && p.mDir.z == 0.0) {
+                // interpolated (or a copy that looks like one)
+                const double v[3] = {p.mDir.x, p.mDir.y, double(p.mValues[0])};
+                for (int k = 0; k < 3; ++k)
+                    if (checkRange[k] && !(v[k] >= lo[k] - tolerance[k] && v[k] <= hi[k] + tolerance[k]))
+                        return QStringLiteral("grid point (%1, %2): %3 %4 lies outside the source's %5 .. %6")
+                            .arg(x).arg(y).arg(k < 2 ? QStringLiteral("flow") : QStringLiteral("channel"))
+                            .arg(v[k]).arg(lo[k]).arg(hi[k]);
+                continue;
+            }
             if (count == 0 && p.mPos == Vector3() && p.mDir == Vector3())
                 continue; // never written
             if (count != channels)

@@ -24,7 +24,9 @@ pack() {
 # header TEXT: the 40-byte header, blank padded (TEXT longer than 40 is cut by the caller)
 header() { perl -e 'printf "%-40s", $ARGV[0]' "$1"; }
 # floats V...: little-endian single floats ("nan", "inf", "-inf" understood)
-floats() { perl -e 'print pack("f<*", map { $_ eq "nan" ? 9**9**9/9**9**9 : $_ eq "inf" ? 9**9**9 : $_ eq "-inf" ? -9**9**9 : $_ } @ARGV)' "$@"; }
+floats() { perl -e 'print pack("f<*", map { $_ eq "nan" ? 9**9**9/9**9**9 : $_ eq "inf" ? 9**9**9 : $_ eq "-inf" ? -9**9**9 : $_ } @ARGV)' -- "$@"; }
+# repeat N WORDS...: the words N times (one record per point)
+repeat() { local n=$1; shift; for ((k = 0; k < n; k++)); do echo "$@"; done; }
 # points NAME "HEADER" "x y z ..." "vx vy vz v..." : a hand-made pair
 points() {
   local name=$1
@@ -43,7 +45,7 @@ g=$work/uniform.gri d=$work/uniform.00000.dat
 "$gen" uniform "$g" 4x4 > /dev/null
 
 # The examples of the file format: 3 x 2 x 1 with one value; the extent rules.
-points header-3x2 "SN4DB 3 2 1 1 1 0.1" "0 0 0 1 0 0 2 0 0 0 1 0 1 1 0 2 1 0" "$(echo 1 0 0 0.5{,,,,,})"
+points header-3x2 "SN4DB 3 2 1 1 1 0.1" "0 0 0 1 0 0 2 0 0 0 1 0 1 1 0 2 1 0" "$(repeat 6 1 0 0 0.5)"
 points extent-crossed "SN4DB 2 1 1 0 1 0" "0 5 0 5 0 0" "1 0 0 1 0 0"
 points extent-equal-x "SN4DB 2 1 1 0 1 0" "0 5 0 0 3 0" "1 0 0 1 0 0"
 
@@ -53,7 +55,7 @@ points extent-equal-x "SN4DB 2 1 1 0 1 0" "0 5 0 0 3 0" "1 0 0 1 0 0"
 header "SN4DB" > "$work/m"; pack magic-only "$work/m" "$d"
 header "SN4DB x y z w t" > "$work/m"; pack magic-no-numbers "$work/m" "$d"
 header "SN4DB 4 4" > "$work/m"; pack magic-two-numbers "$work/m" "$d"
-printf 'SN4DB 4 4 1 0 1 0\0garbage after a NUL byte' | head -c 40 > "$work/m"; pack header-nul "$work/m" "$d"
+{ printf 'SN4DB 4 4 1 0 1 0\0garbage after a NUL byte' | head -c 40; tail -c +41 "$g"; } > "$work/m"; pack header-nul "$work/m" "$d"
 
 # Negative and overflowing counts.
 points negative-x "SN4DB -3 2 1 1 1 0" "0 0 0 1 1 1" "0 0 0 0"
@@ -80,13 +82,17 @@ printf '' > "$out/empty-input"
 
 # Odd positions: a zero-width extent, NaN and infinite coordinates, points outside the
 # extent that the corner rule finds (a curved grid), far-away points.
-points zero-width "SN4DB 3 3 1 1 1 0" "$(for y in 0 1 2; do for x in 0 1 2; do echo 1 $y 0; done; done)" "$(echo 1 0 0 0.5{,,,,,,,,})"
-points zero-area "SN4DB 3 3 1 1 1 0" "$(for i in 1 2 3 4 5 6 7 8 9; do echo 2 2 0; done)" "$(echo 1 0 0 0.5{,,,,,,,,})"
-points nan-positions "SN4DB 3 3 1 1 1 0" "0 0 0 nan 0 0 2 0 0 0 1 0 1 nan 0 2 1 0 0 2 0 1 2 0 2 2 0" "$(echo 1 0 0 0.5{,,,,,,,,})"
-points inf-positions "SN4DB 3 3 1 1 1 0" "-inf -inf 0 1 0 0 2 0 0 0 1 0 1 1 0 2 1 0 0 2 0 1 2 0 inf inf 0" "$(echo 1 0 0 0.5{,,,,,,,,})"
-points outside-extent "SN4DB 3 3 1 1 1 0" "0 0 0 -1e30 0 0 2 0 0 0 1e30 0 1 1 0 2 1 0 0 2 0 1 2 0 2 2 0" "$(echo 1 0 0 0.5{,,,,,,,,})"
-points curved "SN4DB 3 3 1 0 1 0" "1 0 0 2 1 0 3 2 0 0 1 0 1 2 0 2 3 0 -1 2 0 0 3 0 1 4 0" "$(echo 1 0 0{,,,,,,,,})"
-points nan-flow "SN4DB 3 3 1 1 1 0" "$(for y in 0 1 2; do for x in 0 1 2; do echo $x $y 0; done; done)" "nan 0 0 0 inf 0 0 -inf 0 1 0 0 0 1 0 nan 0 0 0 0 0 1 nan 0 nan 1 2 3 nan"
+points zero-width "SN4DB 3 3 1 1 1 0" "$(for y in 0 1 2; do for x in 0 1 2; do echo 1 $y 0; done; done)" "$(repeat 9 1 0 0 0.5)"
+points zero-area "SN4DB 3 3 1 1 1 0" "$(for i in 1 2 3 4 5 6 7 8 9; do echo 2 2 0; done)" "$(repeat 9 1 0 0 0.5)"
+points nan-positions "SN4DB 3 3 1 1 1 0" "0 0 0 nan 0 0 2 0 0 0 1 0 1 nan 0 2 1 0 0 2 0 1 2 0 2 2 0" "$(repeat 9 1 0 0 0.5)"
+points inf-positions "SN4DB 3 3 1 1 1 0" "-inf -inf 0 1 0 0 2 0 0 0 1 0 1 1 0 2 1 0 0 2 0 1 2 0 inf inf 0" "$(repeat 9 1 0 0 0.5)"
+points outside-extent "SN4DB 3 3 1 1 1 0" "0 0 0 -1e30 0 0 2 0 0 0 1e30 0 1 1 0 2 1 0 0 2 0 1 2 0 2 2 0" "$(repeat 9 1 0 0 0.5)"
+points curved "SN4DB 3 3 1 0 1 0" "1 0 0 2 1 0 3 2 0 0 1 0 1 2 0 2 3 0 -1 2 0 0 3 0 1 4 0" "$(repeat 9 1 0 0)"
+# A cell whose diagonal corners lie a billion grid units apart on either side of the grid
+# while the extent rule still finds the regular corners.
+points far-corners "SN4DB 4 3 1 1 1 0" "0 0 0 -1e9 5 0 2 0 0 3 0 0 0 1 0 1 1 0 1e9 -5 0 3 1 0 0 2 0 1 2 0 2 2 0 3 2 0" "$(repeat 12 1 0 0 0.5)"
+points far-span "SN4DB 4 4 1 1 1 0" "0 0 0 1 0 0 2 0 0 3 10 0 0 1 0 -1e9 1 0 2 1 0 3 1 0 0 2 0 1 2 0 1e9 2 0 3 2 0 0 3 0 1 3 0 2 3 0 3 3 0" "$(repeat 6 0 0 0 0) 1 0 0 1 $(repeat 9 0 0 0 0)"
+points nan-flow "SN4DB 3 3 1 1 1 0" "$(for y in 0 1 2; do for x in 0 1 2; do echo $x $y 0; done; done)" "nan 0 0 1 0 inf 0 2 -inf 0 0 3 1 nan 0 4 0 1 0 nan 0 0 inf 6 1 1 1 7 -1 -1 0 8 2 2 2 inf"
 points layers "SN4DB 3 3 2 2 1 0" "$(for z in 0 1; do for y in 0 1 2; do for x in 0 1 2; do echo $x $y $z; done; done; done)" "$(for i in $(seq 18); do echo 1 1 1 $i 0; done)"
 
 # Files that are not datasets at all.
