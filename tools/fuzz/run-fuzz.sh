@@ -11,10 +11,12 @@ shift || true
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(cd "$here/../.." && pwd)
 build=${TESSALY_FUZZ_BUILD:-$root/build-fuzz}
-cxx=${CXX_FUZZ:-$(command -v clang++-14 || command -v clang++)}
+cxx=${CXX_FUZZ:-$(command -v clang++-14 || command -v clang++ || true)}
 
-cmake -S "$here" -B "$build" -DCMAKE_CXX_COMPILER="$cxx" > "$build.cmake.log" 2>&1 \
-  || { cat "$build.cmake.log"; exit 1; }
+[ -n "$cxx" ] || { echo "run-fuzz.sh: clang++ not found (apt-get install clang-14 libclang-rt-14-dev)" >&2; exit 1; }
+mkdir -p "$build"
+cmake -S "$here" -B "$build" -DCMAKE_CXX_COMPILER="$cxx" > "$build/configure.log" 2>&1 \
+  || { cat "$build/configure.log"; exit 1; }
 cmake --build "$build" -j2
 
 mkdir -p "$build/corpus" "$build/findings"
