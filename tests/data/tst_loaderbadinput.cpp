@@ -238,7 +238,8 @@ private slots:
         writeFile(path(QStringLiteral("FLOW.GRI")), goodGrid());
         expectRefused(path(QStringLiteral("FLOW.GRI")), QStringLiteral("has no \".gri\""));
         // A picture renamed to .gri, with a "data file" beside it.
-        const QByteArray png("\x89PNG\r\n\x1a\n\0\0\0\rIHDR\0\0\0\x10\0\0\0\x10\x08\x06\0\0\0", 33);
+        static const char pngBytes[] = "\x89PNG\r\n\x1a\n\0\0\0\rIHDR\0\0\0\x10\0\0\0\x10\x08\x06\0\0\0";
+        const QByteArray png(pngBytes, sizeof pngBytes - 1);
         expectRefused(pair(QStringLiteral("picture"), png, png), QStringLiteral("does not start with \"SN4DB\""));
         // A device behind a dataset name (endless zeros): refused before anything is read.
         QVERIFY(QFile::link(QStringLiteral("/dev/zero"), path(QStringLiteral("zero.gri"))));
