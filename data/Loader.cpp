@@ -9,9 +9,12 @@
 #include <QFile>
 #include <QtEndian>
 
+#include <algorithm>
 #include <cstdio>
 #include <memory>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -22,9 +25,18 @@ struct FileCloser
 };
 using File = std::unique_ptr<std::FILE, FileCloser>;
 
+// Opens in binary mode without blocking: a plain open of a named pipe would wait for a writer
+// forever, so the file is opened non-blocking and only then checked for being a regular file.
 File openForReading(const QString &name)
 {
-    return File(std::fopen(QFile::encodeName(name).constData(), "rb"));
+    const int fd = ::open(QFile::encodeName(name).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return File();
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    File f(::fdopen(fd, "rb"));
+    if (!f)
+        ::close(fd);
+    return f;
 }
 
 // Size of a regular file; -1 for anything else (a folder, a pipe, a device).
@@ -97,10 +109,15 @@ void Volume::load(QString fileName)
 
     // A header whose counts multiply to zero points gives the plain empty volume, so that no
     // view sizes itself from a count that has no points behind it.
-    if (readable && points > 0)
+    if (readable && points > 0) {
         setSize(h.dimX, h.dimY, h.dimZ);
-    else
+    } else {
+        // Zero counts are a valid (empty) dataset; a header whose counts are missing is not.
+        if (readable && h.fieldsRead < 3)
+            qDebug().noquote() << "Empty dataset:" << fileName << "has a header of no points"
+                               << QStringLiteral("(%1 of 6 numbers read); no points loaded.").arg(h.fieldsRead);
         setSize(0, 0, 0);
+    }
     if (readable && points > 0 && !mData.reserveChannels(h.channels)) {
         qDebug().noquote() << QStringLiteral("Cannot hold %1 values per point; no points loaded.").arg(h.channels);
         setSize(0, 0, 0);
@@ -119,8 +136,10 @@ void Volume::load(QString fileName)
         const std::size_t gridRecord = 12;
         const std::size_t dataRecord = 12 + 4 * static_cast<std::size_t>(n);
         const std::size_t rowPoints = static_cast<std::size_t>(mDimX);
-        // Read several rows per call: about a megabyte of data file at a time.
-        const std::size_t rowsPerChunk = std::max<std::size_t>(1, (1u << 20) / (rowPoints * dataRecord));
+        // Read several rows per call: about a megabyte of data file at a time, but never a
+        // buffer larger than the whole dataset.
+        const std::size_t rowsPerChunk = std::clamp<std::size_t>((1u << 20) / (rowPoints * dataRecord), 1,
+                                                                 static_cast<std::size_t>(rows));
         std::vector<char> gridBuf(rowsPerChunk * rowPoints * gridRecord);
         std::vector<char> dataBuf(rowsPerChunk * rowPoints * dataRecord);
 

@@ -11,6 +11,8 @@
 #include "Progress.h"
 #include "Volume.h"
 
+#include <QDebug>
+
 #include <cmath>
 #include <limits>
 
@@ -84,6 +86,12 @@ void Volume::calculateGridFrom(const Volume &source)
     const int columns = srcX - 2;
     int reported = 0;
 
+    // Cells of a sound grid cover a few grid points each. Crafted or broken positions can make
+    // every cell span the whole grid, which would take cells x points steps (hours for a
+    // million points): past a generous budget the resampling stops and says so.
+    const long long budget = 64LL * static_cast<long long>(pointCount()) + 10000000LL;
+    long long work = 0;
+
     for (int j = 0; j < srcY - 2; ++j) {
         for (int i = 0; i < srcX - 2; ++i) {
             const int32_t key = i * cellsY + j + 1;
@@ -112,8 +120,11 @@ void Volume::calculateGridFrom(const Volume &source)
                 continue;
             }
 
-            const int dx = x1 - x0;
-            const int dy = y1 - y0;
+            // Spans and offsets in 64 bits: corners far outside the grid (curved grids, stray
+            // points) can lie more than 2^31 grid units apart. The values are the same as in
+            // int, and they still convert to double (vector) or float (channel) as ints would.
+            const long long dx = static_cast<long long>(x1) - x0;
+            const long long dy = static_cast<long long>(y1) - y0;
             const Vector3 &p00 = sDir[k00], &p01 = sDir[k01], &p10 = sDir[k10], &p11 = sDir[k11];
             // First channel of each corner; a dataset without channels interpolates zeros.
             auto first = [&](std::size_t k) { return sCount[k] > 0 ? sVal[k * sStride] : 0.0f; };
@@ -123,8 +134,17 @@ void Volume::calculateGridFrom(const Volume &source)
             // with far-away corners from spinning over points that would be skipped anyway.
             const int gxFrom = std::max(x0, 0), gxTo = std::min(x1, mDimX - 1);
             const int gyFrom = std::max(y0, 0), gyTo = std::min(y1, mDimY - 1);
+            if (gxFrom <= gxTo && gyFrom <= gyTo)
+                work += (static_cast<long long>(gxTo) - gxFrom + 1) * (static_cast<long long>(gyTo) - gyFrom + 1);
+            if (work > budget) {
+                qDebug().noquote() << QStringLiteral("Resampling stopped: the dataset's cells overlap far beyond "
+                                                     "its grid (more than %1 grid point writes); the rest of "
+                                                     "the grid stays empty.").arg(budget);
+                progress.close();
+                return;
+            }
             for (int gx = gxFrom; gx <= gxTo; ++gx) {
-                const int a = gx - x0;
+                const long long a = static_cast<long long>(gx) - x0;
                 // A zero span in one direction: no interpolation along it.
                 double bx = p00.x, by = p00.y, tx = p01.x, ty = p01.y;
                 float bv = v00, tv = v01;
@@ -142,7 +162,7 @@ void Volume::calculateGridFrom(const Volume &source)
                     if (previous > key)
                         continue;
                     stamp[t] = key;
-                    const int b = gy - y0;
+                    const long long b = static_cast<long long>(gy) - y0;
                     double rx = bx, ry = by;
                     float rv = bv;
                     if (dy != 0) {

@@ -139,6 +139,29 @@ private slots:
         QCOMPARE(g2.getAt(1, 1, 0).mValues.size(), 0);
     }
 
+    void cellsSpanningTheWholeGridStopWithAMessage()
+    {
+        // Every other column sits at the far extent corner: half the cells cover the whole
+        // grid, which would take cells x points steps.
+        auto *src = new Volume(300, 300, 1);
+        for (int y = 0; y < 300; ++y)
+            for (int x = 0; x < 300; ++x) {
+                DataPoint p;
+                p.mPos = x % 2 ? Vector3(10, 10, 0) : Vector3(0, 0, 0);
+                p.mDir = Vector3(1, 0, 0);
+                src->setAt(x, y, 0, p);
+            }
+        src->mMaxPos = Vector3(10, 10, 0);
+        Volume grid(300, 300, 1);
+        testsupport::ConsoleCapture console;
+        QElapsedTimer t;
+        t.start();
+        grid.calculateGridFrom(*src);
+        delete src;
+        QVERIFY(t.elapsed() < 10000);
+        QVERIFY(console.contains("Resampling stopped"));
+    }
+
     void tooSmallDatasetsWriteNothing()
     {
         std::unique_ptr<Volume> src(evenDataset(2, 9, 1.0, 8.0, 1, [](int, int, DataPoint &p) { p.mDir = Vector3(1, 0, 0); }));
