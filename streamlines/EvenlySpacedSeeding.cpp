@@ -283,7 +283,6 @@ Streamline EvenlySpacedSeeding::traceStreamline(Vector3 seed)
     line.append(mForward);
 
     const double side = mParameters.dSep;
-    mPoints.reserve(mPoints.size() + line.size());
     for (const Vector3 &p : std::as_const(line)) {
         const int index = int(mPoints.size());
         mPoints.append(p);
