@@ -113,8 +113,13 @@ void EvenlySpacedSeeding::run(const Volume *grid)
     }
 
     mVolume = grid;
+    std::unique_ptr<SeparationGrid> previous = std::move(mGrid);
     mGrid = std::make_unique<SeparationGrid>();
+    if (previous)
+        mGrid->reuseStorageOf(*previous);
+    previous.reset();
     mGrid->setSize(int(w), int(h));
+    startIndex();
 
     const Vector3 firstSeed(10.0, 10.0, 0.0);
     qDebug() << "Initail SP:" << 10 << 10;
@@ -157,73 +162,218 @@ void EvenlySpacedSeeding::run(const Volume *grid)
 
 bool EvenlySpacedSeeding::isValidPoint(double x, double y, double z, float minDistance) const
 {
+    return probe(x, y, z, minDistance) == kValid;
+}
+
+int EvenlySpacedSeeding::probe(double x, double y, double z, float minDistance) const
+{
     const Volume *field = volume();
     if (!field || !field->isInside(x, y, z))
-        return false;
+        return kInvalid;
     const SeparationGrid *grid = mGrid.get();
     if (!grid)
-        return true;
+        return kValid;
     const double side = mParameters.dSep;
-    // The walk below is exact only with sound indices and a positive cell side; anything
-    // else goes the documented way, messages included.
+    // Stray indices are reported in the grid's order, and the shortcuts below assume a
+    // positive cell side: anything unusual goes the documented way, messages included.
     if (!grid->indicesBelow(mPoints.size()) || !(side > 0.0) || !std::isfinite(side))
-        return isValidPointByWalk(x, y, z, minDistance);
+        return isValidPointByWalk(x, y, z, minDistance) ? kValid : kInvalid;
+    // Without stray indices the answer is whether any point of the 3 x 3 cells lies closer
+    // than minDistance, whatever the order they are looked at in.
+    const int closer = mIndex.revision == grid->revision() && mIndex.side == side
+                           ? closerPointInIndex(x, y, z, minDistance)
+                           : closerPointInGrid(x, y, z, minDistance);
+    return closer >= 0 ? closer : kValid;
+}
 
+namespace {
+
+// Tolerance for the cell bounds below: a point's cell comes from rounded divisions, so the
+// edges of a cell are known only to within a few units in the last place of the
+// coordinates involved. This is far above that and far below any distance that matters.
+double boundsTolerance(double x, double y, double side)
+{
+    return 1e-9 * (std::fabs(x) + std::fabs(y) + 2.0 * side);
+}
+
+// The gap between v and the interval [lo, hi], 0 inside.
+double gap(double v, double lo, double hi)
+{
+    return v < lo ? lo - v : (v > hi ? v - hi : 0.0);
+}
+
+// Squared distance with the rounding of Vector3::length(); `limit2` is minDistance squared
+// (exact, as minDistance is a float). sqrt(s) < m implies s < m * m, as sqrt is correctly
+// rounded and m * m exact, so the root is taken only for points that may be too close.
+inline bool closer(const Vector3 &p, double x, double y, double z, double m, double limit2)
+{
+    const double dx = p.x - x;
+    const double dy = p.y - y;
+    const double dz = p.z - z;
+    const double s = dx * dx + dy * dy + dz * dz;
+    return s < limit2 && std::sqrt(s) < m;
+}
+
+} // namespace
+
+int EvenlySpacedSeeding::closerPointInGrid(double x, double y, double z, float minDistance) const
+{
+    const SeparationGrid &grid = *mGrid;
+    const double side = mParameters.dSep;
     const double fcx = std::floor(x / side);
     const double fcy = std::floor(y / side);
-    const int width = grid->mWidth;
-    const int height = grid->mHeight;
-
-    // Lower bounds on the distance from (x, y) to any point filed under the neighbouring
-    // columns and rows. A point's cell comes from a rounded division, so each bound is
-    // shortened by a tolerance far above that rounding; a cell is skipped only when its
-    // bound exceeds minDistance by a margin far above the rounding of the distance itself.
-    // Skipping such cells cannot change the answer: none of their points can be closer.
-    const double tol = 1e-9 * (std::fabs(x) + std::fabs(y) + side);
-    const auto square = [](double v) { return v > 0.0 ? v * v : 0.0; };
-    const double gapX[3] = {square(x - fcx * side - tol), 0.0, square((fcx + 1.0) * side - x - tol)};
-    const double gapY[3] = {square(y - fcy * side - tol), 0.0, square((fcy + 1.0) * side - y - tol)};
     const double m = minDistance;
-    const double m2 = m * m; // exact: m has a float's 24-bit mantissa
+    const double m2 = m * m;
+    // A cell is passed over only when its gap exceeds minDistance by far more than the
+    // rounding of a distance: none of its points can then be closer.
     const double reach = m2 * (1.0 + 1e-9);
+    const double tol = boundsTolerance(x, y, side);
+    const auto square = [](double v) { return v * v; };
 
-    const QVector<int> *cells = grid->mCells.constData();
-    const qsizetype cellCount = grid->mCells.size();
+    const QVector<int> *cells = grid.mCells.constData();
+    const qsizetype cellCount = grid.mCells.size();
     const Vector3 *points = mPoints.constData();
-    const size_t pointCount = size_t(mPoints.size());
-
-    // Centre cell first, then the sides, then the corners: a close point, which ends the
-    // test, is most likely near the centre. Without messages the order does not matter.
-    static const int kOrder[9][2] = {{0, 0}, {-1, 0}, {1, 0}, {0, -1}, {0, 1}, {-1, -1}, {1, -1}, {-1, 1}, {1, 1}};
-    for (const auto &o : kOrder) {
-        const double ci = fcx + o[0];
-        const double cj = fcy + o[1];
-        if (!(ci >= 0.0 && ci < width && cj >= 0.0 && cj < height))
+    for (int oi = -1; oi <= 1; ++oi) {
+        const double ci = fcx + oi;
+        if (!(ci >= 0.0 && ci < grid.mWidth))
             continue;
-        if (gapX[o[0] + 1] + gapY[o[1] + 1] >= reach)
-            continue;
-        const qsizetype k = qsizetype(cj) * width + qsizetype(ci);
-        if (k >= cellCount)
-            continue;
-        const QVector<int> &cell = cells[k];
-        const int *ids = cell.constData();
-        const qsizetype n = cell.size();
-        for (qsizetype t = 0; t < n; ++t) {
-            const size_t index = size_t(unsigned(ids[t]));
-            if (index >= pointCount)
-                continue; // cannot happen: indicesBelow() held
-            const Vector3 &p = points[index];
-            const double dx = p.x - x;
-            const double dy = p.y - y;
-            const double dz = p.z - z;
-            const double s = dx * dx + dy * dy + dz * dz;
-            // sqrt(s) < m implies s < m2 (m2 is exact and sqrt is correctly rounded), so the
-            // square root is taken only for the rare points that may be too close.
-            if (s < m2 && std::sqrt(s) < m)
-                return false;
+        const double gx = square(gap(x, ci * side - tol, (ci + 1.0) * side + tol));
+        for (int oj = -1; oj <= 1; ++oj) {
+            const double cj = fcy + oj;
+            if (!(cj >= 0.0 && cj < grid.mHeight))
+                continue;
+            if (gx + square(gap(y, cj * side - tol, (cj + 1.0) * side + tol)) >= reach)
+                continue;
+            const qsizetype k = qsizetype(cj) * grid.mWidth + qsizetype(ci);
+            if (k >= cellCount)
+                continue;
+            for (int index : cells[k])
+                if (closer(points[index], x, y, z, m, m2)) // index < size: checked by the caller
+                    return index;
         }
     }
-    return true;
+    return -1;
+}
+
+void EvenlySpacedSeeding::startIndex()
+{
+    PointIndex &ix = mIndex;
+    ix.side = mParameters.dSep;
+    ix.width = mGrid->mWidth;
+    ix.height = mGrid->mHeight;
+    // Squares about as wide as the test distance of a trace, which every traced point is
+    // tested with, but not much narrower than a step: finer squares would mostly be empty.
+    const double target = std::max({double(mParameters.dTest) * ix.side, 2.0 * std::fabs(mParameters.dt), 1.0});
+    int sub = int(std::clamp(std::round(ix.side / target), 1.0, 16.0));
+    while (sub > 1 && qint64(ix.width) * ix.height * sub * sub > (qint64(1) << 22))
+        --sub;
+    ix.sub = sub;
+    ix.subSide = ix.side / sub;
+    ix.head.assign(size_t(qint64(ix.width) * ix.height * sub * sub), -1);
+    ix.next.clear();
+    ix.revision = mGrid->revision();
+}
+
+void EvenlySpacedSeeding::fileInIndex(int cx, int cy, int index)
+{
+    PointIndex &ix = mIndex;
+    const Vector3 &p = mPoints.at(index);
+    const auto subCell = [&](double v) {
+        const double s = std::floor(v / ix.subSide);
+        return s >= ix.sub - 1 ? ix.sub - 1 : (s >= 0.0 ? int(s) : 0);
+    };
+    // The square is chosen within the point's grid cell, so squares never straddle cells.
+    const int sx = subCell(p.x - cx * ix.side);
+    const int sy = subCell(p.y - cy * ix.side);
+    const size_t rowLength = size_t(ix.width) * size_t(ix.sub);
+    const size_t square = (size_t(cy) * ix.sub + size_t(sy)) * rowLength + size_t(cx) * ix.sub + size_t(sx);
+    const int newest = ix.head[square];
+    // A point at the very position of the newest one in its square (a line standing still)
+    // cannot change any answer.
+    if (newest >= 0 && mPoints.at(newest) == p)
+        return;
+    if (ix.next.size() <= size_t(index))
+        ix.next.resize(std::max(size_t(index) + 1, ix.next.size() * 2), -1);
+    ix.next[size_t(index)] = newest;
+    ix.head[square] = index;
+}
+
+int EvenlySpacedSeeding::closerPointInIndex(double x, double y, double z, float minDistance) const
+{
+    const PointIndex &ix = mIndex;
+    const double side = ix.side;
+    const double fcx = std::floor(x / side);
+    const double fcy = std::floor(y / side);
+    const double cx0 = std::max(fcx - 1.0, 0.0), cx1 = std::min(fcx + 1.0, ix.width - 1.0);
+    const double cy0 = std::max(fcy - 1.0, 0.0), cy1 = std::min(fcy + 1.0, ix.height - 1.0);
+    if (!(cx0 <= cx1 && cy0 <= cy1))
+        return -1;
+
+    const double m = minDistance;
+    const double m2 = m * m;
+    const double reach = m2 * (1.0 + 1e-9);
+    const double tol = boundsTolerance(x, y, side);
+    const int sub = ix.sub;
+    const double subSide = ix.subSide;
+
+    // The sub-columns and sub-rows of the 3 x 3 cells that come within reach, with their
+    // squared gaps.
+    struct Strip
+    {
+        int index;
+        double gap2;
+    };
+    Strip cols[48];
+    Strip rows[48];
+    const auto collect = [&](double v, double c0, double c1, Strip *out) {
+        int n = 0;
+        for (int c = int(c0); c <= int(c1); ++c) {
+            const double base = c * side;
+            for (int s = 0; s < sub; ++s) {
+                const double g = gap(v, base + s * subSide - tol, base + (s + 1) * subSide + tol);
+                const double g2 = g * g;
+                if (g2 < reach)
+                    out[n++] = Strip{c * sub + s, g2};
+            }
+        }
+        return n;
+    };
+    const int nCols = collect(x, cx0, cx1, cols);
+    const int nRows = collect(y, cy0, cy1, rows);
+
+    const Vector3 *points = mPoints.constData();
+    const int *head = ix.head.data();
+    const int *next = ix.next.data();
+    const size_t rowLength = size_t(ix.width) * size_t(sub);
+    for (int r = 0; r < nRows; ++r) {
+        const size_t rowStart = size_t(rows[r].index) * rowLength;
+        for (int c = 0; c < nCols; ++c) {
+            if (rows[r].gap2 + cols[c].gap2 >= reach)
+                continue;
+            for (int i = head[rowStart + size_t(cols[c].index)]; i >= 0; i = next[i])
+                if (closer(points[i], x, y, z, m, m2))
+                    return i;
+        }
+    }
+    return -1;
+}
+
+bool EvenlySpacedSeeding::witnessRejects(int witness, const Vector3 &c, float minDistance) const
+{
+    // The point that ruled out the last candidate on this side often rules out the next
+    // one too. It settles the test only where the full test would take the same view: it
+    // must lie closer than minDistance and, beyond any doubt from rounding, within the
+    // 3 x 3 cells around c (so the grid walk would meet it). Stray-index regimes never
+    // produce witnesses.
+    if (witness < 0)
+        return false;
+    const double side = mParameters.dSep;
+    const Vector3 &p = mPoints.at(witness);
+    const double room = side - boundsTolerance(c.x, c.y, side);
+    if (!(std::fabs(p.x - c.x) < room && std::fabs(p.y - c.y) < room))
+        return false;
+    const double m = minDistance;
+    return closer(p, c.x, c.y, c.z, m, m * m);
 }
 
 bool EvenlySpacedSeeding::isValidPointByWalk(double x, double y, double z, float minDistance) const
@@ -286,8 +436,18 @@ Streamline EvenlySpacedSeeding::traceStreamline(Vector3 seed)
     for (const Vector3 &p : std::as_const(line)) {
         const int index = int(mPoints.size());
         mPoints.append(p);
-        if (mGrid)
-            mGrid->addPoint(cellNumber(p.x / side), cellNumber(p.y / side), index);
+        if (!mGrid)
+            continue;
+        const int cx = cellNumber(p.x / side);
+        const int cy = cellNumber(p.y / side);
+        const quint64 before = mGrid->revision();
+        mGrid->addPoint(cx, cy, index);
+        // The index follows the grid only while nobody else changed it; a point outside
+        // the grid (not stored) leaves both as they are.
+        if (mIndex.revision == before && mGrid->revision() != before) {
+            fileInIndex(cx, cy, index);
+            mIndex.revision = mGrid->revision();
+        }
     }
     return line;
 }
@@ -319,6 +479,16 @@ Vector3 EvenlySpacedSeeding::searchFrom(const Streamline &line, SearchPosition &
         return kNoSeed;
     }
 
+    // Per side, the stored point that ruled out the last candidate there.
+    int witness[2] = {-1, -1};
+    const auto accepted = [&](const Vector3 &c, int sideIndex) {
+        if (witnessRejects(witness[sideIndex], c, dSep))
+            return false;
+        const int verdict = probe(c.x, c.y, c.z, dSep);
+        if (verdict >= 0)
+            witness[sideIndex] = verdict;
+        return verdict == kValid;
+    };
     const qsizetype last = line.size() - 1;
     for (qsizetype k = position.segment; k < last; ++k) {
         const Vector3 &a = line.at(k);
@@ -326,7 +496,7 @@ Vector3 EvenlySpacedSeeding::searchFrom(const Streamline &line, SearchPosition &
         if (k > position.segment || position.side == 0) {
             const Vector3 d = minus90().apply(dir);
             const Vector3 c = a + d * side;
-            if (isValidPoint(c.x, c.y, c.z, dSep)) {
+            if (accepted(c, 0)) {
                 position = SearchPosition{int(k), 0};
                 qDebug() << c.x << c.y << " is valid as new seedpoint.";
                 return c;
@@ -334,7 +504,7 @@ Vector3 EvenlySpacedSeeding::searchFrom(const Streamline &line, SearchPosition &
         }
         const Vector3 d = plus90().apply(dir);
         const Vector3 c(a.x + d.x * side, a.y + d.y * side, 0.0);
-        if (isValidPoint(c.x, c.y, c.z, dSep)) {
+        if (accepted(c, 1)) {
             position = SearchPosition{int(k), 1};
             qDebug() << c.x << c.y << " is valid as new seedpoint.";
             return c;

@@ -7,6 +7,7 @@
 #include <QVector>
 
 #include <memory>
+#include <vector>
 
 class Volume;
 
@@ -71,8 +72,35 @@ private:
         int side = 0;
     };
 
+    // A finer mirror of the separation grid that keeps the separation test cheap where the
+    // grid cells are crowded (dense lines, spirals, lines that stand still at a stagnation
+    // point): every grid cell split into sub x sub squares, each a list of point indices
+    // linked through `next`, newest first, without repeats of the same position. It
+    // answers exactly as the grid does while `revision` equals the grid's revision().
+    struct PointIndex
+    {
+        quint64 revision = 0;
+        double side = 0.0;    // grid cell side
+        double subSide = 0.0; // side / sub
+        int sub = 1;
+        int width = 0;  // grid cells along x and y
+        int height = 0;
+        std::vector<int> head; // per square, row-major: newest point filed there, or -1
+        std::vector<int> next; // per point index: the point filed before it, or -1
+    };
+
     const Volume *volume() const;
+    void startIndex();
+    void fileInIndex(int cx, int cy, int index);
+    // The separation test with its reason: kValid, kInvalid (outside the field, or a stray
+    // index regime), or the index of a stored point that is too close.
+    static constexpr int kValid = -1;
+    static constexpr int kInvalid = -2;
+    int probe(double x, double y, double z, float minDistance) const;
+    int closerPointInIndex(double x, double y, double z, float minDistance) const;
+    int closerPointInGrid(double x, double y, double z, float minDistance) const;
     bool isValidPointByWalk(double x, double y, double z, float minDistance) const;
+    bool witnessRejects(int witness, const Vector3 &c, float minDistance) const;
     Vector3 searchFrom(const Streamline &line, SearchPosition &position) const;
     void halfTrace(const Vector3 &seed, double dt, float minDistance, const Volume *field,
                    QVector<Vector3> &out) const;
@@ -84,4 +112,5 @@ private:
     // Scratch for the two halves of a trace, kept to avoid reallocating them per line.
     QVector<Vector3> mBackward;
     QVector<Vector3> mForward;
+    PointIndex mIndex;
 };

@@ -1,12 +1,20 @@
 #include "SeparationGrid.h"
 
-#include <QByteArray>
 #include <QDebug>
 #include <QFile>
 
 #include <algorithm>
 
-SeparationGrid::SeparationGrid() = default;
+namespace {
+// Revisions are unique across all grids (everything runs on the GUI thread).
+quint64 nextRevision()
+{
+    static quint64 counter = 0;
+    return ++counter;
+}
+} // namespace
+
+SeparationGrid::SeparationGrid() : mRevision(nextRevision()) {}
 
 void SeparationGrid::setSize(int w, int h)
 {
@@ -19,6 +27,23 @@ void SeparationGrid::setSize(int w, int h)
     mWidth = w;
     mHeight = h;
     mCells.resize(qsizetype(w) * h);
+    // Storage taken over from a much larger grid is given back.
+    if (mCells.capacity() > 2 * mCells.size() + 4096)
+        mCells.squeeze();
+    mRevision = nextRevision();
+}
+
+void SeparationGrid::reuseStorageOf(SeparationGrid &previous)
+{
+    if (&previous == this)
+        return;
+    mCells.clear();
+    mCells.swap(previous.mCells);
+    // clear() keeps each list's capacity unless it is shared (a copy handed out earlier).
+    for (QVector<int> &cell : mCells)
+        cell.clear();
+    previous.setSize(0, 0);
+    mRevision = nextRevision();
 }
 
 bool SeparationGrid::isValidCell(double cx, double cy) const
@@ -54,6 +79,7 @@ void SeparationGrid::addPoint(int cx, int cy, int index)
     mCells[k].append(index);
     mMinIndex = std::min(mMinIndex, index);
     mMaxIndex = std::max(mMaxIndex, index);
+    mRevision = nextRevision();
 }
 
 QVector<int> SeparationGrid::getCell(int cx, int cy) const
@@ -68,21 +94,38 @@ QVector<int> SeparationGrid::getCell(int cx, int cy) const
 
 bool SeparationGrid::writeLog() const
 {
-    QByteArray text;
-    text.reserve(qsizetype(mWidth + 1) * mHeight * 3);
-    for (int cy = 0; cy < mHeight; ++cy) {
-        for (int cx = 0; cx < mWidth; ++cx) {
-            const qsizetype k = qsizetype(cy) * mWidth + cx;
-            text += '\t';
-            text += QByteArray::number(k < mCells.size() ? mCells.at(k).size() : 0);
-        }
-        text += '\n';
-    }
-
     QFile file(QStringLiteral("grid.log"));
-    const bool opened = file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Text);
-    const bool written = opened && file.write(text) == text.size() && file.flush();
-    if (!written) {
+    bool ok = file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Text);
+    if (ok) {
+        // Formatted in chunks: a large grid would otherwise build megabytes of text first.
+        char chunk[1 << 16];
+        size_t used = 0;
+        const auto flush = [&] {
+            ok = ok && file.write(chunk, qint64(used)) == qint64(used);
+            used = 0;
+        };
+        for (int cy = 0; cy < mHeight && ok; ++cy) {
+            for (int cx = 0; cx < mWidth; ++cx) {
+                if (used > sizeof(chunk) - 32)
+                    flush();
+                const qsizetype k = qsizetype(cy) * mWidth + cx;
+                qsizetype count = k < mCells.size() ? mCells.at(k).size() : 0;
+                chunk[used++] = '\t';
+                char digits[24];
+                int n = 0;
+                do {
+                    digits[n++] = char('0' + count % 10);
+                    count /= 10;
+                } while (count > 0);
+                while (n > 0)
+                    chunk[used++] = digits[--n];
+            }
+            chunk[used++] = '\n';
+        }
+        flush();
+        ok = ok && file.flush();
+    }
+    if (!ok) {
         // The file may be a directory, read-only or on a full disk: say so rather than
         // claiming it was written.
         qDebug().noquote() << "could not write" << file.fileName() + ":" << file.errorString();

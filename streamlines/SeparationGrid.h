@@ -32,6 +32,10 @@ public:
     // w x h empty cells. Negative sizes count as 0; a grid of more than kMaxCells cells is
     // refused with a console message and the grid stays 0 x 0.
     void setSize(int w, int h);
+    // Takes over the cell storage of a grid that is being replaced, emptied, so the next
+    // setSize() reuses its memory instead of allocating (and faulting in) a fresh block and
+    // a fresh list per cell. Call on a new grid before setSize().
+    void reuseStorageOf(SeparationGrid &previous);
     bool isValidCell(double cx, double cy) const;
     // The valid cells of the 3 x 3 block around (cx, cy), column by column.
     QVector<Vector2> getNeighbourCells(double cx, double cy) const;
@@ -46,6 +50,9 @@ public:
 
     // True when every index stored so far lies in [0, count).
     bool indicesBelow(qsizetype count) const { return mMinIndex >= 0 && mMaxIndex < count; }
+    // Changes with every setSize() and every stored index, and differs between grids, so a
+    // mirror of the cells (the seeding's point index) can tell whether it is still in step.
+    quint64 revision() const { return mRevision; }
 
     int mWidth = 0;
     int mHeight = 0;
@@ -54,4 +61,5 @@ public:
 private:
     int mMinIndex = INT_MAX;
     int mMaxIndex = -1;
+    quint64 mRevision = 0;
 };
