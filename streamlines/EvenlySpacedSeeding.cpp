@@ -51,11 +51,34 @@ const Turn &plus90()
     return t;
 }
 
+// std::floor without the library call (the baseline x86-64 instruction set has no
+// rounding instruction): exact for |v| < 2^52, the library beyond and for NaN.
+inline double floorOf(double v)
+{
+    if (!(std::fabs(v) < 4503599627370496.0))
+        return std::floor(v);
+    const double t = double(static_cast<long long>(v));
+    return t > v ? t - 1.0 : t;
+}
+
+// floor(v / side), bit for bit, mostly without the division: v * (1 / side) differs from
+// the rounded quotient by a few units in the last place, which can only matter when the
+// product lies next to a whole number (or is huge); then the division decides.
+double cellOf(double v, double side, double inverse)
+{
+    const double q = v * inverse;
+    const double f = floorOf(q);
+    const double frac = q - f;
+    if (frac > 1e-7 && frac < 1.0 - 1e-7 && std::fabs(q) < 1e8)
+        return f;
+    return floorOf(v / side);
+}
+
 // floor(v) as an int cell number; values beyond the int range saturate, so a position far
 // outside the grid still names a cell outside it (and is reported by addPoint).
 int cellNumber(double v)
 {
-    const double f = std::floor(v);
+    const double f = floorOf(v);
     if (f >= 2147483647.0)
         return INT_MAX;
     if (f >= -2147483648.0)
@@ -220,8 +243,8 @@ int EvenlySpacedSeeding::closerPointInGrid(double x, double y, double z, float m
 {
     const SeparationGrid &grid = *mGrid;
     const double side = mParameters.dSep;
-    const double fcx = std::floor(x / side);
-    const double fcy = std::floor(y / side);
+    const double fcx = floorOf(x / side);
+    const double fcy = floorOf(y / side);
     const double m = minDistance;
     const double m2 = m * m;
     // A cell is passed over only when its gap exceeds minDistance by far more than the
@@ -269,6 +292,8 @@ void EvenlySpacedSeeding::startIndex()
         --sub;
     ix.sub = sub;
     ix.subSide = ix.side / sub;
+    ix.inverseSide = 1.0 / ix.side;
+    ix.inverseSubSide = 1.0 / ix.subSide;
     ix.head.assign(size_t(qint64(ix.width) * ix.height * sub * sub), -1);
     ix.next.clear();
     ix.revision = mGrid->revision();
@@ -278,8 +303,9 @@ void EvenlySpacedSeeding::fileInIndex(int cx, int cy, int index)
 {
     PointIndex &ix = mIndex;
     const Vector3 &p = mPoints.at(index);
+    // Any fixed rule does here: queries allow for rounding at the edges of the squares.
     const auto subCell = [&](double v) {
-        const double s = std::floor(v / ix.subSide);
+        const double s = floorOf(v * ix.inverseSubSide);
         return s >= ix.sub - 1 ? ix.sub - 1 : (s >= 0.0 ? int(s) : 0);
     };
     // The square is chosen within the point's grid cell, so squares never straddle cells.
@@ -298,12 +324,47 @@ void EvenlySpacedSeeding::fileInIndex(int cx, int cy, int index)
     ix.head[square] = index;
 }
 
+namespace {
+
+// A column (or row) of squares of the point index near a query, with its squared gap.
+struct Strip
+{
+    int index;
+    double gap2;
+};
+constexpr int kMaxStrips = 64;
+
+// The squares lo..hi along one axis whose extent comes closer than sqrt(reach2) to v.
+// Square j covers [j * size, (j + 1) * size] up to rounding, which `tol` more than covers.
+// Returns -1 if more than kMaxStrips would qualify.
+int stripsNear(double v, double radius, double size, double inverse, double tol, double lo, double hi,
+               double reach2, Strip *out)
+{
+    // The products below are within a few units in the last place of the quotients, far
+    // inside the tolerance.
+    const double first = std::max(floorOf((v - radius - tol) * inverse), lo);
+    const double last = std::min(floorOf((v + radius + tol) * inverse), hi);
+    int n = 0;
+    for (double j = first; j <= last; ++j) {
+        const double d = gap(v, j * size - tol, (j + 1.0) * size + tol);
+        const double d2 = d * d;
+        if (d2 < reach2) {
+            if (n == kMaxStrips)
+                return -1;
+            out[n++] = Strip{int(j), d2};
+        }
+    }
+    return n;
+}
+
+} // namespace
+
 int EvenlySpacedSeeding::closerPointInIndex(double x, double y, double z, float minDistance) const
 {
     const PointIndex &ix = mIndex;
     const double side = ix.side;
-    const double fcx = std::floor(x / side);
-    const double fcy = std::floor(y / side);
+    const double fcx = cellOf(x, side, ix.inverseSide);
+    const double fcy = cellOf(y, side, ix.inverseSide);
     const double cx0 = std::max(fcx - 1.0, 0.0), cx1 = std::min(fcx + 1.0, ix.width - 1.0);
     const double cy0 = std::max(fcy - 1.0, 0.0), cy1 = std::min(fcy + 1.0, ix.height - 1.0);
     if (!(cx0 <= cx1 && cy0 <= cy1))
@@ -313,38 +374,40 @@ int EvenlySpacedSeeding::closerPointInIndex(double x, double y, double z, float 
     const double m2 = m * m;
     const double reach = m2 * (1.0 + 1e-9);
     const double tol = boundsTolerance(x, y, side);
-    const int sub = ix.sub;
-    const double subSide = ix.subSide;
-
-    // The sub-columns and sub-rows of the 3 x 3 cells that come within reach, with their
-    // squared gaps.
-    struct Strip
-    {
-        int index;
-        double gap2;
-    };
-    Strip cols[48];
-    Strip rows[48];
-    const auto collect = [&](double v, double c0, double c1, Strip *out) {
-        int n = 0;
-        for (int c = int(c0); c <= int(c1); ++c) {
-            const double base = c * side;
-            for (int s = 0; s < sub; ++s) {
-                const double g = gap(v, base + s * subSide - tol, base + (s + 1) * subSide + tol);
-                const double g2 = g * g;
-                if (g2 < reach)
-                    out[n++] = Strip{c * sub + s, g2};
-            }
-        }
-        return n;
-    };
-    const int nCols = collect(x, cx0, cx1, cols);
-    const int nRows = collect(y, cy0, cy1, rows);
-
     const Vector3 *points = mPoints.constData();
     const int *head = ix.head.data();
     const int *next = ix.next.data();
-    const size_t rowLength = size_t(ix.width) * size_t(sub);
+
+    if (ix.sub == 1) {
+        // Squares are the grid cells: the 3 x 3 cells directly, each passed over when
+        // its gap is out of reach.
+        const auto square = [](double v) { return v > 0.0 ? v * v : 0.0; };
+        const double gapX[3] = {square(x - fcx * side - tol), 0.0, square((fcx + 1.0) * side - x - tol)};
+        const double gapY[3] = {square(y - fcy * side - tol), 0.0, square((fcy + 1.0) * side - y - tol)};
+        const size_t width = size_t(ix.width);
+        for (double cj = cy0; cj <= cy1; ++cj) {
+            const double gy = gapY[int(cj - fcy) + 1];
+            const size_t rowStart = size_t(cj) * width;
+            for (double ci = cx0; ci <= cx1; ++ci) {
+                if (gy + gapX[int(ci - fcx) + 1] >= reach)
+                    continue;
+                for (int i = head[rowStart + size_t(ci)]; i >= 0; i = next[i])
+                    if (closer(points[i], x, y, z, m, m2))
+                        return i;
+            }
+        }
+        return -1;
+    }
+
+    const double sub = ix.sub;
+    // Only the squares of the 3 x 3 cells (square columns cx0 * sub ... (cx1 + 1) * sub - 1,
+    // which belong to those cells by construction), and of those only the ones in reach.
+    Strip cols[kMaxStrips];
+    Strip rows[kMaxStrips];
+    const int nCols = stripsNear(x, m, ix.subSide, ix.inverseSubSide, tol, cx0 * sub, cx1 * sub + sub - 1.0, reach, cols);
+    const int nRows = stripsNear(y, m, ix.subSide, ix.inverseSubSide, tol, cy0 * sub, cy1 * sub + sub - 1.0, reach, rows);
+
+    const size_t rowLength = size_t(ix.width) * size_t(ix.sub);
     for (int r = 0; r < nRows; ++r) {
         const size_t rowStart = size_t(rows[r].index) * rowLength;
         for (int c = 0; c < nCols; ++c) {
@@ -356,6 +419,59 @@ int EvenlySpacedSeeding::closerPointInIndex(double x, double y, double z, float 
         }
     }
     return -1;
+}
+
+bool EvenlySpacedSeeding::indexInStep() const
+{
+    const SeparationGrid *grid = mGrid.get();
+    const double side = mParameters.dSep;
+    return grid && grid->indicesBelow(mPoints.size()) && side > 0.0 && std::isfinite(side)
+           && mIndex.revision == grid->revision() && mIndex.side == side;
+}
+
+double EvenlySpacedSeeding::clearance(double x, double y, double z, float minDistance, double radius) const
+{
+    // A lower bound on the distance from (x, y, z) to every point in the grid, capped near
+    // `radius`; -1 when some point lies closer than minDistance, or the neighbourhood is too
+    // large to look at (the caller then decides with the exact test). Looks at all squares
+    // within the radius, not only the 3 x 3 cells, so the bound holds for every point.
+    const PointIndex &ix = mIndex;
+    const double m = minDistance;
+    const double m2 = m * m;
+    const double tol = boundsTolerance(x, y, ix.side + radius);
+    double best = radius * radius;
+    Strip cols[kMaxStrips];
+    Strip rows[kMaxStrips];
+    const double sub = ix.sub;
+    const int nCols = stripsNear(x, radius, ix.subSide, ix.inverseSubSide, tol, 0.0, ix.width * sub - 1.0, best, cols);
+    const int nRows = stripsNear(y, radius, ix.subSide, ix.inverseSubSide, tol, 0.0, ix.height * sub - 1.0, best, rows);
+    if (nCols < 0 || nRows < 0)
+        return -1.0;
+
+    const Vector3 *points = mPoints.constData();
+    const int *head = ix.head.data();
+    const int *next = ix.next.data();
+    const size_t rowLength = size_t(ix.width) * size_t(ix.sub);
+    for (int r = 0; r < nRows; ++r) {
+        const size_t rowStart = size_t(rows[r].index) * rowLength;
+        for (int c = 0; c < nCols; ++c) {
+            if (rows[r].gap2 + cols[c].gap2 >= best)
+                continue;
+            for (int k = head[rowStart + size_t(cols[c].index)]; k >= 0; k = next[k]) {
+                const Vector3 &p = points[k];
+                const double dx = p.x - x;
+                const double dy = p.y - y;
+                const double dz = p.z - z;
+                const double s = dx * dx + dy * dy + dz * dz;
+                if (s < best) {
+                    if (s < m2)
+                        return -1.0;
+                    best = s;
+                }
+            }
+        }
+    }
+    return std::min(std::sqrt(best), radius - tol);
 }
 
 bool EvenlySpacedSeeding::witnessRejects(int witness, const Vector3 &c, float minDistance) const
@@ -402,12 +518,66 @@ void EvenlySpacedSeeding::halfTrace(const Vector3 &seed, double dt, float minDis
 {
     out.clear();
     Vector3 p = seed;
+    if (!indexInStep()) {
+        for (int step = 0; step < kMaxSteps; ++step) {
+            if (!field->isInside(p.x, p.y, p.z))
+                break;
+            const Vector3 q = integrate(p, dt, mParameters.method, field);
+            if (!isValidPoint(q.x, q.y, q.z, minDistance))
+                break;
+            out.append(q);
+            p = q;
+        }
+        return;
+    }
+
+    // The same trace, with fewer full separation tests. A test that finds every stored
+    // point at least D away from q also clears the points that follow q, as long as the
+    // path walked since q stays below D - minDistance (the triangle inequality); every
+    // step's length is measured, so no assumption on the step is made. Margins of a
+    // millionth of a millionth keep rounding on the safe side. Where the clearance is too
+    // small to cover a step, the plain test is used for a while.
+    const double m = minDistance;
+    const double radius = m + std::max(m, 2.0 * std::fabs(dt));
+    double slack = -1.0;
+    int plainTests = 0;
+    int backOff = 2;
+    const bool knownStep = mParameters.method == Euler || mParameters.method == RungeKutta;
+    const double stepBound = std::fabs(dt) * (1.0 + 1e-12);
     for (int step = 0; step < kMaxSteps; ++step) {
         if (!field->isInside(p.x, p.y, p.z))
             break;
         const Vector3 q = integrate(p, dt, mParameters.method, field);
-        if (!isValidPoint(q.x, q.y, q.z, minDistance))
+        if (!field->isInside(q.x, q.y, q.z))
             break;
+        // Euler and Runge-Kutta steps move by |dt| along a unit (or zero) direction, up to
+        // the rounding of the sum; other method codes jump anywhere, so they are measured.
+        double moved = stepBound;
+        if (!knownStep) {
+            const double dx = q.x - p.x, dy = q.y - p.y, dz = q.z - p.z;
+            moved = std::sqrt(dx * dx + dy * dy + dz * dz) * (1.0 + 1e-12);
+        }
+        slack -= moved + 1e-12 * (std::fabs(q.x) + std::fabs(q.y) + std::fabs(q.z));
+        if (slack < 0.0) {
+            if (plainTests > 0) {
+                --plainTests;
+                if (probe(q.x, q.y, q.z, minDistance) != kValid)
+                    break;
+            } else {
+                const double d = clearance(q.x, q.y, q.z, minDistance, radius);
+                if (d < 0.0 && probe(q.x, q.y, q.z, minDistance) != kValid)
+                    break;
+                slack = d * (1.0 - 1e-12) - m * (1.0 + 1e-12)
+                        - 1e-12 * (std::fabs(q.x) + std::fabs(q.y) + mParameters.dSep);
+                // Crowded surroundings: back off, longer each time it does not pay.
+                if (slack < std::fabs(dt)) {
+                    plainTests = backOff;
+                    backOff = std::min(2 * backOff, 64);
+                } else {
+                    backOff = 2;
+                }
+            }
+        }
         out.append(q);
         p = q;
     }
@@ -433,13 +603,14 @@ Streamline EvenlySpacedSeeding::traceStreamline(Vector3 seed)
     line.append(mForward);
 
     const double side = mParameters.dSep;
+    const double inverse = 1.0 / side;
     for (const Vector3 &p : std::as_const(line)) {
         const int index = int(mPoints.size());
         mPoints.append(p);
         if (!mGrid)
             continue;
-        const int cx = cellNumber(p.x / side);
-        const int cy = cellNumber(p.y / side);
+        const int cx = cellNumber(cellOf(p.x, side, inverse));
+        const int cy = cellNumber(cellOf(p.y, side, inverse));
         const quint64 before = mGrid->revision();
         mGrid->addPoint(cx, cy, index);
         // The index follows the grid only while nobody else changed it; a point outside

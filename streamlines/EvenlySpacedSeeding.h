@@ -82,6 +82,8 @@ private:
         quint64 revision = 0;
         double side = 0.0;    // grid cell side
         double subSide = 0.0; // side / sub
+        double inverseSide = 0.0;
+        double inverseSubSide = 0.0;
         int sub = 1;
         int width = 0;  // grid cells along x and y
         int height = 0;
@@ -101,6 +103,8 @@ private:
     int closerPointInGrid(double x, double y, double z, float minDistance) const;
     bool isValidPointByWalk(double x, double y, double z, float minDistance) const;
     bool witnessRejects(int witness, const Vector3 &c, float minDistance) const;
+    bool indexInStep() const;
+    double clearance(double x, double y, double z, float minDistance, double radius) const;
     Vector3 searchFrom(const Streamline &line, SearchPosition &position) const;
     void halfTrace(const Vector3 &seed, double dt, float minDistance, const Volume *field,
                    QVector<Vector3> &out) const;
