@@ -1,5 +1,5 @@
 // Evenly spaced seeding: seeds, traced points, time and time per traced point on the sample
-// fields and a 1000 x 1000 field; the peak memory of each configuration; and a fine
+// fields and a 1000 x 1000 field; the peak memory of the densest run; and a fine
 // robustness sweep of the separating and test distances (BM_Sweep), which checks that every
 // run ends within its limits.
 //
@@ -21,6 +21,9 @@
 #include <cstdio>
 #include <ctime>
 #include <memory>
+
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace {
 
@@ -134,8 +137,6 @@ void BM_Seeding(benchmark::State &state)
                        .toStdString());
 
     View view;
-    const long rssBefore = statusKiB("VmRSS");
-    resetPeakRss();
     qint64 points = 0;
     qint64 seeds = 0;
     double ns = 0.0;
@@ -149,7 +150,6 @@ void BM_Seeding(benchmark::State &state)
         points += view.seeding.mPoints.size();
         seeds += view.seeds.size();
     }
-    const long peak = statusKiB("VmHWM");
     qInstallMessageHandler(previous);
 
     const double n = double(state.iterations());
@@ -158,7 +158,6 @@ void BM_Seeding(benchmark::State &state)
     // Wall time and the thread's CPU time: on a shared machine the second is the steadier.
     state.counters["ns_per_point"] = points > 0 ? ns / double(points) : 0.0;
     state.counters["cpu_ns_per_point"] = points > 0 ? cpuNs / double(points) : 0.0;
-    state.counters["peak_MiB_above_start"] = rssBefore >= 0 && peak >= 0 ? (peak - rssBefore) / 1024.0 : -1.0;
 }
 
 void seedingArguments(benchmark::internal::Benchmark *b)
@@ -171,6 +170,58 @@ void seedingArguments(benchmark::internal::Benchmark *b)
 }
 
 BENCHMARK(BM_Seeding)->Apply(seedingArguments)->Unit(benchmark::kMillisecond)->MinTime(0.3);
+
+// Peak memory of one run of the densest configurations (the 1000 x 1000 field, Dtest 0.1,
+// Runge-Kutta; arguments Dsep, Dtest in hundredths, method), measured in a child process so that nothing allocated by earlier
+// runs can be reused: the growth of the resident set's high-water mark over the run.
+void BM_PeakMemory(benchmark::State &state)
+{
+    const QtMessageHandler previous = qInstallMessageHandler(dropMessages);
+    const Volume *v = field(4);
+    if (!v) {
+        qInstallMessageHandler(previous);
+        state.SkipWithError("field not generated");
+        return;
+    }
+    double peakMiB = -1.0;
+    double points = 0.0;
+    for (auto _ : state) {
+        int fds[2];
+        if (pipe(fds) != 0)
+            break;
+        const pid_t child = fork();
+        if (child == 0) {
+            close(fds[0]);
+            View view;
+            const long before = statusKiB("VmRSS");
+            resetPeakRss();
+            view.run(v, float(state.range(0)), float(state.range(1) * 0.01), int(state.range(2)));
+            const double result[2] = {(statusKiB("VmHWM") - before) / 1024.0, double(view.seeding.mPoints.size())};
+            const ssize_t written = write(fds[1], result, sizeof(result));
+            _exit(written == ssize_t(sizeof(result)) ? 0 : 1);
+        }
+        close(fds[1]);
+        double result[2] = {-1.0, 0.0};
+        if (child > 0 && read(fds[0], result, sizeof(result)) == ssize_t(sizeof(result))) {
+            peakMiB = result[0];
+            points = result[1];
+        }
+        close(fds[0]);
+        if (child > 0)
+            waitpid(child, nullptr, 0);
+    }
+    qInstallMessageHandler(previous);
+    state.SetLabel(QStringLiteral("vortices1000 Dsep %1 Dtest %2 %3")
+                       .arg(state.range(0))
+                       .arg(state.range(1) * 0.01)
+                       .arg(state.range(2) == 0 ? "Euler" : "RK")
+                       .toStdString());
+    state.counters["peak_MiB"] = peakMiB;
+    state.counters["points"] = points;
+    state.counters["bytes_per_point"] = points > 0 ? peakMiB * 1024.0 * 1024.0 / points : 0.0;
+}
+
+BENCHMARK(BM_PeakMemory)->Args({1, 10, 1})->Args({3, 10, 1})->Iterations(1)->Unit(benchmark::kMillisecond);
 
 // Every Dsep from 1 to 100 with Dtest from 0.01 to 1 and both methods on one field: each run
 // must end with at most 501 seeds, lines of at most 2001 points and a complete grid.
