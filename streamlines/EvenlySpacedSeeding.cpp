@@ -296,6 +296,7 @@ void EvenlySpacedSeeding::startIndex()
     ix.inverseSubSide = 1.0 / ix.subSide;
     ix.head.assign(size_t(qint64(ix.width) * ix.height * sub * sub), -1);
     ix.next.clear();
+    ix.points = mPoints.size();
     ix.revision = mGrid->revision();
 }
 
@@ -474,22 +475,49 @@ double EvenlySpacedSeeding::clearance(double x, double y, double z, float minDis
     return std::min(std::sqrt(best), radius - tol);
 }
 
-bool EvenlySpacedSeeding::witnessRejects(int witness, const Vector3 &c, float minDistance) const
+bool EvenlySpacedSeeding::rejects(int index, const Vector3 &c, double room, double m) const
+{
+    const Vector3 &p = mPoints.at(index);
+    return std::fabs(p.x - c.x) < room && std::fabs(p.y - c.y) < room && closer(p, c.x, c.y, c.z, m, m * m);
+}
+
+bool EvenlySpacedSeeding::witnessRejects(int &witness, const Vector3 &c, float minDistance) const
 {
     // The point that ruled out the last candidate on this side often rules out the next
-    // one too. It settles the test only where the full test would take the same view: it
-    // must lie closer than minDistance and, beyond any doubt from rounding, within the
-    // 3 x 3 cells around c (so the grid walk would meet it). Stray-index regimes never
-    // produce witnesses.
+    // one too, or one of its neighbours along its line does (the candidates move along
+    // beside it). A point settles the test only where the full test would take the same
+    // view: it must be in the grid, lie closer than minDistance and, beyond any doubt from
+    // rounding, within the 3 x 3 cells around c (so the grid walk would meet it). Witnesses
+    // come only from regimes without stray indices.
     if (witness < 0)
         return false;
     const double side = mParameters.dSep;
-    const Vector3 &p = mPoints.at(witness);
     const double room = side - boundsTolerance(c.x, c.y, side);
-    if (!(std::fabs(p.x - c.x) < room && std::fabs(p.y - c.y) < room))
-        return false;
     const double m = minDistance;
-    return closer(p, c.x, c.y, c.z, m, m * m);
+    if (rejects(witness, c, room, m))
+        return true;
+    // Neighbours by index are points of the same line or the next; every point filed since
+    // the index started went into the grid unless its cell lies outside, which is checked.
+    // Anyone changing the point list or the grid behind the seeding's back ends this.
+    if (!indexInStep() || mIndex.points != mPoints.size())
+        return false;
+    const int count = int(mPoints.size());
+    for (int k = 1; k <= 3; ++k) {
+        for (const int candidate : {witness + k, witness - k}) {
+            if (candidate < 0 || candidate >= count)
+                continue;
+            const Vector3 &p = mPoints.at(candidate);
+            const double cx = cellOf(p.x, side, mIndex.inverseSide);
+            const double cy = cellOf(p.y, side, mIndex.inverseSide);
+            if (!mGrid->isValidCell(cx, cy))
+                continue;
+            if (rejects(candidate, c, room, m)) {
+                witness = candidate;
+                return true;
+            }
+        }
+    }
+    return false;
 }
 
 bool EvenlySpacedSeeding::isValidPointByWalk(double x, double y, double z, float minDistance) const
@@ -620,6 +648,7 @@ Streamline EvenlySpacedSeeding::traceStreamline(Vector3 seed)
             mIndex.revision = mGrid->revision();
         }
     }
+    mIndex.points = mPoints.size();
     return line;
 }
 

@@ -89,6 +89,7 @@ private:
         int height = 0;
         std::vector<int> head; // per square, row-major: newest point filed there, or -1
         std::vector<int> next; // per point index: the point filed before it, or -1
+        qsizetype points = 0;  // mPoints.size() after the last line was filed
     };
 
     const Volume *volume() const;
@@ -102,7 +103,8 @@ private:
     int closerPointInIndex(double x, double y, double z, float minDistance) const;
     int closerPointInGrid(double x, double y, double z, float minDistance) const;
     bool isValidPointByWalk(double x, double y, double z, float minDistance) const;
-    bool witnessRejects(int witness, const Vector3 &c, float minDistance) const;
+    bool witnessRejects(int &witness, const Vector3 &c, float minDistance) const;
+    bool rejects(int index, const Vector3 &c, double room, double m) const;
     bool indexInStep() const;
     double clearance(double x, double y, double z, float minDistance, double radius) const;
     Vector3 searchFrom(const Streamline &line, SearchPosition &position) const;
