@@ -7,6 +7,7 @@
 #include <QVector>
 
 #include <memory>
+#include <vector>
 
 class Volume;
 
@@ -15,6 +16,10 @@ using Streamline = QVector<Vector3>;
 
 // Evenly spaced streamline placement in the index space of the grid volume. The streamline
 // view owns one and hands it its seed and line lists, which the seeding fills.
+//
+// The volume read is the one given to run() while it runs; outside a run (the view's own
+// calls of isValidPoint, traceStreamline, findSeedPoint) it is the process-wide gridVolume,
+// read afresh on every call. No call reads a volume that is missing.
 class EvenlySpacedSeeding
 {
 public:
@@ -28,6 +33,11 @@ public:
         int viewHeight = 0;
     };
 
+    // Seeds: first seed (10, 10, 0); each half of a line at most kMaxSteps steps; a pass
+    // that starts with kSeedLimit or more seeds is the last one.
+    static constexpr int kMaxSteps = 1000;
+    static constexpr int kSeedLimit = 500;
+
     EvenlySpacedSeeding(QVector<Vector3> &seedPoints, QVector<Streamline> &evenLines);
 
     // Start of every seeding run, regular or evenly spaced: empties the queue and the point
@@ -38,8 +48,13 @@ public:
     // Without a grid volume it ends at once and leaves the lists empty.
     void run(const Volume *grid);
 
+    // False outside the field or where a stored point of the 3 x 3 cells around (x, y) lies
+    // closer than minDistance (in 3-D); true otherwise. Allocation-free.
     bool isValidPoint(double x, double y, double z, float minDistance) const;
+    // Two-way trace from seed; the line's points enter mPoints and the grid once both
+    // halves are traced.
     Streamline traceStreamline(Vector3 seed);
+    // The first accepted candidate beside the line, or (-1, -1, -1).
     Vector3 findSeedPoint(Streamline line);
 
     QList<Streamline> mQueue;
@@ -49,8 +64,59 @@ public:
     float mGridHeight = 0.0f;
 
 private:
+    // Where a seed search stands on a line: segment k, and the side tested next
+    // (0 = the -90 degree candidate, 1 = the +90 degree one).
+    struct SearchPosition
+    {
+        int segment = 0;
+        int side = 0;
+    };
+
+    // A finer mirror of the separation grid that keeps the separation test cheap where the
+    // grid cells are crowded (dense lines, spirals, lines that stand still at a stagnation
+    // point): every grid cell split into sub x sub squares, each a list of point indices
+    // linked through `next`, newest first, without repeats of the same position. It
+    // answers exactly as the grid does while `revision` equals the grid's revision().
+    struct PointIndex
+    {
+        quint64 revision = 0;
+        double side = 0.0;    // grid cell side
+        double subSide = 0.0; // side / sub
+        double inverseSide = 0.0;
+        double inverseSubSide = 0.0;
+        int sub = 1;
+        int width = 0;  // grid cells along x and y
+        int height = 0;
+        std::vector<int> head; // per square, row-major: newest point filed there, or -1
+        std::vector<int> next; // per point index: the point filed before it, or -1
+        qsizetype points = 0;  // mPoints.size() after the last line was filed
+    };
+
+    const Volume *volume() const;
+    void startIndex();
+    void fileInIndex(int cx, int cy, int index);
+    // The separation test with its reason: kValid, kInvalid (outside the field, or a stray
+    // index regime), or the index of a stored point that is too close.
+    static constexpr int kValid = -1;
+    static constexpr int kInvalid = -2;
+    int probe(double x, double y, double z, float minDistance) const;
+    int closerPointInIndex(double x, double y, double z, float minDistance) const;
+    int closerPointInGrid(double x, double y, double z, float minDistance) const;
+    bool isValidPointByWalk(double x, double y, double z, float minDistance) const;
+    bool witnessRejects(int &witness, const Vector3 &c, float minDistance) const;
+    bool rejects(int index, const Vector3 &c, double room, double m) const;
+    bool indexInStep() const;
+    double clearance(double x, double y, double z, float minDistance, double radius) const;
+    Vector3 searchFrom(const Streamline &line, SearchPosition &position) const;
+    void halfTrace(const Vector3 &seed, double dt, float minDistance, const Volume *field,
+                   QVector<Vector3> &out) const;
+
     QVector<Vector3> &mSeedPoints;
     QVector<Streamline> &mEvenLines;
     Parameters mParameters;
     const Volume *mVolume = nullptr;
+    // Scratch for the two halves of a trace, kept to avoid reallocating them per line.
+    QVector<Vector3> mBackward;
+    QVector<Vector3> mForward;
+    PointIndex mIndex;
 };

@@ -1,10 +1,137 @@
-// Placeholder until the separation grid arrives.
 #include "SeparationGrid.h"
 
-SeparationGrid::SeparationGrid() = default;
-void SeparationGrid::setSize(int w, int h) { mWidth = w; mHeight = h; mCells.resize(w * h); }
-bool SeparationGrid::isValidCell(double, double) const { return false; }
-QVector<Vector2> SeparationGrid::getNeighbourCells(double, double) const { return {}; }
-void SeparationGrid::addPoint(int, int, int) {}
-QVector<int> SeparationGrid::getCell(int, int) const { return {}; }
-void SeparationGrid::writeLog() const {}
+#include <QDebug>
+#include <QFile>
+
+#include <algorithm>
+
+namespace {
+// Revisions are unique across all grids (everything runs on the GUI thread).
+quint64 nextRevision()
+{
+    static quint64 counter = 0;
+    return ++counter;
+}
+} // namespace
+
+SeparationGrid::SeparationGrid() : mRevision(nextRevision()) {}
+
+void SeparationGrid::setSize(int w, int h)
+{
+    w = std::max(w, 0);
+    h = std::max(h, 0);
+    if (qint64(w) * qint64(h) > kMaxCells) {
+        qDebug() << "separation grid of" << w << "x" << h << "cells is too large; the grid stays empty";
+        w = h = 0;
+    }
+    mWidth = w;
+    mHeight = h;
+    mCells.resize(qsizetype(w) * h);
+    // Storage taken over from a much larger grid is given back.
+    if (mCells.capacity() > 2 * mCells.size() + 4096)
+        mCells.squeeze();
+    mRevision = nextRevision();
+}
+
+void SeparationGrid::reuseStorageOf(SeparationGrid &previous)
+{
+    if (&previous == this)
+        return;
+    mCells.clear();
+    mCells.swap(previous.mCells);
+    // clear() keeps each list's capacity unless it is shared (a copy handed out earlier).
+    for (QVector<int> &cell : mCells)
+        cell.clear();
+    previous.setSize(0, 0);
+    mRevision = nextRevision();
+}
+
+bool SeparationGrid::isValidCell(double cx, double cy) const
+{
+    // In double throughout: callers pass cell numbers far outside int range without harm.
+    return cx >= 0.0 && cx < mWidth && cy >= 0.0 && cy < mHeight
+           && cy * mWidth + cx < double(mWidth) * double(mHeight);
+}
+
+QVector<Vector2> SeparationGrid::getNeighbourCells(double cx, double cy) const
+{
+    QVector<Vector2> cells;
+    // Beyond these bounds (or for NaN) no cell of the block can be valid; checking first
+    // keeps the truncation to int below defined.
+    if (!(cx > -3.0 && cx < mWidth + 1.0 && cy > -3.0 && cy < mHeight + 1.0))
+        return cells;
+    for (int i = int(cx - 1.0); i < cx + 2.0; ++i) {
+        for (int j = int(cy - 1.0); j < cy + 2.0; ++j) {
+            if (isValidCell(i, j))
+                cells.append(Vector2(i, j));
+        }
+    }
+    return cells;
+}
+
+void SeparationGrid::addPoint(int cx, int cy, int index)
+{
+    const qint64 k = qint64(cy) * mWidth + cx;
+    if (!isValidCell(cx, cy) || k >= mCells.size()) {
+        qDebug() << "index out of range" << cx << ":" << cy;
+        return;
+    }
+    mCells[k].append(index);
+    mMinIndex = std::min(mMinIndex, index);
+    mMaxIndex = std::max(mMaxIndex, index);
+    mRevision = nextRevision();
+}
+
+QVector<int> SeparationGrid::getCell(int cx, int cy) const
+{
+    // A negative cx with a positive row still names an entry (the end of the row above);
+    // only entry numbers outside the cells give an empty list.
+    const qint64 k = qint64(cy) * mWidth + cx;
+    if (k < 0 || k >= qint64(mWidth) * mHeight || k >= mCells.size())
+        return {};
+    return mCells.at(k);
+}
+
+bool SeparationGrid::writeLog() const
+{
+    QFile file(QStringLiteral("grid.log"));
+    bool ok = file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Text);
+    if (ok) {
+        // Formatted in chunks: a large grid would otherwise build megabytes of text first.
+        char chunk[1 << 16];
+        size_t used = 0;
+        const auto flush = [&] {
+            ok = ok && file.write(chunk, qint64(used)) == qint64(used);
+            used = 0;
+        };
+        for (int cy = 0; cy < mHeight && ok; ++cy) {
+            for (int cx = 0; cx < mWidth; ++cx) {
+                if (used > sizeof(chunk) - 32)
+                    flush();
+                const qsizetype k = qsizetype(cy) * mWidth + cx;
+                qsizetype count = k < mCells.size() ? mCells.at(k).size() : 0;
+                chunk[used++] = '\t';
+                char digits[24];
+                int n = 0;
+                do {
+                    digits[n++] = char('0' + count % 10);
+                    count /= 10;
+                } while (count > 0);
+                while (n > 0)
+                    chunk[used++] = digits[--n];
+            }
+            chunk[used++] = '\n';
+        }
+        flush();
+        ok = ok && file.flush();
+    }
+    if (!ok) {
+        // The file may be a directory, read-only or on a full disk: say so rather than
+        // claiming it was written.
+        qDebug().noquote() << "could not write" << file.fileName() + ":" << file.errorString();
+        return false;
+    }
+    file.close();
+    qDebug().noquote() << "file written to:" << file.fileName();
+    return true;
+}
