@@ -198,7 +198,7 @@ int EvenlySpacedSeeding::probe(double x, double y, double z, float minDistance) 
         return kValid;
     const double side = mParameters.dSep;
     // Stray indices are reported in the grid's order, and the shortcuts below assume a
-    // positive cell side: anything unusual goes the documented way, messages included.
+    // positive cell side: anything unusual walks the cells in their order, messages included.
     if (!grid->indicesBelow(mPoints.size()) || !(side > 0.0) || !std::isfinite(side))
         return isValidPointByWalk(x, y, z, minDistance) ? kValid : kInvalid;
     // Without stray indices the answer is whether any point of the 3 x 3 cells lies closer
