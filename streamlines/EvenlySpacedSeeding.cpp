@@ -98,14 +98,16 @@ void EvenlySpacedSeeding::reset(const Parameters &parameters)
     mParameters = parameters;
     mQueue.clear();
     mPoints.clear();
-    const double perCell = 1.0 / parameters.dSep;
-    const double w = parameters.viewWidth * perCell + 1;
-    const double h = parameters.viewHeight * perCell + 1;
+    // Single-precision arithmetic throughout, as the sizes are kept: it decides the column
+    // count where w / dSep is a whole number (549 / 61: 9 columns here, 10 in double).
+    const float perCell = 1.0f / parameters.dSep;
+    const float w = static_cast<float>(parameters.viewWidth) * perCell + 1.0f;
+    const float h = static_cast<float>(parameters.viewHeight) * perCell + 1.0f;
     // A separation of 0 or one below float range would give no sensible grid; run()
     // refuses a NaN size.
     const bool usable = std::isfinite(w) && std::isfinite(h) && std::fabs(w) < 1e30 && std::fabs(h) < 1e30;
-    mGridWidth = usable ? static_cast<float>(w) : NAN;
-    mGridHeight = usable ? static_cast<float>(h) : NAN;
+    mGridWidth = usable ? w : NAN;
+    mGridHeight = usable ? h : NAN;
 }
 
 const Volume *EvenlySpacedSeeding::volume() const
