@@ -1,5 +1,4 @@
-// The control dock: its buttons, the load trace, re-entrancy while a load processes events,
-// and memory across many loads.
+// The control dock: its buttons, the load trace and re-entrancy while a load processes events.
 
 #include "Busy.h"
 #include "ControlDock.h"
@@ -69,15 +68,6 @@ private:
     int mSaved;
     std::FILE *mFile;
 };
-
-long residentKiB()
-{
-    QFile f("/proc/self/statm");
-    if (!f.open(QIODevice::ReadOnly))
-        return 0;
-    const QList<QByteArray> fields = f.readAll().split(' ');
-    return fields.size() > 1 ? fields[1].toLong() * (sysconf(_SC_PAGESIZE) / 1024) : 0;
-}
 
 } // namespace
 
@@ -214,27 +204,6 @@ private slots:
             delete gone;
         }
         QCOMPARE(runs, 2);
-    }
-
-    void manyLoadsKeepMemoryFlat()
-    {
-        if (qEnvironmentVariableIsSet("TESSALY_SANITIZED"))
-            QSKIP("resident memory is not meaningful under the sanitizers");
-        QTemporaryDir dir;
-        const QString path = testsupport::writeDataset(dir, "m.gri", 300, 300, 1, 1, [](int x, int y, int, float p[3], float d[3], float *) {
-            p[0] = float(x);
-            p[1] = float(y);
-            d[0] = 1.f;
-        });
-        ConsoleCapture console; // keeps the trace of 50 loads off the test log
-        ControlDock dock;
-        dock.loadDataset(path);
-        dock.loadDataset(path);
-        const long first = residentKiB();
-        for (int i = 0; i < 48; ++i)
-            dock.loadDataset(path);
-        const long last = residentKiB();
-        QVERIFY2(last < first * 1.1, qPrintable(QStringLiteral("%1 KiB -> %2 KiB").arg(first).arg(last)));
     }
 };
 

@@ -159,18 +159,6 @@ private slots:
         QCOMPARE(c.mMinPos, Vector3(0, 3, 0));
     }
 
-    void nonAsciiPathLoads()
-    {
-        QTemporaryDir dir;
-        QVERIFY(QDir(dir.path()).mkpath(QStringLiteral("Strömung")));
-        const QString path = writePoints(dir, QStringLiteral("Strömung/zylinder.gri"), 2, 1, {{0, 0}, {1, 1}});
-        ConsoleCapture console;
-        Volume v;
-        v.load(path);
-        QCOMPARE(v.getDimX(), 2);
-        QCOMPARE(v.mMaxPos, Vector3(1, 1, 0));
-    }
-
     // Every refused file names the file and leaves a consistent, empty volume.
     void refusedFiles_data()
     {
