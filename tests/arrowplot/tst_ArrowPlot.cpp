@@ -211,6 +211,16 @@ void TestArrowPlot::backgroundCache()
     plot.drawArrowPlot();
     QCOMPARE(recorder.runs.size(), 4);
     QCOMPARE(plot.colorImage(), first);
+    // The same pressures loaded again keep the cache; another dataset in the same view does
+    // not leave the old background under its arrows.
+    setUniformGrid();
+    plot.drawArrowPlot();
+    QCOMPARE(recorder.runs.size(), 4);
+    testsupport::setVolumes(new Volume(), testsupport::makeGrid(314, 538, [](int, int) { return Vector3(1, 1, 0); },
+                                                              [](int, int) { return 2.5f; }));
+    plot.drawArrowPlot();
+    QCOMPARE(recorder.runs.size(), 5);
+    QCOMPARE(plot.colorImage().pixelColor(100, 100), QColor(61, 61, 61));
 }
 
 void TestArrowPlot::noDataImage()
