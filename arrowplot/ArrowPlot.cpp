@@ -167,12 +167,7 @@ void ArrowPlot::render()
     const bool showPressure = mShowPressure;
     const bool showArrows = mShowArrows;
     const QColor arrowColor = mArrowColor;
-    arrowrender::ArrowScale scale;
-    scale.cellWidth = mCellWidth;
-    scale.cellHeight = mCellHeight;
-    scale.pixelsPerUnitX = mPixelsPerUnitX;
-    scale.pixelsPerUnitY = mPixelsPerUnitY;
-    scale.fixedLength = mFixedLength;
+    const arrowrender::ArrowScale scale = arrowScale();
     const int vw = mViewVolume->getDimX();
 
     if (showPressure) {
@@ -215,7 +210,7 @@ void ArrowPlot::render()
     repaint();
 }
 
-void ArrowPlot::drawArrow(QPainter &painter, int x, int y, float dx, float dy)
+arrowrender::ArrowScale ArrowPlot::arrowScale() const
 {
     arrowrender::ArrowScale scale;
     scale.cellWidth = mCellWidth;
@@ -223,6 +218,12 @@ void ArrowPlot::drawArrow(QPainter &painter, int x, int y, float dx, float dy)
     scale.pixelsPerUnitX = mPixelsPerUnitX;
     scale.pixelsPerUnitY = mPixelsPerUnitY;
     scale.fixedLength = mFixedLength;
+    return scale;
+}
+
+void ArrowPlot::drawArrow(QPainter &painter, int x, int y, float dx, float dy)
+{
+    const arrowrender::ArrowScale scale = arrowScale();
     arrowrender::drawArrow(painter, x, y, dx, dy, scale);
 }
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "ArrowRender.h"
+
 #include <QColor>
 #include <QImage>
 #include <QPoint>
@@ -75,6 +77,7 @@ protected:
     void paintEvent(QPaintEvent *event) override;
 
 private:
+    arrowrender::ArrowScale arrowScale() const;
     void render();
     void rebuildViewVolume();
     // The view changed: the cached background no longer matches it.
