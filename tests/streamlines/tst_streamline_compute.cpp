@@ -1,0 +1,181 @@
+// The widget-free streamline computation: integration step, fixed-length trace, seed grid,
+// pixel mapping, painted images and the separation grid.
+
+#include "Integrate.h"
+#include "SeparationGrid.h"
+#include "StreamlineRender.h"
+#include "TestSupport.h"
+
+#include <QDir>
+#include <QFile>
+#include <QtTest>
+
+#include <cmath>
+
+using namespace testsupport;
+
+namespace {
+
+Volume *field(int w, int h, double vx, double vy)
+{
+    return makeGrid(w, h, [=](int, int) { return Vector3(vx, vy, 0); });
+}
+
+QByteArray readGridLog()
+{
+    QFile f(QStringLiteral("grid.log"));
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+}
+
+} // namespace
+
+class StreamlineComputeTest : public QObject
+{
+    Q_OBJECT
+private slots:
+    void stepLengthIsDtWhateverTheSpeed_data()
+    {
+        QTest::addColumn<int>("method");
+        QTest::addColumn<double>("speed");
+        for (int method : {0, 1})
+            for (double speed : {1e-6, 1.0, 2.5e4})
+                QTest::addRow("%s %g", method ? "RK" : "Euler", speed) << method << speed;
+    }
+    void stepLengthIsDtWhateverTheSpeed()
+    {
+        QFETCH(int, method);
+        QFETCH(double, speed);
+        std::unique_ptr<Volume> along(field(20, 20, speed, 0));
+        const Vector3 q = integrate(Vector3(5, 5, 0), 1.55, method, along.get());
+        QVERIFY(std::fabs(q.x - 6.55) < 1e-12);
+        QCOMPARE(q.y, 5.0);
+        std::unique_ptr<Volume> diagonal(field(20, 20, speed, speed));
+        const Vector3 r = integrate(Vector3(5, 5, 0), -2.0, method, diagonal.get());
+        QVERIFY(std::fabs((r - Vector3(5, 5, 0)).length() - 2.0) < 1e-12);
+        QVERIFY(r.x < 5.0 && std::fabs(r.x - r.y) < 1e-15); // backwards, along the diagonal
+    }
+
+    void stepsAndTracesEndAtTheBorder()
+    {
+        std::unique_ptr<Volume> small(field(10, 10, 1, 0));
+        // 9.5 is inside; the midpoint 10.275 is not, so there is no flow there.
+        QCOMPARE(integrate(Vector3(9.5, 5, 0), 1.55, RungeKutta, small.get()), Vector3(9.5, 5, 0));
+        QCOMPARE(integrate(Vector3(9.5, 5, 0), 1.55, Euler, small.get()), Vector3(9.5 + 1.55, 5, 0));
+
+        std::unique_ptr<Volume> v(field(20, 20, 1, 0));
+        // Steps of exactly 1 from x = 10: 10, 11, ..., 19; x = 20 = dimX is outside.
+        const Streamline line = traceFixedLength(Vector3(10, 5, 0), 1.0, Euler, 200, *v);
+        QCOMPARE(line.size(), 10);
+        QCOMPARE(line.last(), Vector3(19, 5, 0));
+        QVERIFY(traceFixedLength(Vector3(20, 5, 0), 1.0, Euler, 200, *v).isEmpty());
+        // Stagnation on the centre column repeats the seed up to the length limit.
+        std::unique_ptr<Volume> still(makeGrid(21, 21, [](int x, int) { return Vector3(10 - x, 0, 0); }));
+        QCOMPARE(traceFixedLength(Vector3(10, 7, 0), 1.55, Euler, 37, *still), Streamline(37, Vector3(10, 7, 0)));
+    }
+
+    void negativeDtTracesDownstream()
+    {
+        std::unique_ptr<Volume> v(makeGrid(50, 50, [](int x, int y) { return Vector3(1.0 + 0.01 * y, 0.02 * x, 0); }));
+        for (int method : {0, 1}) {
+            const Streamline forward = traceFixedLength(Vector3(3, 4, 0), 1.55, method, 60, *v);
+            QCOMPARE(traceFixedLength(Vector3(3, 4, 0), -1.55, method, 60, *v), forward);
+            QVERIFY(forward.last().x > forward.first().x);
+        }
+    }
+
+    void seedGridAndPixelMapping()
+    {
+        QVector<Vector3> seeds;
+        appendRegularSeeds(seeds, ViewRect{0, 0, 100, 100}, 10, 10);
+        QCOMPARE(seeds.size(), 100);
+        for (int i = 0; i < 100; ++i) // column by column: 1, 11, ..., 91
+            QCOMPARE(seeds[i], Vector3(1 + 10 * (i / 10), 1 + 10 * (i % 10), 0));
+
+        const PixelMapping identity(ViewRect{0, 0, 314, 538}, 314, 538);
+        QCOMPARE(identity.map(5.7, 3.2), QPoint(5, 3));
+        QCOMPARE(identity.map(-0.9, -0.1), QPoint(0, 0)); // truncated toward zero
+        QCOMPARE(identity.map(-1.5, 313.999), QPoint(-1, 313));
+        const PixelMapping zoomed(ViewRect{10, 20, 60, 70}, 100, 100);
+        QCOMPARE(zoomed.map(35, 45), QPoint(50, 50));
+        QCOMPARE(zoomed.map(10.99, 20.49), QPoint(1, 0));
+    }
+
+    void picturePaintsWhiteLinesOnBlack()
+    {
+        // Flow along +x: each seed row gives a horizontal line from its seed to the border.
+        std::unique_ptr<Volume> v(field(100, 100, 2, 0));
+        const QImage img =
+            renderRegularPicture(QSize(100, 100), ViewRect{0, 0, 100, 100}, 10, 10, TraceSettings{1.0, Euler, 200}, false, *v)
+                .image;
+        QCOMPARE(img.size(), QSize(100, 100));
+        for (int y = 0; y < 100; ++y)
+            for (int x = 0; x < 100; ++x) {
+                const QRgb want = (y % 10 == 1 && x >= 1) ? qRgba(255, 255, 255, 255) : qRgba(0, 0, 0, 255);
+                if (img.pixel(x, y) != want)
+                    QFAIL(qPrintable(QStringLiteral("pixel %1,%2 is %3").arg(x).arg(y).arg(img.pixel(x, y), 8, 16)));
+            }
+    }
+
+    void noDataPictureIsDarkRedWithCentredWhiteText()
+    {
+        QImage img = blankStreamlineImage(QSize(314, 538));
+        paintNoData(img);
+        QRect text;
+        for (int y = 0; y < img.height(); ++y)
+            for (int x = 0; x < img.width(); ++x) {
+                const QRgb c = img.pixel(x, y);
+                if (c == qRgba(128, 0, 0, 255))
+                    continue;
+                QVERIFY(qRed(c) >= 128 && qGreen(c) == qBlue(c)); // white, blended at the edges
+                text |= QRect(x, y, 1, 1);
+            }
+        QVERIFY(std::abs(text.center().x() - img.width() / 2) <= 3);
+        QVERIFY(std::abs(text.center().y() - img.height() / 2) <= 3);
+        QVERIFY(text.width() > 80);
+    }
+
+    void separationGridCells()
+    {
+        SeparationGrid g;
+        g.setSize(14, 11);
+        QVERIFY(g.isValidCell(0, 0) && g.isValidCell(13, 10));
+        QVERIFY(!g.isValidCell(-1, 0) && !g.isValidCell(14, 0) && !g.isValidCell(0, 11) && !g.isValidCell(std::nan(""), 0));
+        auto cells = [&g](double cx, double cy) {
+            QList<QPair<double, double>> out;
+            for (const Vector2 &c : g.getNeighbourCells(cx, cy))
+                out.append({c.x, c.y});
+            return out;
+        };
+        using L = QList<QPair<double, double>>;
+        QCOMPARE(cells(5, 5), (L{{4, 4}, {4, 5}, {4, 6}, {5, 4}, {5, 5}, {5, 6}, {6, 4}, {6, 5}, {6, 6}}));
+        QCOMPARE(cells(0, 0), (L{{0, 0}, {0, 1}, {1, 0}, {1, 1}}));
+        QCOMPARE(cells(13, 10), (L{{12, 9}, {12, 10}, {13, 9}, {13, 10}}));
+        QCOMPARE(cells(14, 11), (L{{13, 10}}));
+        QVERIFY(cells(20, 3).isEmpty() && cells(-1e12, 1e12).isEmpty());
+    }
+
+    void gridLogOfASmallGrid()
+    {
+        ConsoleCapture console;
+        SeparationGrid g;
+        g.setSize(3, 2);
+        g.addPoint(1, 0, 0);
+        g.addPoint(1, 0, 1);
+        g.addPoint(0, 1, 2);
+        g.addPoint(3, 0, 3);
+        QVERIFY(g.writeLog());
+        QCOMPARE(readGridLog(), QByteArray("\t0\t2\t0\n\t1\t0\t0\n"));
+        QCOMPARE(console.lines(), (QStringList{"index out of range 3 : 0", "file written to: grid.log"}));
+
+        // A folder in the file's place: reported as a failure.
+        QVERIFY(QFile::remove(QStringLiteral("grid.log")) && QDir().mkdir(QStringLiteral("grid.log")));
+        console.clear();
+        QVERIFY(!g.writeLog());
+        QCOMPARE(console.lines().size(), 1);
+        QVERIFY(console.lines().first().startsWith(QStringLiteral("could not write grid.log:")));
+        QVERIFY(QDir().rmdir(QStringLiteral("grid.log")));
+    }
+};
+
+QTEST_MAIN(StreamlineComputeTest)
+#include "tst_streamline_compute.moc"

@@ -1,0 +1,205 @@
+// The streamline view and its dialog driven as a user would: size, zoom and drag, the Busy
+// rule, controls with their console lines, keys, Reset and Save Image.
+
+#include "Busy.h"
+#include "StreamLineDialog.h"
+#include "StreamlineRender.h"
+#include "TestSupport.h"
+#include "streamlines.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDir>
+#include <QMouseEvent>
+#include <QPushButton>
+#include <QSlider>
+#include <QSpinBox>
+#include <QTemporaryDir>
+#include <QtTest>
+
+using namespace testsupport;
+
+namespace {
+
+Volume *uniformGrid(int w, int h)
+{
+    return makeGrid(w, h, [](int, int) { return Vector3(1, 0.25, 0); });
+}
+
+void rightClick(QWidget *w)
+{
+    QTest::mouseClick(w, Qt::RightButton, Qt::NoModifier, QPoint(20, 20));
+}
+
+void sendMouse(QWidget *w, QEvent::Type type, Qt::MouseButtons buttons, QPoint pos)
+{
+    QMouseEvent e(type, QPointF(pos), QPointF(w->mapToGlobal(pos)), Qt::LeftButton, buttons, Qt::NoModifier);
+    QApplication::sendEvent(w, &e);
+}
+
+template <typename T>
+T *control(const StreamLineDialog &d, const char *name)
+{
+    return d.findChild<T *>(QLatin1String(name));
+}
+
+} // namespace
+
+class StreamlineUiTest : public QObject
+{
+    Q_OBJECT
+private slots:
+    void cleanup() { setVolumes(nullptr, nullptr); }
+
+    void zoomAndDragArithmeticOnA314View()
+    {
+        setVolumes(nullptr, uniformGrid(314, 538));
+        streamlines view;
+        view.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&view));
+        rightClick(&view);
+        QCOMPARE(view.viewRect(), (ViewRect{10, 17, 303, 520}));
+        QCOMPARE(view.mSeedPoints.first(), Vector3(11, 18, 0));
+        view.setCtrlPressed(true);
+        rightClick(&view);
+        QCOMPARE(view.viewRect(), (ViewRect{0, 0, 313, 537})); // trunc(10 - 10.47) is 0, not -1
+
+        // Dragging moves the rectangle opposite to the mouse and renders on release only.
+        view.resetParameters();
+        sendMouse(&view, QEvent::MouseButtonPress, Qt::LeftButton, QPoint(100, 100));
+        sendMouse(&view, QEvent::MouseMove, Qt::LeftButton, QPoint(103, 101));
+        sendMouse(&view, QEvent::MouseMove, Qt::LeftButton, QPoint(105, 103));
+        QCOMPARE(view.viewRect(), (ViewRect{-5, -3, 309, 535}));
+        QCOMPARE(view.mSeedPoints.first(), Vector3(1, 1, 0));
+        sendMouse(&view, QEvent::MouseButtonRelease, Qt::NoButton, QPoint(105, 103));
+        QCOMPARE(view.mSeedPoints.first(), Vector3(-4, -2, 0));
+        QVERIFY(view.mPolylines.first().isEmpty()); // that seed is outside the field
+    }
+
+    void zoomInRefusedBelowTwoUnits()
+    {
+        setVolumes(nullptr, uniformGrid(300, 300));
+        streamlines view;
+        view.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&view));
+        for (int i = 0; i < 14; ++i)
+            rightClick(&view);
+        QCOMPARE(view.viewRect(), (ViewRect{140, 140, 160, 160}));
+        ConsoleCapture console;
+        rightClick(&view); // would leave 0 x 0
+        QCOMPARE(view.viewRect(), (ViewRect{140, 140, 160, 160}));
+        QVERIFY(console.contains(QStringLiteral("Zoom in refused")));
+    }
+
+    void negativeDtAndTheBusyRule()
+    {
+        setVolumes(nullptr, makeGrid(100, 100, [](int x, int y) { return Vector3(1 + 0.01 * y, 0.2 - 0.004 * x, 0); }));
+        streamlines view;
+        const QVector<QPolygon> forward = view.mPolylines;
+        view.mDt = -1.55;
+        view.drawStreamLines();
+        QCOMPARE(view.mDt, 1.55);
+        QCOMPARE(view.mPolylines, forward);
+        {
+            Busy::Scope busy; // a rendering requested while busy waits until idle
+            view.mMaxLength = 2;
+            view.drawStreamLines();
+            QCOMPARE(view.mPolylines, forward);
+        }
+        QCOMPARE(view.mPolylines.first().size(), 2);
+    }
+
+    void slidersConvertAndReport()
+    {
+        setVolumes(nullptr, uniformGrid(100, 120));
+        StreamLineDialog d;
+        ConsoleCapture console;
+        auto *dt = control<QSlider>(d, "mDtSlider");
+        dt->setValue(1);
+        QCOMPARE(d.view()->mDt, 0.009999999776482582);
+        dt->setValue(155);
+        QCOMPARE(d.view()->mDt, 1.5499999653548002);
+        control<QSlider>(d, "mDSepSlider")->setValue(45);
+        QCOMPARE(d.view()->mDSep, 45.0f);
+        control<QSlider>(d, "mDTestSlider")->setValue(37);
+        QCOMPARE(d.view()->mDTest, static_cast<float>(37 * 0.01));
+        QCOMPARE(console.lines(), (QStringList{"Dt:  0.01", "Dt:  1.55", "DSep:  45", "Dtest:  0.37"}));
+    }
+
+    void resetRestoresEveryControlAndTheView()
+    {
+        setVolumes(nullptr, uniformGrid(100, 120));
+        StreamLineDialog d;
+        d.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&d));
+        const QImage fresh = d.view()->getImage();
+        control<QComboBox>(d, "mMethodCombo")->setFocus();
+        QTest::keyClick(control<QComboBox>(d, "mMethodCombo"), Qt::Key_Down);
+        QCOMPARE(d.view()->mIntegrationMethod, 1);
+        control<QSlider>(d, "mDtSlider")->setValue(300);
+        control<QSpinBox>(d, "mLengthSpin")->setValue(50);
+        QTest::mouseClick(control<QCheckBox>(d, "mAntialiasCheck"), Qt::LeftButton);
+        QTest::mouseClick(control<QCheckBox>(d, "mEvenlyCheck"), Qt::LeftButton);
+        control<QSlider>(d, "mDSepSlider")->setValue(60);
+        control<QSlider>(d, "mDTestSlider")->setValue(20);
+        rightClick(d.view());
+        QTest::keyPress(&d, Qt::Key_Control);
+        QVERIFY(d.view()->getImage() != fresh);
+
+        QTest::mouseClick(control<QPushButton>(d, "mResetButton"), Qt::LeftButton);
+        QCOMPARE(control<QComboBox>(d, "mMethodCombo")->currentIndex(), 0);
+        QCOMPARE(control<QSlider>(d, "mDtSlider")->value(), 155);
+        QCOMPARE(control<QSpinBox>(d, "mLengthSpin")->value(), 120); // 200, held at the grid's 120
+        QVERIFY(!control<QCheckBox>(d, "mAntialiasCheck")->isChecked());
+        QVERIFY(!control<QCheckBox>(d, "mEvenlyCheck")->isChecked());
+        QCOMPARE(control<QSlider>(d, "mDSepSlider")->value(), 30);
+        QCOMPARE(control<QSlider>(d, "mDTestSlider")->value(), 50);
+        const streamlines *v = d.view();
+        QVERIFY(v->mDt == 1.55 && v->mMaxLength == 200 && v->mIntegrationMethod == 0);
+        QVERIFY(v->mDSep == 30.0f && v->mDTest == 0.5f);
+        QVERIFY(!v->mAntialiased && !v->mEvenlySpaced && !v->mCtrlPressed);
+        QCOMPARE(v->viewRect(), (ViewRect{0, 0, 100, 120}));
+        QCOMPARE(v->getImage(), fresh);
+    }
+
+    void saveWritesTheViewImage()
+    {
+        setVolumes(nullptr, uniformGrid(100, 120));
+        QTemporaryDir dir;
+        const QString previous = QDir::currentPath();
+        QVERIFY(QDir::setCurrent(dir.path()));
+        StreamLineDialog d;
+        auto *save = control<QPushButton>(d, "mSaveButton");
+        QTest::mouseClick(save, Qt::LeftButton);
+        const QImage saved(dir.filePath(QStringLiteral("streamlines.png")));
+        QCOMPARE(saved.size(), QSize(100, 120));
+        QCOMPARE(saved.convertToFormat(QImage::Format_ARGB32_Premultiplied), d.view()->getImage());
+        // A folder in the file's place: the failure is reported on the console.
+        QVERIFY(QFile::remove(dir.filePath(QStringLiteral("streamlines.png"))));
+        QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("streamlines.png")));
+        ConsoleCapture console;
+        QTest::mouseClick(save, Qt::LeftButton);
+        QVERIFY(console.contains(QStringLiteral("Could not write the streamline image")));
+        QVERIFY(QDir::setCurrent(previous));
+    }
+
+    void keysEscapeAndCtrl()
+    {
+        setVolumes(nullptr, uniformGrid(100, 120));
+        StreamLineDialog d;
+        d.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&d));
+        QSignalSpy rejected(&d, &QDialog::rejected);
+        QTest::keyClick(&d, Qt::Key_Escape);
+        QVERIFY(d.isVisible());
+        QCOMPARE(rejected.count(), 0);
+        QTest::keyPress(&d, Qt::Key_Control);
+        rightClick(d.view());
+        QCOMPARE(d.view()->viewRect().x1, -3); // zoomed out: 100 / 30 = 3.33
+        QTest::keyRelease(&d, Qt::Key_A);      // releasing any key ends Ctrl
+        QVERIFY(!d.view()->mCtrlPressed);
+    }
+};
+
+QTEST_MAIN(StreamlineUiTest)
+#include "tst_streamline_ui.moc"
