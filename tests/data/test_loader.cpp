@@ -159,41 +159,6 @@ private slots:
         QCOMPARE(c.mMinPos, Vector3(0, 3, 0));
     }
 
-    // Every refused file names the file and leaves a consistent, empty volume.
-    void refusedFiles_data()
-    {
-        QTest::addColumn<QByteArray>("grid");
-        QTest::addColumn<QByteArray>("data");
-        QTest::addColumn<QString>("message");
-        const QByteArray okGrid = header("SN4DB 2 1 1 1 1 0") + floats({0, 0, 0, 1, 1, 0});
-        const QByteArray okData = floats({1, 0, 0, 7, 1, 0, 0, 8});
-        QTest::newRow("short grid") << okGrid.left(60) << okData << "Grid file too short";
-        QTest::newRow("short data") << okGrid << okData.left(31) << "holds 31 bytes, the header needs 32";
-        QTest::newRow("empty grid") << QByteArray() << okData << "does not start with \"SN4DB\"";
-        QTest::newRow("wrong magic") << header("XN4DB 2 1 1 1 1 0") + okGrid.mid(40) << okData << "does not start";
-        QTest::newRow("negative") << header("SN4DB -2 1 1 1 1 0") << okData << "negative or impossibly large";
-        QTest::newRow("overflow") << header("SN4DB 100000 100000 100000 1 1") << okData << "Grid file too short";
-        QTest::newRow("product past 64 bits") << header("SN4DB 2000000000 2000000000 2000000000 9") << okData
-                                              << "impossibly large";
-        QTest::newRow("text file") << QByteArray("hello, this is not a dataset at all\n") << okData << "does not start";
-    }
-    void refusedFiles()
-    {
-        QFETCH(QByteArray, grid);
-        QFETCH(QByteArray, data);
-        QFETCH(QString, message);
-        QTemporaryDir dir;
-        writeBytes(dir.filePath("bad.gri"), grid);
-        writeBytes(dir.filePath("bad.00000.dat"), data);
-        ConsoleCapture console;
-        Volume v;
-        v.load(dir.filePath("bad.gri"));
-        QVERIFY2(console.contains(message), qPrintable(console.lines().join('\n')));
-        QCOMPARE(v.pointCount(), std::size_t(0));
-        QCOMPARE(v.getDimX() * v.getDimY() * v.getDimZ(), 0);
-        QVERIFY(console.lines().last().startsWith("max:"));
-    }
-
     void refusedNames()
     {
         QTemporaryDir dir;

@@ -36,8 +36,8 @@ points() {
 }
 
 # Well-formed datasets of every flow kind, small enough to mutate quickly.
-for spec in uniform:1x1 uniform:2x2 uniform:4x4 saddle:5x3 vortices:6x6 channel:3x3 channel:8x5 saddle:3x7; do
-  kind=${spec%%:*} size=${spec#*:}
+for entry in uniform:1x1 uniform:2x2 uniform:4x4 saddle:5x3 vortices:6x6 channel:3x3 channel:8x5 saddle:3x7; do
+  kind=${entry%%:*} size=${entry#*:}
   "$gen" "$kind" "$work/$kind.gri" "$size" > /dev/null
   pack "gen-$kind-$size" "$work/$kind.gri" "$work/$kind.00000.dat"
 done
