@@ -52,6 +52,13 @@ class TestStress : public QObject
 
     int pick(int n) { return std::uniform_int_distribution<int>(0, n - 1)(mRng); }
 
+    // A random child of type T of the widget, or null when there is none.
+    template <typename T> T *randomChild(QWidget *w)
+    {
+        const QList<T *> all = w ? w->findChildren<T *>() : QList<T *>();
+        return all.isEmpty() ? nullptr : all[pick(int(all.size()))];
+    }
+
     QList<QDialog *> openDialogs() const
     {
         QList<QDialog *> out;
@@ -79,8 +86,7 @@ class TestStress : public QObject
         QDialog *dialog = dialogs.isEmpty() ? nullptr : dialogs[pick(int(dialogs.size()))];
         switch (kind) {
         case 0: { // a dock button (the load button while busy included)
-            const QList<QAbstractButton *> buttons = mDock->findChildren<QAbstractButton *>();
-            QAbstractButton *b = buttons[pick(int(buttons.size()))];
+            QAbstractButton *b = randomChild<QAbstractButton>(mDock);
             mLastAction = "dock button " + b->text();
             mDock->next = mFiles[pick(int(mFiles.size()))];
             QTest::mouseClick(b, Qt::LeftButton);
@@ -88,35 +94,26 @@ class TestStress : public QObject
         }
         case 1:
         case 2: { // any button, check box or radio button of a dialog
-            if (!dialog)
+            QAbstractButton *b = randomChild<QAbstractButton>(dialog);
+            if (!b)
                 break;
-            const QList<QAbstractButton *> buttons = dialog->findChildren<QAbstractButton *>();
-            if (buttons.isEmpty())
-                break;
-            QAbstractButton *b = buttons[pick(int(buttons.size()))];
             mLastAction = "click " + b->text();
             QTest::mouseClick(b, Qt::LeftButton);
             break;
         }
         case 3: { // a slider
-            if (!dialog)
+            QSlider *s = randomChild<QSlider>(dialog);
+            if (!s)
                 break;
-            const QList<QSlider *> sliders = dialog->findChildren<QSlider *>();
-            if (sliders.isEmpty())
-                break;
-            QSlider *s = sliders[pick(int(sliders.size()))];
             const int v = s->minimum() + pick(s->maximum() - s->minimum() + 1);
             mLastAction = QStringLiteral("slider to %1").arg(v);
             s->setValue(v);
             break;
         }
         case 4: { // a spin box, sometimes past its range
-            if (!dialog)
+            QSpinBox *s = randomChild<QSpinBox>(dialog);
+            if (!s)
                 break;
-            const QList<QSpinBox *> spins = dialog->findChildren<QSpinBox *>();
-            if (spins.isEmpty())
-                break;
-            QSpinBox *s = spins[pick(int(spins.size()))];
             const int v = s->minimum() - 2 + pick(s->maximum() - s->minimum() + 5);
             mLastAction = QStringLiteral("spin to %1").arg(v);
             s->setValue(v);
