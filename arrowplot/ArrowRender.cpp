@@ -2,6 +2,7 @@
 
 #include "ColorRamp.h"
 #include "Progress.h"
+#include "SinglePrecision.h"
 #include "Volume.h"
 
 #include <QPainter>
@@ -236,7 +237,7 @@ int arrowGlyph(int x, int y, float dx, float dy, const ArrowScale &scale, QLine 
     float ay = dy * scale.pixelsPerUnitY;
     const float m = scale.fixedLength
                         ? 1.0f
-                        : static_cast<float>(std::sqrt(static_cast<double>(dx * dx + dy * dy)) + 0.3);
+                        : roundToSingle(std::sqrt(static_cast<double>(dx * dx + dy * dy)) + 0.3);
     const float lx = 6.0f * m * scale.cellWidth;
     const float ly = 6.0f * m * scale.cellHeight;
     ax = std::clamp(ax, -lx, lx);
@@ -304,7 +305,7 @@ int drawArrowLattice(QPainter &painter, const Volume &view, const ArrowScale &sc
             const Vector3 &q = dir[view.indexOf(i, j, 0)];
             const int x = static_cast<int>(static_cast<float>(i) * scale.cellWidth);
             const int y = static_cast<int>(static_cast<float>(j) * scale.cellHeight);
-            if (drawArrow(painter, x, y, static_cast<float>(q.x), static_cast<float>(q.y), scale) < 0)
+            if (drawArrow(painter, x, y, roundToSingle(q.x), roundToSingle(q.y), scale) < 0)
                 ++skipped;
         }
     }

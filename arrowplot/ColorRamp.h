@@ -1,5 +1,7 @@
 #pragma once
 
+#include "SinglePrecision.h"
+
 #include <QColor>
 #include <QRgb>
 
@@ -28,8 +30,8 @@ inline int channel(float v)
 // The ramp colour at position t as an opaque 0xAARRGGBB value (what image scanlines hold).
 inline QRgb rgbAt(double t)
 {
-    const float rg = static_cast<float>(255.0 - 194.0 * t);
-    const float b = static_cast<float>(61.0 * t);
+    const float rg = roundToSingle(255.0 - 194.0 * t);
+    const float b = roundToSingle(61.0 * t);
     const int c = channel(rg);
     return qRgb(c, c, channel(b));
 }
@@ -41,7 +43,7 @@ inline QRgb rgbAt(double t)
 inline double pressureToRamp(float pressure)
 {
     const float shifted = pressure + 4.0f;
-    const float scaled = static_cast<float>(static_cast<double>(shifted) * 0.15384615384615385);
+    const float scaled = roundToSingle(static_cast<double>(shifted) * 0.15384615384615385);
     return std::fabs(static_cast<double>(scaled));
 }
 

@@ -1,4 +1,5 @@
 #include "DataPoint.h"
+#include "SinglePrecision.h"
 
 DataPoint DataPoint::operator+(const DataPoint &o) const
 {
@@ -26,7 +27,7 @@ DataPoint DataPoint::operator*(double s) const
         r.mValues.resize(mValues.size());
         float *out = r.mValues.data();
         for (qsizetype i = 0; i < mValues.size(); ++i)
-            out[i] = static_cast<float>(mValues[i] * s);
+            out[i] = roundToSingle(mValues[i] * s);
     }
     return r;
 }

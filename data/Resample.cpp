@@ -9,6 +9,7 @@
 // comes later in the defining order. The outcome is the same for any grid shape.
 
 #include "Progress.h"
+#include "SinglePrecision.h"
 #include "Volume.h"
 
 #include <QDebug>
@@ -53,8 +54,8 @@ void Volume::calculateGridFrom(const Volume &source)
     }
 
     // The same scale factors as getGridPos, computed once.
-    const float sx = static_cast<float>(srcX / (source.mMaxPos.x - source.mMinPos.x));
-    const float sy = static_cast<float>(srcY / (source.mMaxPos.y - source.mMinPos.y));
+    const float sx = roundToSingle(srcX / (source.mMaxPos.x - source.mMinPos.x));
+    const float sy = roundToSingle(srcY / (source.mMaxPos.y - source.mMinPos.y));
     const double minX = source.mMinPos.x;
     const double minY = source.mMinPos.y;
 

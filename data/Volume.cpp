@@ -1,4 +1,5 @@
 #include "Volume.h"
+#include "SinglePrecision.h"
 
 #include <QDebug>
 
@@ -272,8 +273,8 @@ void Volume::setAt(int x, int y, int z, DataPoint point)
 
 Vector3 Volume::getGridPos(int x, int y, int z) const
 {
-    const float sx = static_cast<float>(mDimX / (mMaxPos.x - mMinPos.x));
-    const float sy = static_cast<float>(mDimY / (mMaxPos.y - mMinPos.y));
+    const float sx = roundToSingle(mDimX / (mMaxPos.x - mMinPos.x));
+    const float sy = roundToSingle(mDimY / (mMaxPos.y - mMinPos.y));
     Vector3 p;
     if (isInside(x, y, z))
         p = mData.pos()[indexOf(x, y, z)];

@@ -1,5 +1,6 @@
 #include "StreamLineDialog.h"
 
+#include "SinglePrecision.h"
 #include "StreamlineRender.h"
 #include "Volume.h"
 #include "streamlines.h"
@@ -203,7 +204,7 @@ int StreamLineDialog::dsepChanged()
 
 int StreamLineDialog::dtestChanged()
 {
-    mView->mDTest = static_cast<float>(mDTestSlider->value() * 0.01);
+    mView->mDTest = roundToSingle(mDTestSlider->value() * 0.01);
     qDebug() << "Dtest: " << mView->mDTest;
     return 0;
 }

@@ -2,6 +2,7 @@
 
 #include "Busy.h"
 #include "Progress.h"
+#include "SinglePrecision.h"
 #include "Volume.h"
 
 #include <QCoreApplication>
@@ -195,8 +196,8 @@ void streamlines::mousePressEvent(QMouseEvent *event)
 {
     // The steps follow the widget's fixed size, not the zoom: every click moves each edge
     // by the same amount.
-    const float stepX = static_cast<float>(width() * (1.0 / 30.0));
-    const float stepY = static_cast<float>(height() * (1.0 / 30.0));
+    const float stepX = roundToSingle(width() * (1.0 / 30.0));
+    const float stepY = roundToSingle(height() * (1.0 / 30.0));
     switch (event->button()) {
     case Qt::RightButton:
         if (!mCtrlPressed) {

@@ -1,6 +1,7 @@
 #include "VolInfo.h"
 
 #include "Busy.h"
+#include "SinglePrecision.h"
 #include "Volume.h"
 
 #include <QGridLayout>
@@ -111,8 +112,8 @@ int VolInfo::valChanged()
     }
 
     // Index-space position, rounded once to single precision.
-    const float x = static_cast<float>(mXSpin->value() + mXFracSpin->value() * 0.01);
-    const float y = static_cast<float>(mYSpin->value() + mYFracSpin->value() * 0.01);
+    const float x = roundToSingle(mXSpin->value() + mXFracSpin->value() * 0.01);
+    const float y = roundToSingle(mYSpin->value() + mYFracSpin->value() * 0.01);
 
     QString text = QString::asprintf("(%fx%f): \n", x, y);
     const DataPoint p = v->getValue(x, y, 0.0);
