@@ -330,6 +330,8 @@ private slots:
         QTest::newRow("not a dataset")
             << QStringList{"OUT/text.gri", "--view", "arrows", "-o", out} << 1 << "Not a dataset" << out;
         QTest::newRow("no such folder") << QStringList{c, "--view", "arrows", "-o", "OUT/no/x.png"} << 1 << "cannot write" << "OUT/no/x.png";
+        QTest::newRow("grid log not written")
+            << QStringList{c, "--view", "evenly", "--grid-log", "OUT/no/g.log", "-o", out} << 1 << "no/g.log" << out;
         QTest::newRow("output is a folder") << QStringList{c, "--view", "arrows", "-o", "OUT/dir.png"} << 1 << "cannot write" << "";
         QTest::newRow("batch, one bad") << QStringList{c, "OUT/text.gri", "--view", "arrows", "-o", "OUT/%n.png"} << 1 << "text.gri" << "OUT/text.png";
     }

@@ -244,8 +244,11 @@ void paintStreamlinesVector(QPainter &painter, const StreamPicture &p, bool anti
         painter.translate(0.5, 0.5);
     painter.setPen(QPen(QColor(255, 255, 255), 1));
     painter.setBrush(Qt::NoBrush);
-    for (const QPolygon &line : p.polylines) {
-        if (line.size() < 2)
+    for (qsizetype i = 0; i < p.polylines.size(); ++i) {
+        const QPolygon &line = p.polylines[i];
+        // An evenly spaced line stands in the list once per seed search made on it; a vector
+        // picture holds it once (the raster draws it again over itself).
+        if (line.size() < 2 || (i > 0 && p.drawn[i].constData() == p.drawn[i - 1].constData()))
             continue;
         QPainterPath path(line.first());
         for (int i = 1; i < line.size(); ++i)

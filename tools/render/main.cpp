@@ -559,10 +559,6 @@ int renderOne(const Options &o, const QString &dataset, Volume &loaded, const Vo
         return 1;
     }
     const pipeline::StreamPicture p = pipeline::composeStreamlines(grid, o.lines);
-    if (!gridLog.isEmpty() && !output::writeBytes(gridLog, p.gridLog, &error)) {
-        say(error);
-        return 1;
-    }
     bool ok = true;
     if (o.format == QLatin1String("csv"))
         ok = output::writeCsv(out, pipeline::dataLines(p), loaded, &error);
@@ -572,6 +568,11 @@ int renderOne(const Options &o, const QString &dataset, Volume &loaded, const Vo
         ok = writePicture(o, out, p.size, [&] { return pipeline::rasterStreamlines(p, o.lines.antialias); },
                           [&](QPainter &painter) { pipeline::paintStreamlinesVector(painter, p, o.lines.antialias); },
                           title, &error);
+    if (ok && !gridLog.isEmpty() && !output::writeBytes(gridLog, p.gridLog, &error)) {
+        // The item failed: its picture goes too, as if it had failed first.
+        QFile::remove(out);
+        ok = false;
+    }
     if (!ok) {
         say(error);
         return 1;
