@@ -4,6 +4,8 @@
 #include "Volume.h"
 
 #include <QDebug>
+#include <QFontMetrics>
+#include <QGuiApplication>
 #include <QPainter>
 #include <QPainterPath>
 #include <QPen>
@@ -179,6 +181,12 @@ void paintColorBar(QPainter &painter, QPoint at)
         painter.fillRect(x, 30, 1, 40, colorFromRamp(static_cast<double>(x - 15) / 139.0));
     painter.fillRect(155, 30, 15, 40, QColor(61, 61, 61));
     painter.restore();
+}
+
+int colorBarExtent()
+{
+    const QFontMetrics metrics{QGuiApplication::font()};
+    return std::max(kColorBarWidth, 102 + metrics.horizontalAdvance(QStringLiteral("High Pressure")) + 2);
 }
 
 // ---------------------------------------------------------------- streamlines

@@ -85,6 +85,9 @@ constexpr int kColorBarWidth = 180;
 constexpr int kColorBarHeight = 70;
 constexpr int kColorBarGap = 10; // white pixels between the picture and the legend
 void paintColorBar(QPainter &painter, QPoint at);
+// Width the legend needs in a picture: the widget's 180 pixels, or more where the caption
+// "High Pressure" runs past them in the application's font (the widget cuts it off there).
+int colorBarExtent();
 
 // ---------------------------------------------------------------- streamlines
 

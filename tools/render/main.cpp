@@ -139,7 +139,7 @@ const char *const kHelp =
     "  --intensity          arrow length follows the flow intensity (default off)\n"
     "  --white, --black     arrow colour (default white)\n"
     "  --colorbar           the colour bar legend beside the picture, 10 pixels to its\n"
-    "                       right on white (default off)\n"
+    "                       right on white, its captions uncut (default off)\n"
     "  --fit                the picture takes the grid's size, one pixel per cell\n"
     "                       (default off: the view's 314 x 538)\n"
     "Streamlines (streamlines and evenly):\n"
@@ -472,7 +472,7 @@ bool pictureFits(QSize size, QString *why)
 bool writePicture(const Options &o, const QString &out, QSize size, const std::function<QImage()> &raster,
                   const std::function<void(QPainter &)> &vector, const QString &title, QString *error)
 {
-    const QSize canvas = o.colorBar ? QSize(size.width() + pipeline::kColorBarGap + pipeline::kColorBarWidth,
+    const QSize canvas = o.colorBar ? QSize(size.width() + pipeline::kColorBarGap + pipeline::colorBarExtent(),
                                             std::max(size.height(), pipeline::kColorBarHeight))
                                     : size;
     if (!pictureFits(canvas, error))
