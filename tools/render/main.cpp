@@ -61,8 +61,9 @@ void progress(const QString &message)
         say(message);
 }
 
-// The loader's reason for refusing a dataset: what it said apart from its normal trace.
-QString loaderReason(const QStringList &messages)
+// What the loader said apart from its normal trace: its reason for refusing a dataset, or a
+// warning about one it loaded (a file that shrank while read, cells the resampling skipped).
+QString loaderRemarks(const QStringList &messages)
 {
     static const char *const trace[] = {"Dataset size:", "additional Data:", "number of Timesteps:", "min:", "max:"};
     QStringList reasons;
@@ -73,7 +74,7 @@ QString loaderReason(const QStringList &messages)
         if (!isTrace)
             reasons.append(m.trimmed());
     }
-    return reasons.isEmpty() ? QStringLiteral("the dataset holds no points") : reasons.join(QStringLiteral("; "));
+    return reasons.join(QStringLiteral("; "));
 }
 
 // ---------------------------------------------------------------- options
@@ -164,6 +165,7 @@ const char *const kHelp =
     "  --probe X,Y          print the volume information report at index position\n"
     "                       X,Y of the dataset (X, Y >= 0; hundredths as the dialog)\n"
     "  --json               the report's fields as one JSON object per dataset and line\n"
+    "                       (text reports of several datasets each follow \"# DATASET\")\n"
     "Other:\n"
     "  --verbose            pass the program's console trace on to stderr\n"
     "  -h, --help           this text\n"
@@ -612,11 +614,15 @@ int run(const QStringList &arguments)
         std::unique_ptr<Volume> loaded, grid;
         const bool ok = pipeline::load(dataset, loaded, grid);
         gCapturing = false;
+        const QString remarks = loaderRemarks(gCaptured);
         if (!ok) {
-            say(QStringLiteral("cannot load %1: %2").arg(dataset, loaderReason(gCaptured)));
+            say(QStringLiteral("cannot load %1: %2")
+                    .arg(dataset, remarks.isEmpty() ? QStringLiteral("the dataset holds no points") : remarks));
             status = std::max(status, 1);
             continue;
         }
+        if (!remarks.isEmpty() && !gVerbose)
+            say(QStringLiteral("warning: %1: %2").arg(dataset, remarks));
         if (o.probe)
             printProbe(o, dataset, *loaded);
         if (o.view == View::None)
