@@ -155,6 +155,11 @@ private slots:
         // The channel is 314 x 538: its own size is the view's.
         QCOMPARE(differing(QImage(plain), QImage(fit)), 0);
         QCOMPARE(differing(QImage(plain).mirrored(false, true), QImage(up)), 0);
+        // Data keep their coordinates.
+        const QString csv = path("plain.csv"), upCsv = path("up.csv");
+        QCOMPARE(render({mVortices, "--view", "streamlines", "-o", csv}).status, 0);
+        QCOMPARE(render({mVortices, "--view", "streamlines", "--north-up", "-o", upCsv}).status, 0);
+        QCOMPARE(csvRows(upCsv), csvRows(csv));
         QCOMPARE(render({mVortices, "--view", "arrows", "--fit", "-o", small}).status, 0);
         QCOMPARE(QImage(small).size(), QSize(160, 120));
         // Zoom steps of 1 x 1 cell leave a 20 x 20 picture 2 cells at level 10, none at 11.

@@ -371,8 +371,6 @@ Options parseOptions(const QStringList &arguments, bool *help)
             throw UsageError{QStringLiteral("-o %1: the extension must be .png, .svg, .csv or .vtk").arg(o.output)};
         if ((o.format == QLatin1String("csv") || o.format == QLatin1String("vtk")) && o.view == View::Arrows)
             throw UsageError{QStringLiteral("-o %1: .%2 holds streamlines; the arrow plot writes .png or .svg").arg(o.output, o.format)};
-        if ((o.format == QLatin1String("csv") || o.format == QLatin1String("vtk")) && (o.colorBar || o.northUp))
-            throw UsageError{QStringLiteral("--north-up and --colorbar apply to pictures (.png, .svg)")};
     }
     return o;
 }
