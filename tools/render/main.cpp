@@ -411,7 +411,7 @@ QStringList outputNames(const Options &o, const QString &pattern, const char *wh
         const QString n = expand(pattern, d, o.view);
         const QString key = QFileInfo(n).absoluteFilePath();
         if (seen.contains(key))
-            throw UsageError{QStringLiteral("%1 %2 names the same file %3 for several datasets (use %n)").arg(QLatin1String(what), pattern, n)};
+            throw UsageError{QStringLiteral("%1 %2 gives several datasets the same file %3").arg(QLatin1String(what), pattern, n)};
         seen.insert(key);
         names.append(n);
     }
