@@ -255,7 +255,7 @@ Options parseOptions(const QStringList &arguments, bool *help)
     for (const QString &name : parser.optionNames()) {
         // A value option given twice: the second would silently win.
         if (parser.values(name).size() > 1)
-            throw UsageError{QStringLiteral("--%1 given more than once").arg(name)};
+            throw UsageError{QStringLiteral("%1%2 given more than once").arg(QLatin1String(name.size() == 1 ? "-" : "--"), name)};
     }
     o.datasets = parser.positionalArguments();
     if (o.datasets.isEmpty())
