@@ -13,7 +13,7 @@ tessaly_install_missing() {
     DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
 }
 
-TESSALY_BUILD_PACKAGES=(cmake make g++ qt6-base-dev qt6-base-dev-tools libgl-dev libvulkan-dev libxkbcommon-dev
+TESSALY_BUILD_PACKAGES=(cmake make g++ qt6-base-dev qt6-base-dev-tools qt6-svg-dev libgl-dev libvulkan-dev libxkbcommon-dev
                         libbenchmark-dev)
 
 tessaly_build() {

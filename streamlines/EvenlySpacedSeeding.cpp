@@ -181,7 +181,8 @@ void EvenlySpacedSeeding::run(const Volume *grid)
         if (lastPass)
             break;
     }
-    mGrid->writeLog();
+    if (mParameters.writeLog)
+        mGrid->writeLog();
     mVolume = nullptr;
 }
 

@@ -31,6 +31,9 @@ public:
         int method = 0;      // integration method code
         int viewWidth = 0;   // the view's size in pixels (= grid units at the initial zoom)
         int viewHeight = 0;
+        // False: run() leaves "grid.log" alone and the caller writes the grid's counts
+        // wherever it wants them (the command-line renderer).
+        bool writeLog = true;
     };
 
     // Seeds: first seed (10, 10, 0); each half of a line at most kMaxSteps steps; a pass

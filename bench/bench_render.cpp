@@ -1,0 +1,148 @@
+// tessaly-render's two figures, as ratios measured in one run:
+//
+//  overhead  the whole process (start, load, resample, render, write the PNG) for the arrow
+//            plot of the channel sample with its pressure background, minus the same load,
+//            resample and render done in this process. Limit: 100 ms.
+//  svg/png   the evenly spaced lines of the 1000 x 1000 vortices at Dsep 3 written as SVG
+//            over the same written as PNG, both as whole processes (seeding included) and
+//            for the output stage alone (raster + PNG encoding vs. SVG painting + writing).
+//            Limit: 2.
+//
+// Run: build/bench/bench_render [--benchmark_min_time=...]. Times are wall-clock on whatever
+// machine runs it; on a shared machine they move with the load, the ratios much less.
+
+#include "Flows.h"
+#include "Output.h"
+#include "Pipeline.h"
+#include "Volume.h"
+
+#include <benchmark/benchmark.h>
+
+#include <QGuiApplication>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <chrono>
+#include <cstdio>
+#include <map>
+#include <string>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+std::map<std::string, double> gSeconds; // mean seconds per iteration, by benchmark
+
+QTemporaryDir &workDir()
+{
+    static QTemporaryDir dir(QDir::tempPath() + QStringLiteral("/tessaly-render-bench-XXXXXX"));
+    return dir;
+}
+
+QString dataset(const QString &kind, flows::Size size = {})
+{
+    const QString path = workDir().filePath(kind + QString::number(size.x) + QStringLiteral(".gri"));
+    if (!QFile::exists(path))
+        flows::write(kind, path, size);
+    return path;
+}
+
+template <typename Body>
+void timed(benchmark::State &state, const std::string &key, Body body)
+{
+    double total = 0;
+    for (auto _ : state) {
+        const auto t0 = Clock::now();
+        body();
+        const double s = std::chrono::duration<double>(Clock::now() - t0).count();
+        state.SetIterationTime(s);
+        total += s;
+    }
+    gSeconds[key] = total / static_cast<double>(state.iterations());
+}
+
+void runTool(const QStringList &args)
+{
+    QProcess p;
+    p.start(QStringLiteral(TESSALY_RENDER), args);
+    if (!p.waitForFinished(600000) || p.exitCode() != 0)
+        std::fprintf(stderr, "tessaly-render failed: %s\n", p.readAllStandardError().constData());
+}
+
+void quiet(QtMsgType, const QMessageLogContext &, const QString &) {}
+
+void BM_ArrowsInProcess(benchmark::State &state)
+{
+    const QString channel = dataset(QStringLiteral("channel"));
+    pipeline::ArrowSettings s;
+    s.pressure = true;
+    timed(state, "arrows in process", [&] {
+        std::unique_ptr<Volume> loaded, grid;
+        pipeline::load(channel, loaded, grid);
+        const QImage image = pipeline::rasterArrows(pipeline::composeArrows(*grid, s));
+        benchmark::DoNotOptimize(image.constBits());
+    });
+}
+
+void BM_ArrowsProcess(benchmark::State &state)
+{
+    const QStringList args{dataset(QStringLiteral("channel")), "--view", "arrows", "--pressure", "-o",
+                           workDir().filePath("arrows.png")};
+    timed(state, "arrows process", [&] { runTool(args); });
+}
+
+void BM_EvenlyProcess(benchmark::State &state)
+{
+    const char *format = state.range(0) ? "svg" : "png";
+    const QStringList args{dataset(QStringLiteral("vortices"), {1000, 1000}), "--view", "evenly", "--dsep", "3", "-o",
+                           workDir().filePath(QStringLiteral("evenly.") + QLatin1String(format))};
+    timed(state, std::string("evenly process ") + format, [&] { runTool(args); });
+}
+
+void BM_EvenlyOutput(benchmark::State &state)
+{
+    const bool svg = state.range(0) != 0;
+    std::unique_ptr<Volume> loaded, grid;
+    pipeline::load(dataset(QStringLiteral("vortices"), {1000, 1000}), loaded, grid);
+    pipeline::StreamSettings s;
+    s.evenly = true;
+    s.dSep = 3.0f;
+    const pipeline::StreamPicture p = pipeline::composeStreamlines(*grid, s);
+    const QString out = workDir().filePath(svg ? "stage.svg" : "stage.png");
+    QString error;
+    timed(state, svg ? "evenly output svg" : "evenly output png", [&] {
+        if (svg)
+            output::writeSvg(out, p.size, QString(), [&](QPainter &painter) { pipeline::paintStreamlinesVector(painter, p, false); },
+                             &error);
+        else
+            output::writePng(out, pipeline::rasterStreamlines(p, false), &error);
+    });
+    state.counters["lines"] = double(p.drawn.size());
+}
+
+} // namespace
+
+BENCHMARK(BM_ArrowsInProcess)->UseManualTime()->Unit(benchmark::kMillisecond)->MinTime(1.0);
+BENCHMARK(BM_ArrowsProcess)->UseManualTime()->Unit(benchmark::kMillisecond)->MinTime(1.0);
+BENCHMARK(BM_EvenlyProcess)->Arg(0)->Arg(1)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(5);
+BENCHMARK(BM_EvenlyOutput)->Arg(0)->Arg(1)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(5);
+
+int main(int argc, char **argv)
+{
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    qInstallMessageHandler(quiet);
+    QGuiApplication app(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+
+    const auto ms = [](const char *k) { return gSeconds[k] * 1e3; };
+    std::printf("\noverhead of the process (limit 100 ms): %.1f ms (process %.1f ms, in process %.1f ms)\n",
+                ms("arrows process") - ms("arrows in process"), ms("arrows process"), ms("arrows in process"));
+    std::printf("svg/png, whole processes (limit 2): %.2f (%.0f ms / %.0f ms)\n",
+                gSeconds["evenly process svg"] / gSeconds["evenly process png"], ms("evenly process svg"),
+                ms("evenly process png"));
+    std::printf("svg/png, output stage alone: %.2f (%.0f ms / %.0f ms)\n",
+                gSeconds["evenly output svg"] / gSeconds["evenly output png"], ms("evenly output svg"),
+                ms("evenly output png"));
+    return 0;
+}

@@ -1,0 +1,219 @@
+#include "Output.h"
+
+#include "Pipeline.h"
+#include "Volume.h"
+
+#include <QBuffer>
+#include <QImageWriter>
+#include <QPainter>
+#include <QSaveFile>
+#include <QSvgGenerator>
+
+#include <charconv>
+
+namespace output {
+
+namespace {
+
+// Runs `write` on a temporary file for `path` and renames it into place when it succeeded.
+bool atomically(const QString &path, const std::function<bool(QIODevice &, QString *)> &write, QString *error)
+{
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly)) {
+        *error = QStringLiteral("cannot write %1: %2").arg(path, file.errorString());
+        return false;
+    }
+    QString why;
+    if (!write(file, &why)) {
+        file.cancelWriting();
+        *error = QStringLiteral("cannot write %1: %2").arg(path, why.isEmpty() ? file.errorString() : why);
+        return false;
+    }
+    if (!file.commit()) {
+        *error = QStringLiteral("cannot write %1: %2").arg(path, file.errorString());
+        return false;
+    }
+    return true;
+}
+
+// Shortest text that reads back as the same double.
+void appendNumber(QByteArray &out, double v)
+{
+    char buf[32];
+    const auto r = std::to_chars(buf, buf + sizeof buf, v);
+    out.append(buf, r.ptr - buf);
+}
+
+void appendNumber(QByteArray &out, qsizetype v)
+{
+    char buf[24];
+    const auto r = std::to_chars(buf, buf + sizeof buf, static_cast<long long>(v));
+    out.append(buf, r.ptr - buf);
+}
+
+// Text is formatted in blocks of about a megabyte, not as one string of the whole file.
+struct Chunked
+{
+    QIODevice &device;
+    QByteArray buffer;
+    bool ok = true;
+    void flushIfFull()
+    {
+        if (buffer.size() > (1 << 20))
+            flush();
+    }
+    bool flush()
+    {
+        ok = ok && device.write(buffer) == buffer.size();
+        buffer.clear();
+        return ok;
+    }
+};
+
+} // namespace
+
+bool writeBytes(const QString &path, const QByteArray &bytes, QString *error)
+{
+    return atomically(
+        path, [&](QIODevice &d, QString *) { return d.write(bytes) == bytes.size(); }, error);
+}
+
+bool writePng(const QString &path, const QImage &image, QString *error)
+{
+    return atomically(
+        path,
+        [&](QIODevice &d, QString *why) {
+            QImageWriter writer(&d, "png");
+            writer.setQuality(75); // as "Save Image" writes it
+            if (!writer.write(image)) {
+                *why = writer.errorString();
+                return false;
+            }
+            return true;
+        },
+        error);
+}
+
+bool writeSvg(const QString &path, QSize size, const QString &title, const std::function<void(QPainter &)> &paint,
+              QString *error)
+{
+    return atomically(
+        path,
+        [&](QIODevice &d, QString *why) {
+            QSvgGenerator generator;
+            generator.setOutputDevice(&d);
+            generator.setSize(size);
+            generator.setViewBox(QRect(QPoint(0, 0), size));
+            generator.setTitle(title);
+            generator.setDescription(QStringLiteral("Written by tessaly-render"));
+            QPainter painter;
+            if (!painter.begin(&generator)) {
+                *why = QStringLiteral("cannot start the SVG painter");
+                return false;
+            }
+            paint(painter);
+            return painter.end();
+        },
+        error);
+}
+
+bool writeCsv(const QString &path, const QVector<Streamline> &lines, const Volume &loaded, QString *error)
+{
+    return atomically(
+        path,
+        [&](QIODevice &d, QString *) {
+            Chunked out{d, {}};
+            out.buffer += "line,point,index_x,index_y,world_x,world_y\n";
+            for (qsizetype l = 0; l < lines.size() && out.ok; ++l) {
+                const Streamline &line = lines[l];
+                for (qsizetype i = 0; i < line.size(); ++i) {
+                    double wx = 0, wy = 0;
+                    pipeline::indexToWorld(loaded, line[i].x, line[i].y, wx, wy);
+                    appendNumber(out.buffer, l);
+                    out.buffer += ',';
+                    appendNumber(out.buffer, i);
+                    for (double v : {line[i].x, line[i].y, wx, wy}) {
+                        out.buffer += ',';
+                        appendNumber(out.buffer, v);
+                    }
+                    out.buffer += '\n';
+                }
+                out.flushIfFull();
+            }
+            return out.flush();
+        },
+        error);
+}
+
+bool writeVtk(const QString &path, const QVector<Streamline> &lines, const Volume &loaded, const QString &title,
+              QString *error)
+{
+    qsizetype points = 0;
+    for (const Streamline &line : lines)
+        points += line.size();
+    return atomically(
+        path,
+        [&](QIODevice &d, QString *) {
+            Chunked out{d, {}};
+            // The title line is at most 256 characters and a single line.
+            QByteArray head = title.toUtf8().left(250);
+            head.replace('\n', ' ');
+            out.buffer += "# vtk DataFile Version 3.0\n" + head + "\nASCII\nDATASET POLYDATA\nPOINTS ";
+            appendNumber(out.buffer, points);
+            out.buffer += " double\n";
+            for (const Streamline &line : lines) {
+                for (const Vector3 &p : line) {
+                    double wx = 0, wy = 0;
+                    pipeline::indexToWorld(loaded, p.x, p.y, wx, wy);
+                    appendNumber(out.buffer, wx);
+                    out.buffer += ' ';
+                    appendNumber(out.buffer, wy);
+                    out.buffer += " 0\n";
+                }
+                out.flushIfFull();
+            }
+            out.buffer += "LINES ";
+            appendNumber(out.buffer, lines.size());
+            out.buffer += ' ';
+            appendNumber(out.buffer, points + lines.size());
+            out.buffer += '\n';
+            qsizetype next = 0;
+            for (const Streamline &line : lines) {
+                appendNumber(out.buffer, line.size());
+                for (qsizetype i = 0; i < line.size(); ++i) {
+                    out.buffer += ' ';
+                    appendNumber(out.buffer, next++);
+                }
+                out.buffer += '\n';
+                out.flushIfFull();
+            }
+            out.buffer += "POINT_DATA ";
+            appendNumber(out.buffer, points);
+            out.buffer += "\nFIELD FieldData 2\nindex 2 ";
+            appendNumber(out.buffer, points);
+            out.buffer += " double\n";
+            for (const Streamline &line : lines) {
+                for (const Vector3 &p : line) {
+                    appendNumber(out.buffer, p.x);
+                    out.buffer += ' ';
+                    appendNumber(out.buffer, p.y);
+                    out.buffer += '\n';
+                }
+                out.flushIfFull();
+            }
+            out.buffer += "line 1 ";
+            appendNumber(out.buffer, points);
+            out.buffer += " int\n";
+            for (qsizetype l = 0; l < lines.size(); ++l) {
+                for (qsizetype i = 0; i < lines[l].size(); ++i) {
+                    appendNumber(out.buffer, l);
+                    out.buffer += '\n';
+                }
+                out.flushIfFull();
+            }
+            return out.flush();
+        },
+        error);
+}
+
+} // namespace output

@@ -1,0 +1,34 @@
+#pragma once
+
+// Output files of tessaly-render. Every file is written to a temporary file beside its target
+// and renamed over it only when complete, so a failure never leaves a partial file (and leaves
+// an existing file of that name as it was).
+
+#include "StreamlineRender.h"
+
+#include <QImage>
+#include <QSize>
+#include <QString>
+
+#include <functional>
+
+class QPainter;
+class Volume;
+
+namespace output {
+
+// `error` gets a one-line reason on failure.
+bool writeBytes(const QString &path, const QByteArray &bytes, QString *error);
+bool writePng(const QString &path, const QImage &image, QString *error);
+// An SVG of `size` pixels (and view box) whose content `paint` draws.
+bool writeSvg(const QString &path, QSize size, const QString &title, const std::function<void(QPainter &)> &paint,
+              QString *error);
+// Streamline polylines as data: grid index and world coordinates of every point.
+// CSV: header, then "line,point,index_x,index_y,world_x,world_y" rows; lines count from 0.
+bool writeCsv(const QString &path, const QVector<Streamline> &lines, const Volume &loaded, QString *error);
+// Legacy VTK POLYDATA: world positions as POINTS (z = 0), one LINES cell per line, and the
+// point data "index" (grid index x, y) and "line" (the line's number).
+bool writeVtk(const QString &path, const QVector<Streamline> &lines, const Volume &loaded, const QString &title,
+              QString *error);
+
+} // namespace output
