@@ -1,6 +1,7 @@
 // The control dock: its buttons, the load trace and re-entrancy while a load processes events.
 
 #include "Busy.h"
+#include "ProgressDialog.h"
 #include "ControlDock.h"
 #include "TestSupport.h"
 #include "Volume.h"
@@ -157,7 +158,7 @@ private slots:
             p[1] = float(y);
             d[1] = 1.f;
         });
-        Progress::setEventIntervalMs(0);
+        ProgressDialog::setEventIntervalMs(0);
         ScriptedDock dock;
         dock.answers = {big, big};
         bool sawDisabled = false;
@@ -174,36 +175,13 @@ private slots:
         ConsoleCapture console;
         dock.loadClicked();
         poke.stop();
-        Progress::setEventIntervalMs(30);
+        ProgressDialog::setEventIntervalMs(30);
         QVERIFY(nestedLoads > 0);
         QVERIFY(sawDisabled);
         QCOMPARE(dock.asked, 1);
         QCOMPARE(console.lines().filter("Loading:").size(), 1);
         QVERIFY(button(&dock, "Load Dataset ...")->isEnabled());
         QCOMPARE(gridVolume->getDimX(), 400);
-    }
-
-    void deferredWorkRunsOnceWhenIdle()
-    {
-        QObject receiver;
-        int runs = 0, last = 0;
-        {
-            Busy::Scope busy;
-            Busy::whenIdle(&receiver, [&] { ++runs; last = 1; });
-            Busy::whenIdle(&receiver, [&] { ++runs; last = 2; });
-            QCOMPARE(runs, 0);
-        }
-        QCOMPARE(runs, 1);
-        QCOMPARE(last, 2);
-        Busy::whenIdle(&receiver, [&] { ++runs; });
-        QCOMPARE(runs, 2);
-        {
-            auto *gone = new QObject;
-            Busy::Scope busy;
-            Busy::whenIdle(gone, [&] { ++runs; });
-            delete gone;
-        }
-        QCOMPARE(runs, 2);
     }
 };
 

@@ -256,6 +256,7 @@ void TestArrowPlot::deferredWhileBusy()
         gridVolume = testsupport::makeGrid(314, 538, [](int, int) { return Vector3(0, 1, 0); },
                                            [](int x, int) { return -4.0f + 0.02f * x; });
     }
+    QCoreApplication::processEvents();
     // One rendering, of the latest state.
     QCOMPARE(recorder.runs.size(), 1);
     QCOMPARE(recorder.runs[0].maximum, 274);

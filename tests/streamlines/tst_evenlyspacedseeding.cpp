@@ -25,7 +25,9 @@ struct View
 
     void reset(int w, int h, float dSep, float dTest = 0.5f, int method = 0)
     {
-        seeding.reset(EvenlySpacedSeeding::Parameters{dSep, dTest, 1.55, method, w, h});
+        const EvenlySpacedSeeding::Parameters p{dSep, dTest, 1.55, method, w, h};
+        seeding.reset(p);
+        seeding.use(gridVolume, p); // what the view's own calls read
     }
     void run(const Volume *field, int w, int h, float dSep, float dTest = 0.5f, int method = 0)
     {

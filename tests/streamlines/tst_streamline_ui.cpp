@@ -106,6 +106,7 @@ private slots:
             view.drawStreamLines();
             QCOMPARE(view.mPolylines, forward);
         }
+        QCoreApplication::processEvents();
         QCOMPARE(view.mPolylines.first().size(), 2);
     }
 

@@ -2,7 +2,7 @@
 
 #include "DatasetFiles.h"
 #include "Progress.h"
-#include "Volume.h"
+#include "Volumes.h"
 
 #include <QList>
 #include <QString>

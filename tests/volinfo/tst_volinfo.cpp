@@ -124,6 +124,7 @@ private slots:
             QCOMPARE(dlg.informationLabel()->text(), label);
             loadLikeTheDock(write(mDir, "b.gri", 8, 2, 0));
         }
+        QCoreApplication::processEvents();
         QVERIFY(dlg.informationLabel()->text().startsWith("DatasetSize: (8 x 2)"));
         QVERIFY(report(dlg).startsWith("(2.500000x0.000000): \n  mPos: (6.000000,5.000000,0.000000) \n"));
     }

@@ -98,11 +98,6 @@ private:
     float mPixelsPerUnitY = 0.0f;
     float mCellWidth = 1.0f;
     float mCellHeight = 1.0f;
-    // The fixed extent of the data domain in data units; it only sets the arrow scale.
-    float mDomainMinX = 0.3299f;
-    float mDomainMinY = 0.3299f;
-    float mDomainMaxX = 11.6701f;
-    float mDomainMaxY = 18.77217f;
     QPoint mLastMousePos;
     Volume *mViewVolume;
     QImage mImage;

@@ -35,19 +35,20 @@ public:
     void setCtrlPressed(bool pressed) { mCtrlPressed = pressed; }
     QImage getImage() const { return mImage; }
 
-    bool isValidPoint(double x, double y, double z, float minDistance) const;
+    // The seeding's tests on the grid volume with the view's current parameters.
+    bool isValidPoint(double x, double y, double z, float minDistance);
     Streamline traceStreamline(Vector3 seed);
     Vector3 findSeedPoint(Streamline line);
 
     // Rendering parameters, in grid index units where they are lengths.
-    double mDt = 1.55;
+    double mDt = streamlineDefaults::kDt;
     bool mAntialiased = false;
-    int mMaxLength = 200;
-    int mSeedsX = 10;
-    int mSeedsY = 10;
+    int mMaxLength = streamlineDefaults::kMaxLength;
+    int mSeedsX = streamlineDefaults::kSeeds;
+    int mSeedsY = streamlineDefaults::kSeeds;
     bool mEvenlySpaced = false;
-    float mDSep = 30.0f;
-    float mDTest = 0.5f;
+    float mDSep = streamlineDefaults::kDSep;
+    float mDTest = streamlineDefaults::kDTest;
     int mViewX1 = 0;
     int mViewY1 = 0;
     int mViewX2 = 0;
@@ -74,8 +75,5 @@ protected:
 private:
     void computeSeedPointsNow(bool evenlySpaced);
     void drawStreamLinesNow();
-
-    // Receiver of deferred seeding runs, apart from the view itself (the receiver of deferred
-    // renderings), so that a deferred rendering does not replace a deferred seeding.
-    QObject *mSeedingRequests;
+    EvenlySpacedSeeding::Parameters seedingParameters() const;
 };

@@ -1,8 +1,9 @@
 #include "streamlines.h"
 
 #include "Busy.h"
+#include "ProgressDialog.h"
 #include "Progress.h"
-#include "Volume.h"
+#include "Volumes.h"
 
 #include <QCoreApplication>
 #include <QDebug>
@@ -10,6 +11,7 @@
 #include <QPainter>
 
 #include <cmath>
+#include <optional>
 
 namespace {
 
@@ -42,8 +44,9 @@ const QSize kNoDataSize(314, 538);
 
 } // namespace
 
-streamlines::streamlines(QWidget *parent) : QWidget(parent), mSeedingRequests(new QObject(this))
+streamlines::streamlines(QWidget *parent) : QWidget(parent)
 {
+    ProgressDialog::install(); // the computations this starts show their progress as dialogs
     // Only the grid's size is read here, which is valid even while a load fills the grid.
     QSize size = kNoDataSize;
     if (const Volume *grid = usableGrid(gridVolume)) {
@@ -65,20 +68,20 @@ streamlines::~streamlines() = default;
 
 void streamlines::resetParameters()
 {
-    mDt = 1.55;
+    mDt = streamlineDefaults::kDt;
     mViewX1 = 0;
     mViewY1 = 0;
     mViewX2 = width();
     mViewY2 = height();
     mCtrlPressed = false;
     mDragging = false;
-    mMaxLength = 200;
+    mMaxLength = streamlineDefaults::kMaxLength;
     mAntialiased = false;
-    mSeedsX = 10;
-    mSeedsY = 10;
+    mSeedsX = streamlineDefaults::kSeeds;
+    mSeedsY = streamlineDefaults::kSeeds;
     mIntegrationMethod = Euler;
-    mDSep = 30.0f;
-    mDTest = 0.5f;
+    mDSep = streamlineDefaults::kDSep;
+    mDTest = streamlineDefaults::kDTest;
     computeSeedPoints(false);
     mEvenlySpaced = false;
     drawStreamLines();
@@ -88,18 +91,14 @@ void streamlines::computeSeedPoints(bool evenlySpaced)
 {
     if (Busy::isBusy()) {
         // Only the latest request counts: ticking and unticking during a load ends unticked.
-        Busy::whenIdle(mSeedingRequests, [this, evenlySpaced] { computeSeedPoints(evenlySpaced); });
+        Busy::whenIdle(this, Busy::Seeding, [this, evenlySpaced] { computeSeedPoints(evenlySpaced); });
         return;
     }
     computeSeedPointsNow(evenlySpaced);
 }
 
-void streamlines::computeSeedPointsNow(bool evenlySpaced)
+EvenlySpacedSeeding::Parameters streamlines::seedingParameters() const
 {
-    mEvenlySpaced = evenlySpaced;
-    mSeedPoints.clear();
-    mEvenLines.clear();
-
     EvenlySpacedSeeding::Parameters parameters;
     parameters.dSep = mDSep;
     parameters.dTest = mDTest;
@@ -107,32 +106,35 @@ void streamlines::computeSeedPointsNow(bool evenlySpaced)
     parameters.method = mIntegrationMethod;
     parameters.viewWidth = width();
     parameters.viewHeight = height();
-    mSeeding.reset(parameters);
-
-    qDebug() << "------------------------------------------------------";
-    if (!evenlySpaced) {
-        appendRegularSeeds(mSeedPoints, viewRect(), mSeedsX, mSeedsY);
-    } else if (const Volume *grid = usableGrid(gridVolume)) {
-        Busy::Scope busy;
-        mSeeding.run(grid);
-    } else {
-        qDebug() << "No dataset loaded: there is nothing to place evenly spaced streamlines in.";
-    }
-    qDebug() << "generated " << mSeeding.mPoints.size() << "Points";
+    return parameters;
 }
 
-bool streamlines::isValidPoint(double x, double y, double z, float minDistance) const
+void streamlines::computeSeedPointsNow(bool evenlySpaced)
 {
+    mEvenlySpaced = evenlySpaced;
+    // Only an evenly spaced run reads the grid.
+    std::optional<Busy::Scope> busy;
+    if (evenlySpaced && usableGrid(gridVolume))
+        busy.emplace();
+    runSeeding(mSeeding, mSeedPoints, mEvenLines, evenlySpaced, viewRect(), mSeedsX, mSeedsY, seedingParameters(),
+               gridVolume);
+}
+
+bool streamlines::isValidPoint(double x, double y, double z, float minDistance)
+{
+    mSeeding.use(usableGrid(gridVolume), seedingParameters());
     return mSeeding.isValidPoint(x, y, z, minDistance);
 }
 
 Streamline streamlines::traceStreamline(Vector3 seed)
 {
+    mSeeding.use(usableGrid(gridVolume), seedingParameters());
     return mSeeding.traceStreamline(seed);
 }
 
 Vector3 streamlines::findSeedPoint(Streamline line)
 {
+    mSeeding.use(usableGrid(gridVolume), seedingParameters());
     return mSeeding.findSeedPoint(std::move(line));
 }
 
@@ -140,7 +142,7 @@ void streamlines::drawStreamLines()
 {
     if (Busy::isBusy()) {
         // A load (or another rendering) is processing events: the grid may be half-filled.
-        Busy::whenIdle(this, [this] { drawStreamLines(); });
+        Busy::whenIdle(this, Busy::Render, [this] { drawStreamLines(); });
         return;
     }
     drawStreamLinesNow();

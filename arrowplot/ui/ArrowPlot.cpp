@@ -2,8 +2,9 @@
 
 #include "ArrowRender.h"
 #include "Busy.h"
+#include "ProgressDialog.h"
 #include "Progress.h"
-#include "Volume.h"
+#include "Volumes.h"
 
 #include <QDebug>
 #include <QMouseEvent>
@@ -12,11 +13,10 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstring>
 
 namespace {
-constexpr int kWidth = 314;
-constexpr int kHeight = 538;
+constexpr int kWidth = arrowrender::kPlotWidth;
+constexpr int kHeight = arrowrender::kPlotHeight;
 constexpr int kMaxZoom = 15;
 // Panning has no bounds, but the view's cell indices must stay far from int overflow.
 constexpr int kViewLimit = 1 << 28;
@@ -35,6 +35,7 @@ void shiftEdges(int &a, int &b, int d)
 ArrowPlot::ArrowPlot(QWidget *parent)
     : QWidget(parent), mViewX1(0), mViewY1(0), mViewX2(0), mViewY2(0), mViewVolume(nullptr), mArrowColor()
 {
+    ProgressDialog::install(); // the computations this starts show their progress as dialogs
     setMinimumSize(kWidth, kHeight);
     setMaximumSize(kWidth, kHeight);
     setWindowTitle(QStringLiteral(".:Korvu:. Beispiel 2 :: Arrow Plot"));
@@ -60,10 +61,6 @@ void ArrowPlot::resetParameters()
     mZoom = 1;
     mCellWidth = 1.0f;
     mCellHeight = 1.0f;
-    mDomainMinX = 0.3299f;
-    mDomainMinY = 0.3299f;
-    mDomainMaxX = 11.6701f;
-    mDomainMaxY = 18.77217f;
     mArrowColor = QColor(255, 255, 255);
     viewChanged();
 }
@@ -76,13 +73,12 @@ void ArrowPlot::viewChanged()
 
 void ArrowPlot::updateScale()
 {
-    const float w = static_cast<float>(width());
-    const float h = static_cast<float>(height());
-    // The view always has a positive size; max() only keeps a broken one from dividing by 0.
-    mCellWidth = w / static_cast<float>(std::max(mViewX2 - mViewX1, 1));
-    mCellHeight = h / static_cast<float>(std::max(mViewY2 - mViewY1, 1));
-    mPixelsPerUnitX = w / (mDomainMaxX - mDomainMinX) * static_cast<float>(mZoom);
-    mPixelsPerUnitY = h / (mDomainMaxY - mDomainMinY) * static_cast<float>(mZoom);
+    const arrowrender::ArrowScale scale =
+        arrowrender::arrowScaleFor(width(), height(), mViewX1, mViewY1, mViewX2, mViewY2, mZoom, mFixedLength);
+    mCellWidth = scale.cellWidth;
+    mCellHeight = scale.cellHeight;
+    mPixelsPerUnitX = scale.pixelsPerUnitX;
+    mPixelsPerUnitY = scale.pixelsPerUnitY;
 }
 
 void ArrowPlot::createViewVolume()
@@ -122,28 +118,15 @@ void ArrowPlot::drawArrowPlot()
     render();
 }
 
-namespace {
-// A w x h RGB32 image, reusing the given one's pixels when it already is one: every pan step
-// would otherwise fault in fresh pages for it.
-void prepareImage(QImage &image, int w, int h)
-{
-    if (image.width() != w || image.height() != h || image.format() != QImage::Format_RGB32)
-        image = QImage(w, h, QImage::Format_RGB32);
-}
-} // namespace
-
 void ArrowPlot::render()
 {
     const int w = width();
     const int h = height();
 
     if (!loadedVolume) {
-        prepareImage(mImage, w, h);
-        mImage.fill(Qt::black); // a fresh image starts black, whatever it held
+        arrowrender::prepareArrowImage(mImage, w, h, nullptr);
         QPainter painter(&mImage);
-        painter.setRenderHint(QPainter::Antialiasing, true);
-        painter.setPen(QColor(255, 255, 255));
-        painter.drawText(QRect(0, 0, w, h), Qt::AlignCenter, QStringLiteral("Data must be loaded first"));
+        arrowrender::paintNoData(painter, QRect(0, 0, w, h));
         painter.end();
         repaint();
         return;
@@ -188,21 +171,10 @@ void ArrowPlot::render()
     }
 
     // Only now is the shown image touched: a paint during the computation shows the last one.
-    prepareImage(mImage, w, h);
-    if (showPressure && mColorImage.size() == mImage.size() && mColorImage.format() == mImage.format()) {
-        // The background covers the whole image: copying it is drawing it.
-        const qsizetype bytes = mColorImage.sizeInBytes();
-        std::memcpy(mImage.bits(), mColorImage.constBits(), static_cast<std::size_t>(bytes));
-    } else {
-        mImage.fill(Qt::black);
-    }
+    arrowrender::prepareArrowImage(mImage, w, h, showPressure ? &mColorImage : nullptr);
     QPainter painter(&mImage);
-    painter.setRenderHint(QPainter::Antialiasing, true);
     if (showArrows) {
-        QPen pen(arrowColor, 1);
-        pen.setCosmetic(true);
-        painter.setPen(pen);
-        const int skipped = arrowrender::drawArrowLattice(painter, *mViewVolume, scale);
+        const int skipped = arrowrender::paintArrowLayer(painter, *mViewVolume, scale, arrowColor);
         if (skipped > 0)
             qDebug() << "Arrow plot:" << skipped << "arrows with a non-finite flow vector not drawn.";
     }
@@ -212,6 +184,7 @@ void ArrowPlot::render()
 
 arrowrender::ArrowScale ArrowPlot::arrowScale() const
 {
+    // The scale of the last updateScale() (the arrow length rule may have changed since).
     arrowrender::ArrowScale scale;
     scale.cellWidth = mCellWidth;
     scale.cellHeight = mCellHeight;

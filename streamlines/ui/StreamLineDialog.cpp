@@ -1,7 +1,7 @@
 #include "StreamLineDialog.h"
 
 #include "StreamlineRender.h"
-#include "Volume.h"
+#include "Volumes.h"
 #include "streamlines.h"
 
 #include <QCheckBox>
