@@ -2,7 +2,7 @@
 
 #include "Busy.h"
 #include "ProgressDialog.h"
-#include "ControlDock.h"
+#include "ScriptedDock.h"
 #include "TestSupport.h"
 #include "Volume.h"
 
@@ -16,28 +16,6 @@
 using testsupport::ConsoleCapture;
 
 namespace {
-
-class ScriptedDock : public ControlDock
-{
-public:
-    QStringList answers;
-    int asked = 0;
-
-protected:
-    QString askForDataset() override
-    {
-        ++asked;
-        return answers.isEmpty() ? QString() : answers.takeFirst();
-    }
-};
-
-QPushButton *button(QWidget *dock, const QString &text)
-{
-    for (QPushButton *b : dock->findChildren<QPushButton *>())
-        if (b->text() == text)
-            return b;
-    return nullptr;
-}
 
 // Captures what the process writes on standard output while it lives.
 class StdoutCapture
@@ -111,8 +89,8 @@ private slots:
         ScriptedDock dock;
         dock.answers = {QString(), QStringLiteral("x")};
         ConsoleCapture console;
-        QTest::mouseClick(button(&dock, "Load Dataset ..."), Qt::LeftButton);
-        QTest::mouseClick(button(&dock, "Load Dataset ..."), Qt::LeftButton);
+        QTest::mouseClick(testsupport::findButton(&dock, "Load Dataset ..."), Qt::LeftButton);
+        QTest::mouseClick(testsupport::findButton(&dock, "Load Dataset ..."), Qt::LeftButton);
         QCOMPARE(dock.asked, 2);
         QVERIFY(console.lines().isEmpty());
         QVERIFY(!loadedVolume && !gridVolume);
@@ -124,7 +102,7 @@ private slots:
         dock.answers = {mSample};
         ConsoleCapture console;
         StdoutCapture out;
-        QTest::mouseClick(button(&dock, "Load Dataset ..."), Qt::LeftButton);
+        QTest::mouseClick(testsupport::findButton(&dock, "Load Dataset ..."), Qt::LeftButton);
         QCOMPARE(out.take(), QByteArray("vorher\nnachher\n"));
         QCOMPARE(console.lines(), QStringList({"Loading: " + mSample, "Dataset size: 12 9 2", "additional Data: 1",
                                                "number of Timesteps: 1 0", "min: 0 0 0", "max: 11 8 0",
@@ -167,7 +145,7 @@ private slots:
         connect(&poke, &QTimer::timeout, [&] {
             if (!Busy::isBusy())
                 return;
-            sawDisabled = sawDisabled || !button(&dock, "Load Dataset ...")->isEnabled();
+            sawDisabled = sawDisabled || !testsupport::findButton(&dock, "Load Dataset ...")->isEnabled();
             ++nestedLoads;
             dock.loadClicked(); // must be refused without asking for a file
         });
@@ -180,7 +158,7 @@ private slots:
         QVERIFY(sawDisabled);
         QCOMPARE(dock.asked, 1);
         QCOMPARE(console.lines().filter("Loading:").size(), 1);
-        QVERIFY(button(&dock, "Load Dataset ...")->isEnabled());
+        QVERIFY(testsupport::findButton(&dock, "Load Dataset ...")->isEnabled());
         QCOMPARE(gridVolume->getDimX(), 400);
     }
 };

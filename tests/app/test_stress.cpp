@@ -8,7 +8,7 @@
 #include "ArrowPlotDialog.h"
 #include "Busy.h"
 #include "ProgressDialog.h"
-#include "ControlDock.h"
+#include "ScriptedDock.h"
 #include "Flows.h"
 #include "StreamLineDialog.h"
 #include "TestSupport.h"
@@ -26,19 +26,6 @@
 
 #include <cstdio>
 #include <random>
-
-namespace {
-
-class ScriptedDock : public ControlDock
-{
-public:
-    QString next;
-
-protected:
-    QString askForDataset() override { return next; }
-};
-
-} // namespace
 
 class TestStress : public QObject
 {

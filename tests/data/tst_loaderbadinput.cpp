@@ -18,23 +18,6 @@ namespace {
 
 QByteArray header(const QByteArray &text) { return text.leftJustified(40, ' ', true); }
 
-QByteArray floats(std::initializer_list<float> values)
-{
-    QByteArray out;
-    for (float v : values) {
-        char b[4];
-        qToLittleEndian(v, b);
-        out.append(b, 4);
-    }
-    return out;
-}
-
-void writeFile(const QString &path, const QByteArray &bytes)
-{
-    QFile f(path);
-    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(bytes) == bytes.size());
-}
-
 // A correct 3 x 3 x 1 dataset with one value per point.
 QByteArray goodGrid()
 {

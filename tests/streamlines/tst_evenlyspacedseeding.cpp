@@ -40,12 +40,6 @@ struct View
     }
 };
 
-QByteArray readGridLog()
-{
-    QFile f(QStringLiteral("grid.log"));
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
 Volume *recordedField(int field)
 {
     return field == 0 ? makeGrid(60, 60, [](int x, int y) { return Vector3(-(y - 27.5), x - 31.0, 0); })
