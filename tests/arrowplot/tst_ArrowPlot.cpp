@@ -90,6 +90,7 @@ private slots:
     void noDataImage();
     void deferredWhileBusy();
     void keyboard();
+    void widgetShowsTheCorePicture();
 };
 
 void TestArrowPlot::defaultsAndReset()
@@ -281,6 +282,33 @@ void TestArrowPlot::keyboard()
     QVERIFY(plot->ctrlPressed());
     QTest::keyRelease(dialog.showArrowsCheck(), Qt::Key_Control);
     QVERIFY(!plot->ctrlPressed());
+}
+
+// The widget and the headless picture are one pipeline: after zooming, dragging and the
+// background on, the widget's image is the core's picture of the same settings.
+void TestArrowPlot::widgetShowsTheCorePicture()
+{
+    setUniformGrid();
+    ArrowPlot plot;
+    plot.show();
+    plot.setShowPressure(true);
+    plot.setFixedLength(false);
+    plot.setArrowColor(true);
+    rightClick(&plot, 3);
+    drag(&plot, QPoint(40, 40), QPoint(25, 60));
+    arrowrender::PictureSettings s;
+    s.viewX1 = plot.viewX1();
+    s.viewY1 = plot.viewY1();
+    s.viewX2 = plot.viewX2();
+    s.viewY2 = plot.viewY2();
+    s.zoom = plot.zoom();
+    s.fixedLength = false;
+    s.showPressure = true;
+    s.arrowColor = QColor(0, 0, 0);
+    QCOMPARE(arrowrender::renderPicture(gridVolume, s), plot.image());
+    testsupport::setVolumes(nullptr, nullptr);
+    plot.drawArrowPlot();
+    QCOMPARE(arrowrender::renderPicture(nullptr, s), plot.image());
 }
 
 QTEST_MAIN(TestArrowPlot)
