@@ -9,6 +9,7 @@
 #include "Integrate.h"
 #include "StreamlineDefaults.h"
 #include "Vector3.h"
+#include "ViewRect.h"
 #include "Volume.h"
 
 #include <QImage>
@@ -22,24 +23,6 @@
 
 class Progress;
 class QPainter;
-
-// The visible part of the grid's index space (left, top, right, bottom), in grid units.
-struct ViewRect
-{
-    int x1 = 0;
-    int y1 = 0;
-    int x2 = 0;
-    int y2 = 0;
-
-    int width() const { return x2 - x1; }
-    int height() const { return y2 - y1; }
-    bool operator==(const ViewRect &o) const { return x1 == o.x1 && y1 == o.y1 && x2 == o.x2 && y2 == o.y2; }
-    bool operator!=(const ViewRect &o) const { return !(*this == o); }
-};
-
-// Narrowest and lowest view rectangle, in grid units, that a zoom-in may leave. Below it the
-// pixel mapping would divide by zero or turn the picture inside out.
-constexpr int kMinViewExtent = 2;
 
 // The grid volume if it can be read: not null and holding points. A volume that failed to
 // allocate (or a dataset of no points) counts as no data at all.

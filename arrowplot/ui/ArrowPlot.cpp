@@ -18,18 +18,6 @@ namespace {
 constexpr int kWidth = arrowrender::kPlotWidth;
 constexpr int kHeight = arrowrender::kPlotHeight;
 constexpr int kMaxZoom = 15;
-// Panning has no bounds, but the view's cell indices must stay far from int overflow.
-constexpr int kViewLimit = 1 << 28;
-
-// Moves the edges a and b of the view by d, as far as the limit allows.
-void shiftEdges(int &a, int &b, int d)
-{
-    const long long lo = -kViewLimit - static_cast<long long>(std::min(a, b));
-    const long long hi = kViewLimit - static_cast<long long>(std::max(a, b));
-    const int step = static_cast<int>(std::clamp<long long>(d, std::min(lo, 0LL), std::max(hi, 0LL)));
-    a += step;
-    b += step;
-}
 } // namespace
 
 ArrowPlot::ArrowPlot(QWidget *parent)
@@ -227,33 +215,35 @@ void ArrowPlot::setArrowColor(bool black)
 
 void ArrowPlot::mousePressEvent(QMouseEvent *event)
 {
-    // Zoom steps in grid cells: the same number off (or onto) each side of the view.
-    const int sx = static_cast<int>(std::floor(width() / 30.0 + 0.5));
-    const int sy = static_cast<int>(std::floor(height() / 30.0 + 0.5));
     if (event->button() == Qt::RightButton) {
-        if (!mCtrlPressed && mZoom < kMaxZoom) {
-            mViewX1 += sx;
-            mViewY1 += sy;
-            mViewX2 -= sx;
-            mViewY2 -= sy;
-            ++mZoom;
-            viewChanged();
-            drawArrowPlot();
-        } else if (mCtrlPressed && mZoom > 1) {
-            // (else: a rendering above processes events, and a Ctrl press arriving meanwhile
-            // must not turn the same click into a zoom out as well.)
-            mViewX1 -= sx;
-            mViewY1 -= sy;
-            mViewX2 += sx;
-            mViewY2 += sy;
-            --mZoom;
-            viewChanged();
-            drawArrowPlot();
-        }
+        // (else if: a rendering processes events, and a Ctrl press arriving meanwhile must not
+        // turn the same click into a zoom out as well.)
+        if (!mCtrlPressed && mZoom < kMaxZoom)
+            zoomStep(true);
+        else if (mCtrlPressed && mZoom > 1)
+            zoomStep(false);
     } else if (event->button() == Qt::LeftButton) {
         mDragging = true;
         mLastMousePos = event->position().toPoint();
     }
+}
+
+void ArrowPlot::zoomStep(bool in)
+{
+    ViewRect view{mViewX1, mViewY1, mViewX2, mViewY2};
+    zoomView(view, in, width(), height(), ViewRules::arrowPlot());
+    setView(view);
+    mZoom += in ? 1 : -1;
+    viewChanged();
+    drawArrowPlot();
+}
+
+void ArrowPlot::setView(const ViewRect &view)
+{
+    mViewX1 = view.x1;
+    mViewY1 = view.y1;
+    mViewX2 = view.x2;
+    mViewY2 = view.y2;
 }
 
 void ArrowPlot::mouseMoveEvent(QMouseEvent *event)
@@ -264,8 +254,9 @@ void ArrowPlot::mouseMoveEvent(QMouseEvent *event)
     const QPoint d = mLastMousePos - pos;
     mLastMousePos = pos;
     // One pixel of mouse movement moves the view by one cell, whatever the zoom level.
-    shiftEdges(mViewX1, mViewX2, d.x());
-    shiftEdges(mViewY1, mViewY2, d.y());
+    ViewRect view{mViewX1, mViewY1, mViewX2, mViewY2};
+    dragView(view, d.x(), d.y(), ViewRules::arrowPlot());
+    setView(view);
     viewChanged();
     drawArrowPlot();
 }

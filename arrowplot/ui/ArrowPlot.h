@@ -1,6 +1,7 @@
 #pragma once
 
 #include "ArrowRender.h"
+#include "ViewRect.h"
 
 #include <QColor>
 #include <QImage>
@@ -82,6 +83,9 @@ private:
     void rebuildViewVolume();
     // The view changed: the cached background no longer matches it.
     void viewChanged();
+    // One zoom step in or out about the centre, then a redraw.
+    void zoomStep(bool in);
+    void setView(const ViewRect &view);
 
     int mViewX1;
     int mViewY1;

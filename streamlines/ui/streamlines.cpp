@@ -15,31 +15,6 @@
 
 namespace {
 
-// The view rectangle may be zoomed out and dragged without end; its corners are held within
-// this range (grid units) so that no arithmetic on them can overflow an int.
-constexpr int kCoordinateLimit = 1 << 30;
-
-int clampCoordinate(double v)
-{
-    if (!(v > -kCoordinateLimit)) // also NaN
-        return -kCoordinateLimit;
-    if (v > kCoordinateLimit)
-        return kCoordinateLimit;
-    return static_cast<int>(v); // truncation toward zero
-}
-
-// A corner moved by a zoom step: the sum is formed in single precision, as the step is, and
-// truncated toward zero.
-int zoomed(int coordinate, float step)
-{
-    return clampCoordinate(static_cast<float>(coordinate) + step);
-}
-
-int dragged(int coordinate, int delta)
-{
-    return clampCoordinate(static_cast<double>(coordinate) + delta);
-}
-
 const QSize kNoDataSize(314, 538);
 
 } // namespace
@@ -195,34 +170,18 @@ void streamlines::drawStreamLinesNow()
 
 void streamlines::mousePressEvent(QMouseEvent *event)
 {
-    // The steps follow the widget's fixed size, not the zoom: every click moves each edge
-    // by the same amount.
-    const float stepX = static_cast<float>(width() * (1.0 / 30.0));
-    const float stepY = static_cast<float>(height() * (1.0 / 30.0));
     switch (event->button()) {
-    case Qt::RightButton:
-        if (!mCtrlPressed) {
-            const int x1 = zoomed(mViewX1, stepX);
-            const int y1 = zoomed(mViewY1, stepY);
-            const int x2 = zoomed(mViewX2, -stepX);
-            const int y2 = zoomed(mViewY2, -stepY);
-            if (x2 - x1 < kMinViewExtent || y2 - y1 < kMinViewExtent) {
-                qDebug().noquote() << QStringLiteral("Zoom in refused: the view would be narrower or lower than %1 grid "
-                                                     "units.")
-                                          .arg(kMinViewExtent);
-                break;
-            }
-            mViewX1 = x1;
-            mViewY1 = y1;
-            mViewX2 = x2;
-            mViewY2 = y2;
-        } else {
-            mViewX1 = zoomed(mViewX1, -stepX);
-            mViewY1 = zoomed(mViewY1, -stepY);
-            mViewX2 = zoomed(mViewX2, stepX);
-            mViewY2 = zoomed(mViewY2, stepY);
+    case Qt::RightButton: {
+        ViewRect view = viewRect();
+        if (!zoomView(view, !mCtrlPressed, width(), height(), ViewRules::streamlines())) {
+            qDebug().noquote() << QStringLiteral("Zoom in refused: the view would be narrower or lower than %1 grid "
+                                                 "units.")
+                                      .arg(ViewRules::streamlines().minExtent);
+            break;
         }
+        setViewRect(view);
         break;
+    }
     case Qt::LeftButton:
         mDragging = true;
         mLastMousePos = event->position().toPoint();
@@ -237,13 +196,10 @@ void streamlines::mouseMoveEvent(QMouseEvent *event)
     if (!mDragging)
         return;
     const QPoint pos = event->position().toPoint();
-    const int dx = mLastMousePos.x() - pos.x();
-    const int dy = mLastMousePos.y() - pos.y();
+    ViewRect view = viewRect();
+    dragView(view, mLastMousePos.x() - pos.x(), mLastMousePos.y() - pos.y(), ViewRules::streamlines());
     mLastMousePos = pos;
-    mViewX1 = dragged(mViewX1, dx);
-    mViewX2 = dragged(mViewX2, dx);
-    mViewY1 = dragged(mViewY1, dy);
-    mViewY2 = dragged(mViewY2, dy);
+    setViewRect(view);
 }
 
 void streamlines::mouseReleaseEvent(QMouseEvent *)

@@ -65,6 +65,13 @@ public:
     EvenlySpacedSeeding mSeeding{mSeedPoints, mEvenLines};
 
     ViewRect viewRect() const { return ViewRect{mViewX1, mViewY1, mViewX2, mViewY2}; }
+    void setViewRect(const ViewRect &v)
+    {
+        mViewX1 = v.x1;
+        mViewY1 = v.y1;
+        mViewX2 = v.x2;
+        mViewY2 = v.y2;
+    }
 
 protected:
     void mousePressEvent(QMouseEvent *event) override;
