@@ -375,6 +375,33 @@ void paintColorBar(QPainter &painter)
     painter.fillRect(kRampEnd, kBarTop, kHighCapEnd - kRampEnd, kBarRows, QColor(61, 61, 61));
 }
 
+namespace {
+
+// The view copy, scale and (if asked) background of a picture, computed as the view does.
+struct PictureParts
+{
+    Volume view;
+    ArrowScale scale;
+    QImage background;
+
+    PictureParts(const Volume &grid, const PictureSettings &s)
+        : view(std::max(s.viewX2 - s.viewX1, 1), std::max(s.viewY2 - s.viewY1, 1), 1),
+          scale(arrowScaleFor(s.width, s.height, s.viewX1, s.viewY1, s.viewX2, s.viewY2, s.zoom, s.fixedLength))
+    {
+        copyViewCells(&grid, s.viewX1, s.viewY1, view);
+        if (s.showPressure) {
+            const int vw = view.getDimX();
+            Progress progress(QStringLiteral("Calculating Colors ..."), 0, vw);
+            computePressureBackground(background, s.width, s.height, view, scale.cellWidth, scale.cellHeight,
+                                      &progress);
+            progress.setValue(vw + 10);
+            progress.close();
+        }
+    }
+};
+
+} // namespace
+
 QImage renderPicture(const Volume *grid, const PictureSettings &s, int *skipped)
 {
     QImage image;
@@ -386,26 +413,36 @@ QImage renderPicture(const Volume *grid, const PictureSettings &s, int *skipped)
         paintNoData(painter, QRect(0, 0, s.width, s.height));
         return image;
     }
-    Volume view(std::max(s.viewX2 - s.viewX1, 1), std::max(s.viewY2 - s.viewY1, 1), 1);
-    copyViewCells(grid, s.viewX1, s.viewY1, view);
-    const ArrowScale scale = arrowScaleFor(s.width, s.height, s.viewX1, s.viewY1, s.viewX2, s.viewY2, s.zoom,
-                                           s.fixedLength);
-    QImage background;
-    if (s.showPressure) {
-        const int vw = view.getDimX();
-        Progress progress(QStringLiteral("Calculating Colors ..."), 0, vw);
-        computePressureBackground(background, s.width, s.height, view, scale.cellWidth, scale.cellHeight, &progress);
-        progress.setValue(vw + 10);
-        progress.close();
-    }
-    prepareArrowImage(image, s.width, s.height, s.showPressure ? &background : nullptr);
+    const PictureParts parts(*grid, s);
+    prepareArrowImage(image, s.width, s.height, s.showPressure ? &parts.background : nullptr);
     QPainter painter(&image);
     if (s.showArrows) {
-        const int n = paintArrowLayer(painter, view, scale, s.arrowColor);
+        const int n = paintArrowLayer(painter, parts.view, parts.scale, s.arrowColor);
         if (skipped)
             *skipped = n;
     }
     return image;
+}
+
+void paintPicture(QPainter &painter, const Volume *grid, const PictureSettings &s, int *skipped)
+{
+    if (skipped)
+        *skipped = 0;
+    const QRect rect(0, 0, s.width, s.height);
+    if (!grid) {
+        paintNoData(painter, rect);
+        return;
+    }
+    const PictureParts parts(*grid, s);
+    if (s.showPressure && !parts.background.isNull())
+        painter.drawImage(rect.topLeft(), parts.background);
+    else
+        painter.fillRect(rect, Qt::black);
+    if (s.showArrows) {
+        const int n = paintArrowLayer(painter, parts.view, parts.scale, s.arrowColor);
+        if (skipped)
+            *skipped = n;
+    }
 }
 
 } // namespace arrowrender

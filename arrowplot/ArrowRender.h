@@ -114,4 +114,8 @@ struct PictureSettings
 // picture. `skipped`, if given, gets the number of arrows with a non-finite flow.
 QImage renderPicture(const Volume *grid, const PictureSettings &settings, int *skipped = nullptr);
 
+// The same picture on any painter (an SVG generator, a printer) over the settings' width x
+// height from its origin: the background or black as an image, the arrows as lines.
+void paintPicture(QPainter &painter, const Volume *grid, const PictureSettings &settings, int *skipped = nullptr);
+
 } // namespace arrowrender

@@ -9,6 +9,7 @@
 #include "Volume.h"
 
 #include <QCheckBox>
+#include <QPainter>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QtTest>
@@ -306,6 +307,11 @@ void TestArrowPlot::widgetShowsTheCorePicture()
     s.showPressure = true;
     s.arrowColor = QColor(0, 0, 0);
     QCOMPARE(arrowrender::renderPicture(gridVolume, s), plot.image());
+    QImage painted(314, 538, QImage::Format_RGB32);
+    QPainter painter(&painted);
+    arrowrender::paintPicture(painter, gridVolume, s);
+    painter.end();
+    QCOMPARE(painted, plot.image());
     testsupport::setVolumes(nullptr, nullptr);
     plot.drawArrowPlot();
     QCOMPARE(arrowrender::renderPicture(nullptr, s), plot.image());
