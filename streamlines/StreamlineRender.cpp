@@ -94,16 +94,24 @@ void runSeeding(EvenlySpacedSeeding &seeding, QVector<Vector3> &seeds, QVector<S
     qDebug() << "generated " << seeding.mPoints.size() << "Points";
 }
 
+QVector<QPolygon> regularPolylines(const QVector<Vector3> &seeds, const ViewRect &view, const TraceSettings &settings,
+                                   const Volume &grid, Progress *progress)
+{
+    QVector<QPolygon> polylines;
+    std::function<void(int)> perSeed;
+    if (progress)
+        perSeed = [progress](int i) { progress->setValue(i); };
+    traceRegularPolylines(seeds, settings, grid, PixelMapping(view, grid.getDimX(), grid.getDimY()), polylines,
+                          perSeed);
+    return polylines;
+}
+
 RegularLines regularStreamlines(const ViewRect &view, int seedsX, int seedsY, const TraceSettings &settings,
                                 const Volume &grid, Progress *progress)
 {
     RegularLines lines;
     appendRegularSeeds(lines.seeds, view, seedsX, seedsY);
-    const PixelMapping mapping(view, grid.getDimX(), grid.getDimY());
-    std::function<void(int)> perSeed;
-    if (progress)
-        perSeed = [progress](int i) { progress->setValue(i); };
-    traceRegularPolylines(lines.seeds, settings, grid, mapping, lines.polylines, perSeed);
+    lines.polylines = regularPolylines(lines.seeds, view, settings, grid, progress);
     return lines;
 }
 

@@ -114,9 +114,12 @@ void runSeeding(EvenlySpacedSeeding &seeding, QVector<Vector3> &seeds, QVector<S
                 const ViewRect &view, int seedsX, int seedsY, const EvenlySpacedSeeding::Parameters &parameters,
                 const Volume *grid);
 
-// The regular picture's polylines: one per seed of the regular grid over `view`, traced on
-// `grid` and mapped onto dimX x dimY pixels of the grid. Progress, if given, gets seed
-// index i after seed i is traced.
+// The regular picture's polylines: one per seed, traced on `grid` and mapped from `view`
+// onto the grid's pixels. Progress, if given, gets seed index i after seed i is traced.
+QVector<QPolygon> regularPolylines(const QVector<Vector3> &seeds, const ViewRect &view, const TraceSettings &settings,
+                                   const Volume &grid, Progress *progress = nullptr);
+
+// The same for the regular seed grid over `view`, with the seeds.
 struct RegularLines
 {
     QVector<Vector3> seeds;

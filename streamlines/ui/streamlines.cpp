@@ -142,22 +142,20 @@ void streamlines::drawStreamLinesNow()
         return;
     }
 
-    const PixelMapping mapping(viewRect(), grid->getDimX(), grid->getDimY());
+    const ViewRect view = viewRect();
     Progress progress(QStringLiteral("Drawing Image..."), 0, static_cast<int>(mSeedPoints.size()));
     // The progress processes events, so slots may change the view's lists and parameters
     // meanwhile: the rendering works on copies (implicitly shared, nothing is copied unless
     // a slot changes them) and the changes show at the next rendering.
     QVector<QPolygon> polylines;
     if (mEvenlySpaced) {
-        const QVector<Streamline> lines = mEvenLines;
-        mapStreamlines(lines, mapping, polylines);
+        polylines = evenlySpacedPolylines(mEvenLines, view, *grid);
     } else {
         computeSeedPointsNow(false);
         mDt = std::fabs(mDt);
         const QVector<Vector3> seeds = mSeedPoints;
         const TraceSettings settings{mDt, mIntegrationMethod, mMaxLength};
-        traceRegularPolylines(seeds, settings, *grid, mapping, polylines,
-                              [&progress](int i) { progress.setValue(i); });
+        polylines = regularPolylines(seeds, view, settings, *grid, &progress);
     }
     paintPolylines(image, polylines, mAntialiased);
     progress.close();
