@@ -63,6 +63,12 @@ public:
     QVector<Streamline> mEvenLines;
     // The evenly spaced seeding state (queue, traced points, separation grid and its size).
     EvenlySpacedSeeding mSeeding{mSeedPoints, mEvenLines};
+    // The same state under the view's own names.
+    QList<Streamline> &mQueue = mSeeding.mQueue;
+    QVector<Vector3> &mPoints = mSeeding.mPoints;
+    std::unique_ptr<SeparationGrid> &mGrid = mSeeding.mGrid;
+    float &mGridWidth = mSeeding.mGridWidth;
+    float &mGridHeight = mSeeding.mGridHeight;
 
     ViewRect viewRect() const { return ViewRect{mViewX1, mViewY1, mViewX2, mViewY2}; }
     void setViewRect(const ViewRect &v)
