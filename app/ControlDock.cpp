@@ -2,9 +2,10 @@
 
 #include "ArrowPlotDialog.h"
 #include "Busy.h"
+#include "ProgressDialog.h"
 #include "StreamLineDialog.h"
 #include "VolInfo.h"
-#include "Volume.h"
+#include "Volumes.h"
 
 #include <QDebug>
 #include <QFileDialog>
@@ -16,6 +17,7 @@
 
 ControlDock::ControlDock(QWidget *parent) : QWidget(parent)
 {
+    ProgressDialog::install(); // the computations this starts show their progress as dialogs
     auto *grid = new QGridLayout;
     mLoadButton = new QPushButton(QStringLiteral("Load Dataset ..."));
     mArrowPlotButton = new QPushButton(QStringLiteral("Arrow Plot"));

@@ -312,4 +312,138 @@ int drawArrowLattice(QPainter &painter, const Volume &view, const ArrowScale &sc
     return skipped;
 }
 
+// ---------------------------------------------------------------- whole picture
+
+ArrowScale arrowScaleFor(int width, int height, int x1, int y1, int x2, int y2, int zoom, bool fixedLength)
+{
+    const float w = static_cast<float>(width);
+    const float h = static_cast<float>(height);
+    ArrowScale scale;
+    // The view always has a positive size; max() only keeps a broken one from dividing by 0.
+    scale.cellWidth = w / static_cast<float>(std::max(x2 - x1, 1));
+    scale.cellHeight = h / static_cast<float>(std::max(y2 - y1, 1));
+    scale.pixelsPerUnitX = w / (kDomainMaxX - kDomainMinX) * static_cast<float>(zoom);
+    scale.pixelsPerUnitY = h / (kDomainMaxY - kDomainMinY) * static_cast<float>(zoom);
+    scale.fixedLength = fixedLength;
+    return scale;
+}
+
+void prepareArrowImage(QImage &image, int w, int h, const QImage *background)
+{
+    // Reusing the pixels matters: every pan step would otherwise fault in fresh pages.
+    if (image.width() != w || image.height() != h || image.format() != QImage::Format_RGB32)
+        image = QImage(w, h, QImage::Format_RGB32);
+    if (background && background->size() == image.size() && background->format() == image.format()) {
+        // The background covers the whole image: copying it is drawing it.
+        std::memcpy(image.bits(), background->constBits(), static_cast<std::size_t>(background->sizeInBytes()));
+    } else {
+        image.fill(Qt::black);
+    }
+}
+
+int paintArrowLayer(QPainter &painter, const Volume &view, const ArrowScale &scale, const QColor &color)
+{
+    painter.setRenderHint(QPainter::Antialiasing, true);
+    QPen pen(color, 1);
+    pen.setCosmetic(true);
+    painter.setPen(pen);
+    return drawArrowLattice(painter, view, scale);
+}
+
+void paintNoData(QPainter &painter, const QRect &rect)
+{
+    painter.fillRect(rect, Qt::black);
+    painter.setRenderHint(QPainter::Antialiasing, true);
+    painter.setPen(QColor(255, 255, 255));
+    painter.drawText(rect, Qt::AlignCenter, QStringLiteral("Data must be loaded first"));
+}
+
+void paintColorBar(QPainter &painter)
+{
+    // Pixels: the bar's rows and the three column bands.
+    constexpr int kBarTop = 30;
+    constexpr int kBarRows = 40;
+    constexpr int kLowCapEnd = 15;   // columns 0 ... 14: low colour
+    constexpr int kRampEnd = 155;    // columns 15 ... 154: the ramp
+    constexpr int kHighCapEnd = 170; // columns 155 ... 169: high colour
+    painter.drawText(0, 20, QStringLiteral("Low Pressure"));
+    painter.drawText(102, 20, QStringLiteral("High Pressure"));
+    // Whole columns at a time: without render hints an integer rectangle fill covers exactly
+    // the pixels that point-by-point drawing would.
+    painter.fillRect(0, kBarTop, kLowCapEnd, kBarRows, QColor(255, 255, 0));
+    for (int x = kLowCapEnd; x < kRampEnd; ++x)
+        painter.fillRect(x, kBarTop, 1, kBarRows, colorFromRamp(static_cast<double>(x - kLowCapEnd) / 139.0));
+    painter.fillRect(kRampEnd, kBarTop, kHighCapEnd - kRampEnd, kBarRows, QColor(61, 61, 61));
+}
+
+namespace {
+
+// The view copy, scale and (if asked) background of a picture, computed as the view does.
+struct PictureParts
+{
+    Volume view;
+    ArrowScale scale;
+    QImage background;
+
+    PictureParts(const Volume &grid, const PictureSettings &s)
+        : view(std::max(s.viewX2 - s.viewX1, 1), std::max(s.viewY2 - s.viewY1, 1), 1),
+          scale(arrowScaleFor(s.width, s.height, s.viewX1, s.viewY1, s.viewX2, s.viewY2, s.zoom, s.fixedLength))
+    {
+        copyViewCells(&grid, s.viewX1, s.viewY1, view);
+        if (s.showPressure) {
+            const int vw = view.getDimX();
+            Progress progress(QStringLiteral("Calculating Colors ..."), 0, vw);
+            computePressureBackground(background, s.width, s.height, view, scale.cellWidth, scale.cellHeight,
+                                      &progress);
+            progress.setValue(vw + 10);
+            progress.close();
+        }
+    }
+};
+
+} // namespace
+
+QImage renderPicture(const Volume *grid, const PictureSettings &s, int *skipped)
+{
+    QImage image;
+    if (skipped)
+        *skipped = 0;
+    if (!grid) {
+        prepareArrowImage(image, s.width, s.height, nullptr);
+        QPainter painter(&image);
+        paintNoData(painter, QRect(0, 0, s.width, s.height));
+        return image;
+    }
+    const PictureParts parts(*grid, s);
+    prepareArrowImage(image, s.width, s.height, s.showPressure ? &parts.background : nullptr);
+    QPainter painter(&image);
+    if (s.showArrows) {
+        const int n = paintArrowLayer(painter, parts.view, parts.scale, s.arrowColor);
+        if (skipped)
+            *skipped = n;
+    }
+    return image;
+}
+
+void paintPicture(QPainter &painter, const Volume *grid, const PictureSettings &s, int *skipped)
+{
+    if (skipped)
+        *skipped = 0;
+    const QRect rect(0, 0, s.width, s.height);
+    if (!grid) {
+        paintNoData(painter, rect);
+        return;
+    }
+    const PictureParts parts(*grid, s);
+    if (s.showPressure && !parts.background.isNull())
+        painter.drawImage(rect.topLeft(), parts.background);
+    else
+        painter.fillRect(rect, Qt::black);
+    if (s.showArrows) {
+        const int n = paintArrowLayer(painter, parts.view, parts.scale, s.arrowColor);
+        if (skipped)
+            *skipped = n;
+    }
+}
+
 } // namespace arrowrender

@@ -1,7 +1,9 @@
 #pragma once
 
+#include <QColor>
 #include <QImage>
 #include <QLine>
+#include <QRect>
 
 class Progress;
 class QPainter;
@@ -11,6 +13,16 @@ class Volume;
 // on its own. All coordinates are image pixels (x right, y down) unless said otherwise; the
 // view copy is indexed in view cells (column 0 = the view's left edge).
 namespace arrowrender {
+
+// The widget's fixed size in pixels; a full view shows one grid cell per pixel.
+constexpr int kPlotWidth = 314;
+constexpr int kPlotHeight = 538;
+// The fixed extent of the data domain in data units, whatever the dataset: it only sets the
+// arrow scale (pixels per unit of flow).
+constexpr float kDomainMinX = 0.3299f;
+constexpr float kDomainMinY = 0.3299f;
+constexpr float kDomainMaxX = 11.6701f;
+constexpr float kDomainMaxY = 18.77217f;
 
 // Scale of one rendering: pixels per grid cell and pixels per unit of flow (which already
 // include the zoom level), and whether the arrow length limit ignores the flow intensity.
@@ -59,5 +71,51 @@ int drawArrow(QPainter &painter, int x, int y, float dx, float dy, const ArrowSc
 // (12, 24, ... while <= vh - 12) of `view`, each with its tail at the top-left pixel of its
 // cell. Returns the number of arrows skipped for a non-finite flow vector.
 int drawArrowLattice(QPainter &painter, const Volume &view, const ArrowScale &scale);
+
+// Scale of a w x h picture of the view columns x1 ... x2 - 1 and rows y1 ... y2 - 1 at
+// zoom level `zoom` (single-precision quotients; an empty view counts as one cell wide).
+ArrowScale arrowScaleFor(int w, int h, int x1, int y1, int x2, int y2, int zoom, bool fixedLength);
+
+// Makes `image` the base of a w x h picture (RGB32, reusing its pixels when it already is
+// one): a copy of `background` when that has the same size and format, black otherwise.
+void prepareArrowImage(QImage &image, int w, int h, const QImage *background);
+
+// The arrow layer: the lattice of `view` drawn antialiased with a cosmetic pen of width 1 in
+// `color`, on any painter (an image, an SVG generator). Returns drawArrowLattice's count.
+int paintArrowLayer(QPainter &painter, const Volume &view, const ArrowScale &scale, const QColor &color);
+
+// The picture without data: black over `rect` with "Data must be loaded first" centred in white.
+void paintNoData(QPainter &painter, const QRect &rect);
+
+// The legend of the pressure background within 180 x 70 pixels: "Low Pressure" ...
+// "High Pressure" in the painter's pen and font over a 170 x 40 bar through the ramp
+// (15 columns of the low colour, 140 of ramp, 15 of the high colour).
+void paintColorBar(QPainter &painter);
+
+// Everything one arrow picture depends on besides the grid.
+struct PictureSettings
+{
+    int width = kPlotWidth;   // picture size in pixels
+    int height = kPlotHeight;
+    int viewX1 = 0;           // the view, in grid cells (half-open)
+    int viewY1 = 0;
+    int viewX2 = kPlotWidth;
+    int viewY2 = kPlotHeight;
+    int zoom = 1;
+    bool fixedLength = true;
+    bool showArrows = true;
+    bool showPressure = false;
+    QColor arrowColor = QColor(255, 255, 255);
+};
+
+// The whole arrow plot picture of `grid` as the view shows it: the view copy, the pressure
+// background if asked (progress as the view reports it: "Calculating Colors ..." over the
+// view columns, then columns + 10), and the arrows. Without a grid it is the no-data
+// picture. `skipped`, if given, gets the number of arrows with a non-finite flow.
+QImage renderPicture(const Volume *grid, const PictureSettings &settings, int *skipped = nullptr);
+
+// The same picture on any painter (an SVG generator, a printer) over the settings' width x
+// height from its origin: the background or black as an image, the arrows as lines.
+void paintPicture(QPainter &painter, const Volume *grid, const PictureSettings &settings, int *skipped = nullptr);
 
 } // namespace arrowrender

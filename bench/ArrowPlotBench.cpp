@@ -5,7 +5,7 @@
 #include "ArrowPlot.h"
 #include "ArrowRender.h"
 #include "Flows.h"
-#include "Volume.h"
+#include "Volumes.h"
 
 #include <QApplication>
 #include <QMouseEvent>

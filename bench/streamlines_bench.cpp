@@ -8,7 +8,7 @@
 #include "Flows.h"
 #include "Integrate.h"
 #include "StreamlineRender.h"
-#include "Volume.h"
+#include "Volumes.h"
 #include "streamlines.h"
 
 #include <QApplication>

@@ -1,29 +1,19 @@
 #include "Progress.h"
 
-#include <QApplication>
-#include <QProgressDialog>
-
 namespace {
 Progress::Observer *gObserver = nullptr;
-int gShowDelayMs = 300;
-int gEventIntervalMs = 30;
-int gVisibleDialogs = 0;
+Progress::DisplayFactory gFactory = nullptr;
 } // namespace
 
 void Progress::setObserver(Observer *observer) { gObserver = observer; }
-void Progress::setShowDelayMs(int ms) { gShowDelayMs = ms; }
-void Progress::setEventIntervalMs(int ms) { gEventIntervalMs = ms; }
-bool Progress::dialogVisible() { return gVisibleDialogs > 0; }
+void Progress::setDisplayFactory(DisplayFactory factory) { gFactory = factory; }
 
 Progress::Progress(const QString &label, int minimum, int maximum)
-    : mLabel(label), mMinimum(minimum), mMaximum(maximum), mValue(minimum),
-      mInteractive(qobject_cast<QApplication *>(QCoreApplication::instance()) != nullptr)
 {
-    mStarted.start();
     if (gObserver)
         gObserver->opened(label, minimum, maximum);
-    if (mInteractive && gShowDelayMs <= 0)
-        processEventsNow();
+    if (gFactory)
+        mDisplay = gFactory(label, minimum, maximum);
 }
 
 Progress::~Progress()
@@ -33,35 +23,16 @@ Progress::~Progress()
 
 void Progress::setValue(int value)
 {
-    mValue = value;
     if (gObserver)
         gObserver->valueSet(value);
-    if (mDialog)
-        mDialog->setValue(value);
-    keepAlive();
+    if (mDisplay && !mClosed)
+        mDisplay->setValue(value);
 }
 
 void Progress::keepAlive()
 {
-    if (!mInteractive || mClosed)
-        return;
-    if (mStarted.elapsed() - mLastEventsMs >= gEventIntervalMs)
-        processEventsNow();
-}
-
-void Progress::processEventsNow()
-{
-    if (!mDialog && mStarted.elapsed() >= gShowDelayMs) {
-        mDialog = new QProgressDialog(mLabel, QStringLiteral("Abort"), mMinimum, mMaximum, nullptr);
-        mDialog->setMinimumDuration(0);
-        mDialog->setAutoClose(false);
-        mDialog->setAutoReset(false);
-        mDialog->setValue(mValue);
-        mDialog->show();
-        ++gVisibleDialogs;
-    }
-    QCoreApplication::processEvents();
-    mLastEventsMs = mStarted.elapsed();
+    if (mDisplay && !mClosed)
+        mDisplay->keepAlive();
 }
 
 void Progress::close()
@@ -69,12 +40,13 @@ void Progress::close()
     if (mClosed)
         return;
     mClosed = true;
-    if (mDialog) {
-        mDialog->close();
-        delete mDialog;
-        mDialog = nullptr;
-        --gVisibleDialogs;
-    }
+    if (mDisplay)
+        mDisplay->close();
     if (gObserver)
         gObserver->closed();
+}
+
+bool Progress::stopRequested() const
+{
+    return mDisplay && mDisplay->stopRequested();
 }

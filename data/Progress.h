@@ -1,31 +1,44 @@
 #pragma once
 
-#include <QElapsedTimer>
 #include <QString>
 
-class QProgressDialog;
+#include <memory>
 
-// Progress of a long computation on the GUI thread, shown as a non-modal "Abort" dialog
-// that is never consulted: the work always runs to its end.
-//
-// The dialog appears only once the work has run longer than showDelayMs (work that would
-// only flash it shows nothing), and pending events are processed every eventIntervalMs so
-// the window stays live. Without a QApplication (tools, benchmarks) nothing is shown and no
-// events are processed. Anything that can run while events are processed must respect Busy.
+// Progress of a long computation, free of any window: the computation reports its label,
+// range and values here and may ask whether to stop. What the user sees is up to the
+// installed ProgressDisplay (the interface installs progress dialogs; without one, as in
+// tools and benchmarks, nothing is shown and the work is never asked to stop).
 class Progress
 {
 public:
+    // One shown progress: the interface's side of a Progress.
+    class Display
+    {
+    public:
+        virtual ~Display() = default;
+        virtual void setValue(int value) = 0;
+        // Called often during long steps without a new value: a chance to keep a window live.
+        virtual void keepAlive() = 0;
+        virtual void close() = 0;
+        // True once the user asked to stop. The computations of this program always run
+        // to their end and do not consult it today; it is here for callers that may.
+        virtual bool stopRequested() const { return false; }
+    };
+    // Makes the display of each new Progress.
+    using DisplayFactory = std::unique_ptr<Display> (*)(const QString &label, int minimum, int maximum);
+    static void setDisplayFactory(DisplayFactory factory);
+
     Progress(const QString &label, int minimum, int maximum);
     ~Progress();
     Progress(const Progress &) = delete;
     Progress &operator=(const Progress &) = delete;
 
     void setValue(int value);
-    // Processes pending events now if the last time was longer ago than the interval.
     void keepAlive();
     void close();
+    bool stopRequested() const;
 
-    // Hooks for tests: every dialog's label, range and values are reported here.
+    // Hooks for tests: every progress's label, range and values are reported here.
     struct Observer
     {
         virtual ~Observer() = default;
@@ -34,20 +47,8 @@ public:
         virtual void closed() = 0;
     };
     static void setObserver(Observer *observer);
-    static void setShowDelayMs(int ms);
-    static void setEventIntervalMs(int ms);
-    static bool dialogVisible(); // true while any progress dialog is on screen
 
 private:
-    void processEventsNow();
-
-    QString mLabel;
-    int mMinimum;
-    int mMaximum;
-    int mValue;
-    bool mInteractive;
+    std::unique_ptr<Display> mDisplay;
     bool mClosed = false;
-    QElapsedTimer mStarted;
-    qint64 mLastEventsMs = 0;
-    QProgressDialog *mDialog = nullptr;
 };

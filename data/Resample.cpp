@@ -1,4 +1,4 @@
-// Volume::calculateGrid: resamples the loaded dataset onto the regular grid of this volume.
+// Volume::calculateGridFrom: resamples a loaded dataset onto the regular grid of this volume.
 //
 // Source cells (i, j) of layer 0 are mapped into this grid's index space through their
 // diagonal corners and the covered grid points filled by bilinear interpolation. The result
@@ -31,12 +31,6 @@ bool floorToInt(double v, int &out)
 }
 
 } // namespace
-
-void Volume::calculateGrid()
-{
-    if (loadedVolume)
-        calculateGridFrom(*loadedVolume);
-}
 
 void Volume::calculateGridFrom(const Volume &source)
 {

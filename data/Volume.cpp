@@ -11,9 +11,6 @@
 #include <vector>
 #include <sys/mman.h>
 
-Volume *loadedVolume = nullptr;
-Volume *gridVolume = nullptr;
-
 // ---------------------------------------------------------------- PointStore
 
 namespace {

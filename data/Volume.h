@@ -107,7 +107,8 @@ public:
     // Reads a dataset (grid file name; the data file name is derived). Writes the console
     // trace; refuses bad files with a console message and leaves the volume empty.
     void load(QString fileName);
-    // Fills this volume by resampling the process-wide loadedVolume.
+    // Fills this volume by resampling the process-wide loadedVolume. Defined by the interface
+    // library (tessaly_data_ui), the only place that knows the process-wide volumes.
     void calculateGrid();
     // The same resampling from an explicit source.
     void calculateGridFrom(const Volume &source);
@@ -135,9 +136,3 @@ private:
     PointStore mData;
     DataPoint mCorners[8];
 };
-
-// The dataset as read from its files, and the same field resampled onto a regular grid with
-// the same x and y counts and one layer. Null until the first load; only the control dock
-// replaces them. Readers must check Busy::isBusy() first: during a load they are half-filled.
-extern Volume *loadedVolume;
-extern Volume *gridVolume;

@@ -112,7 +112,7 @@ void EvenlySpacedSeeding::reset(const Parameters &parameters)
 
 const Volume *EvenlySpacedSeeding::volume() const
 {
-    return mVolume ? mVolume : gridVolume;
+    return mVolume;
 }
 
 void EvenlySpacedSeeding::run(const Volume *grid)

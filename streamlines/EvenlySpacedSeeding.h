@@ -1,6 +1,7 @@
 #pragma once
 
 #include "SeparationGrid.h"
+#include "StreamlineDefaults.h"
 #include "Vector3.h"
 
 #include <QList>
@@ -18,16 +19,16 @@ using Streamline = QVector<Vector3>;
 // view owns one and hands it its seed and line lists, which the seeding fills.
 //
 // The volume read is the one given to run() while it runs; outside a run (the view's own
-// calls of isValidPoint, traceStreamline, findSeedPoint) it is the process-wide gridVolume,
-// read afresh on every call. No call reads a volume that is missing.
+// calls of isValidPoint, traceStreamline, findSeedPoint) it is the one given to use(), and
+// none after a run ends. No call reads a volume that is missing.
 class EvenlySpacedSeeding
 {
 public:
     struct Parameters
     {
-        float dSep = 30.0f;  // separating distance, grid units
-        float dTest = 0.5f;  // test distance as a fraction of dSep
-        double dt = 1.55;    // integration step
+        float dSep = streamlineDefaults::kDSep;
+        float dTest = streamlineDefaults::kDTest;
+        double dt = streamlineDefaults::kDt;
         int method = 0;      // integration method code
         int viewWidth = 0;   // the view's size in pixels (= grid units at the initial zoom)
         int viewHeight = 0;
@@ -50,6 +51,13 @@ public:
     // first line from (10, 10, 0), searches seeds pass after pass, writes "grid.log".
     // Without a grid volume it ends at once and leaves the lists empty.
     void run(const Volume *grid);
+    // The volume and parameters that isValidPoint, traceStreamline and findSeedPoint read
+    // outside a run (null: no field, every point invalid). Leaves the lists and grid as they are.
+    void use(const Volume *grid, const Parameters &parameters)
+    {
+        mVolume = grid;
+        mParameters = parameters;
+    }
 
     // False outside the field or where a stored point of the 3 x 3 cells around (x, y) lies
     // closer than minDistance (in 3-D); true otherwise. Allocation-free.

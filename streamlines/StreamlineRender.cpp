@@ -1,7 +1,9 @@
 #include "StreamlineRender.h"
 
+#include "Progress.h"
 #include "RgbaColor.h"
 
+#include <QDebug>
 #include <QPainter>
 #include <QPen>
 
@@ -75,6 +77,51 @@ void mapStreamlines(const QVector<Streamline> &lines, const PixelMapping &mappin
     }
 }
 
+void runSeeding(EvenlySpacedSeeding &seeding, QVector<Vector3> &seeds, QVector<Streamline> &lines, bool evenlySpaced,
+                const ViewRect &view, int seedsX, int seedsY, const EvenlySpacedSeeding::Parameters &parameters,
+                const Volume *grid)
+{
+    seeds.clear();
+    lines.clear();
+    seeding.reset(parameters);
+    qDebug() << "------------------------------------------------------";
+    if (!evenlySpaced)
+        appendRegularSeeds(seeds, view, seedsX, seedsY);
+    else if (const Volume *usable = usableGrid(grid))
+        seeding.run(usable);
+    else
+        qDebug() << "No dataset loaded: there is nothing to place evenly spaced streamlines in.";
+    qDebug() << "generated " << seeding.mPoints.size() << "Points";
+}
+
+QVector<QPolygon> regularPolylines(const QVector<Vector3> &seeds, const ViewRect &view, const TraceSettings &settings,
+                                   const Volume &grid, Progress *progress)
+{
+    QVector<QPolygon> polylines;
+    std::function<void(int)> perSeed;
+    if (progress)
+        perSeed = [progress](int i) { progress->setValue(i); };
+    traceRegularPolylines(seeds, settings, grid, PixelMapping(view, grid.getDimX(), grid.getDimY()), polylines,
+                          perSeed);
+    return polylines;
+}
+
+RegularLines regularStreamlines(const ViewRect &view, int seedsX, int seedsY, const TraceSettings &settings,
+                                const Volume &grid, Progress *progress)
+{
+    RegularLines lines;
+    appendRegularSeeds(lines.seeds, view, seedsX, seedsY);
+    lines.polylines = regularPolylines(lines.seeds, view, settings, grid, progress);
+    return lines;
+}
+
+QVector<QPolygon> evenlySpacedPolylines(const QVector<Streamline> &lines, const ViewRect &view, const Volume &grid)
+{
+    QVector<QPolygon> polylines;
+    mapStreamlines(lines, PixelMapping(view, grid.getDimX(), grid.getDimY()), polylines);
+    return polylines;
+}
+
 QImage blankStreamlineImage(QSize size)
 {
     QImage image(size, QImage::Format_ARGB32_Premultiplied);
@@ -83,11 +130,8 @@ QImage blankStreamlineImage(QSize size)
     return image;
 }
 
-void paintPolylines(QImage &image, const QVector<QPolygon> &polylines, bool antialiased)
+void paintStreamlines(QPainter &painter, const QVector<QPolygon> &polylines, bool antialiased)
 {
-    if (image.isNull())
-        return;
-    QPainter painter(&image);
     if (antialiased)
         painter.setRenderHint(QPainter::Antialiasing, true);
     const QColor white = RgbaColor(255, 255, 255, 255).toQColor();
@@ -98,26 +142,47 @@ void paintPolylines(QImage &image, const QVector<QPolygon> &polylines, bool anti
     }
 }
 
+void paintPolylines(QImage &image, const QVector<QPolygon> &polylines, bool antialiased)
+{
+    if (image.isNull())
+        return;
+    QPainter painter(&image);
+    paintStreamlines(painter, polylines, antialiased);
+}
+
+void paintNoData(QPainter &painter, const QRect &rect)
+{
+    painter.fillRect(rect, QBrush(QColor(128, 0, 0, 255), Qt::SolidPattern));
+    painter.setRenderHint(QPainter::Antialiasing, true);
+    painter.setPen(QColor(255, 255, 255, 255));
+    painter.drawText(rect, Qt::AlignHCenter | Qt::AlignVCenter, QStringLiteral("Data must be loaded first"));
+}
+
 void paintNoData(QImage &image)
 {
     if (image.isNull())
         return;
     QPainter painter(&image);
-    painter.fillRect(image.rect(), QBrush(QColor(128, 0, 0, 255), Qt::SolidPattern));
-    painter.setRenderHint(QPainter::Antialiasing, true);
-    painter.setPen(QColor(255, 255, 255, 255));
-    painter.drawText(QRect(0, 0, image.width(), image.height()), Qt::AlignHCenter | Qt::AlignVCenter,
-                     QStringLiteral("Data must be loaded first"));
+    paintNoData(painter, QRect(0, 0, image.width(), image.height()));
 }
 
 RegularPicture renderRegularPicture(QSize size, const ViewRect &view, int seedsX, int seedsY,
-                                    const TraceSettings &settings, bool antialiased, const Volume &grid)
+                                    const TraceSettings &settings, bool antialiased, const Volume &grid,
+                                    Progress *progress)
 {
     RegularPicture picture;
     picture.image = blankStreamlineImage(size);
-    appendRegularSeeds(picture.seeds, view, seedsX, seedsY);
-    const PixelMapping mapping(view, grid.getDimX(), grid.getDimY());
-    traceRegularPolylines(picture.seeds, settings, grid, mapping, picture.polylines);
+    RegularLines lines = regularStreamlines(view, seedsX, seedsY, settings, grid, progress);
+    picture.seeds = std::move(lines.seeds);
+    picture.polylines = std::move(lines.polylines);
     paintPolylines(picture.image, picture.polylines, antialiased);
     return picture;
+}
+
+QImage renderEvenlySpacedPicture(QSize size, const ViewRect &view, const QVector<Streamline> &lines, bool antialiased,
+                                 const Volume &grid)
+{
+    QImage image = blankStreamlineImage(size);
+    paintPolylines(image, evenlySpacedPolylines(lines, view, grid), antialiased);
+    return image;
 }

@@ -1,12 +1,15 @@
 #pragma once
 
-// The computation behind the streamline view, free of widgets: the regular seed grid, the
+// The computation behind the streamline view, free of widgets: the seeding runs, the
 // fixed-length trace, the mapping of grid positions to image pixels and the painting of the
-// image. The view gathers its parameters and calls these; benchmarks and tests call them
-// directly.
+// picture. The view gathers its parameters and calls exactly these; the headless renderer,
+// benchmarks and tests call them directly.
 
+#include "EvenlySpacedSeeding.h"
 #include "Integrate.h"
+#include "StreamlineDefaults.h"
 #include "Vector3.h"
+#include "ViewRect.h"
 #include "Volume.h"
 
 #include <QImage>
@@ -18,26 +21,8 @@
 #include <cmath>
 #include <functional>
 
-// One streamline: its positions in order, in the grid volume's index space.
-using Streamline = QVector<Vector3>;
-
-// The visible part of the grid's index space (left, top, right, bottom), in grid units.
-struct ViewRect
-{
-    int x1 = 0;
-    int y1 = 0;
-    int x2 = 0;
-    int y2 = 0;
-
-    int width() const { return x2 - x1; }
-    int height() const { return y2 - y1; }
-    bool operator==(const ViewRect &o) const { return x1 == o.x1 && y1 == o.y1 && x2 == o.x2 && y2 == o.y2; }
-    bool operator!=(const ViewRect &o) const { return !(*this == o); }
-};
-
-// Narrowest and lowest view rectangle, in grid units, that a zoom-in may leave. Below it the
-// pixel mapping would divide by zero or turn the picture inside out.
-constexpr int kMinViewExtent = 2;
+class Progress;
+class QPainter;
 
 // The grid volume if it can be read: not null and holding points. A volume that failed to
 // allocate (or a dataset of no points) counts as no data at all.
@@ -106,9 +91,9 @@ Streamline traceFixedLength(Vector3 seed, double dt, int method, int maxLength, 
 // Rendering parameters of one regular picture.
 struct TraceSettings
 {
-    double dt = 1.55;
+    double dt = streamlineDefaults::kDt;
     int method = Euler;
-    int maxLength = 200;
+    int maxLength = streamlineDefaults::kMaxLength;
 };
 
 // One polyline per seed, in seed order (an empty one for a seed outside the grid), each
@@ -120,17 +105,49 @@ void traceRegularPolylines(const QVector<Vector3> &seeds, const TraceSettings &s
 // One polyline per stored line, every position mapped, without an inside test.
 void mapStreamlines(const QVector<Streamline> &lines, const PixelMapping &mapping, QVector<QPolygon> &polylines);
 
+// A seeding run as the view starts one: prints the separator line, resets `seeding` with
+// `parameters`, then places the regular seed grid over `view` into `seeds` or, when
+// evenlySpaced, runs the evenly spaced seeding on `grid` (a message when there is none),
+// and prints the number of traced points. `seeds` and `lines` are the lists `seeding` was
+// built with; both are emptied first.
+void runSeeding(EvenlySpacedSeeding &seeding, QVector<Vector3> &seeds, QVector<Streamline> &lines, bool evenlySpaced,
+                const ViewRect &view, int seedsX, int seedsY, const EvenlySpacedSeeding::Parameters &parameters,
+                const Volume *grid);
+
+// The regular picture's polylines: one per seed, traced on `grid` and mapped from `view`
+// onto the grid's pixels. Progress, if given, gets seed index i after seed i is traced.
+QVector<QPolygon> regularPolylines(const QVector<Vector3> &seeds, const ViewRect &view, const TraceSettings &settings,
+                                   const Volume &grid, Progress *progress = nullptr);
+
+// The same for the regular seed grid over `view`, with the seeds.
+struct RegularLines
+{
+    QVector<Vector3> seeds;
+    QVector<QPolygon> polylines;
+};
+RegularLines regularStreamlines(const ViewRect &view, int seedsX, int seedsY, const TraceSettings &settings,
+                                const Volume &grid, Progress *progress = nullptr);
+
+// The evenly spaced picture's polylines: the stored lines mapped from `view` onto the grid's
+// pixels, without an inside test.
+QVector<QPolygon> evenlySpacedPolylines(const QVector<Streamline> &lines, const ViewRect &view, const Volume &grid);
+
 // A fresh image of `size`, ARGB32 premultiplied, opaque black. Null when it cannot be had.
 QImage blankStreamlineImage(QSize size);
 
-// Draws every polyline as an opaque white open polyline of width 1.
+// Draws every polyline as an opaque white open polyline of width 1 with `painter` (an image,
+// an SVG generator, ...); antialiased sets the painter's render hint first.
+void paintStreamlines(QPainter &painter, const QVector<QPolygon> &polylines, bool antialiased);
+// The same on an image (nothing on a null image).
 void paintPolylines(QImage &image, const QVector<QPolygon> &polylines, bool antialiased);
 
-// The picture shown without data: dark red with "Data must be loaded first" centred in white.
+// The picture shown without data: dark red over `rect` with "Data must be loaded first"
+// centred in white.
+void paintNoData(QPainter &painter, const QRect &rect);
 void paintNoData(QImage &image);
 
-// The whole regular picture, as the view renders it: seeds over `view`, traced, mapped and
-// painted on a black image of `size`.
+// The whole regular picture as the view renders it: the regular lines painted on a black
+// image of `size`.
 struct RegularPicture
 {
     QVector<Vector3> seeds;
@@ -138,4 +155,10 @@ struct RegularPicture
     QImage image;
 };
 RegularPicture renderRegularPicture(QSize size, const ViewRect &view, int seedsX, int seedsY,
-                                    const TraceSettings &settings, bool antialiased, const Volume &grid);
+                                    const TraceSettings &settings, bool antialiased, const Volume &grid,
+                                    Progress *progress = nullptr);
+
+// The whole evenly spaced picture as the view renders it: the stored lines painted on a
+// black image of `size`.
+QImage renderEvenlySpacedPicture(QSize size, const ViewRect &view, const QVector<Streamline> &lines, bool antialiased,
+                                 const Volume &grid);

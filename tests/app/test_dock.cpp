@@ -1,7 +1,8 @@
 // The control dock: its buttons, the load trace and re-entrancy while a load processes events.
 
 #include "Busy.h"
-#include "ControlDock.h"
+#include "ProgressDialog.h"
+#include "ScriptedDock.h"
 #include "TestSupport.h"
 #include "Volume.h"
 
@@ -15,28 +16,6 @@
 using testsupport::ConsoleCapture;
 
 namespace {
-
-class ScriptedDock : public ControlDock
-{
-public:
-    QStringList answers;
-    int asked = 0;
-
-protected:
-    QString askForDataset() override
-    {
-        ++asked;
-        return answers.isEmpty() ? QString() : answers.takeFirst();
-    }
-};
-
-QPushButton *button(QWidget *dock, const QString &text)
-{
-    for (QPushButton *b : dock->findChildren<QPushButton *>())
-        if (b->text() == text)
-            return b;
-    return nullptr;
-}
 
 // Captures what the process writes on standard output while it lives.
 class StdoutCapture
@@ -110,8 +89,8 @@ private slots:
         ScriptedDock dock;
         dock.answers = {QString(), QStringLiteral("x")};
         ConsoleCapture console;
-        QTest::mouseClick(button(&dock, "Load Dataset ..."), Qt::LeftButton);
-        QTest::mouseClick(button(&dock, "Load Dataset ..."), Qt::LeftButton);
+        QTest::mouseClick(testsupport::findButton(&dock, "Load Dataset ..."), Qt::LeftButton);
+        QTest::mouseClick(testsupport::findButton(&dock, "Load Dataset ..."), Qt::LeftButton);
         QCOMPARE(dock.asked, 2);
         QVERIFY(console.lines().isEmpty());
         QVERIFY(!loadedVolume && !gridVolume);
@@ -123,7 +102,7 @@ private slots:
         dock.answers = {mSample};
         ConsoleCapture console;
         StdoutCapture out;
-        QTest::mouseClick(button(&dock, "Load Dataset ..."), Qt::LeftButton);
+        QTest::mouseClick(testsupport::findButton(&dock, "Load Dataset ..."), Qt::LeftButton);
         QCOMPARE(out.take(), QByteArray("vorher\nnachher\n"));
         QCOMPARE(console.lines(), QStringList({"Loading: " + mSample, "Dataset size: 12 9 2", "additional Data: 1",
                                                "number of Timesteps: 1 0", "min: 0 0 0", "max: 11 8 0",
@@ -157,7 +136,7 @@ private slots:
             p[1] = float(y);
             d[1] = 1.f;
         });
-        Progress::setEventIntervalMs(0);
+        ProgressDialog::setEventIntervalMs(0);
         ScriptedDock dock;
         dock.answers = {big, big};
         bool sawDisabled = false;
@@ -166,7 +145,7 @@ private slots:
         connect(&poke, &QTimer::timeout, [&] {
             if (!Busy::isBusy())
                 return;
-            sawDisabled = sawDisabled || !button(&dock, "Load Dataset ...")->isEnabled();
+            sawDisabled = sawDisabled || !testsupport::findButton(&dock, "Load Dataset ...")->isEnabled();
             ++nestedLoads;
             dock.loadClicked(); // must be refused without asking for a file
         });
@@ -174,36 +153,13 @@ private slots:
         ConsoleCapture console;
         dock.loadClicked();
         poke.stop();
-        Progress::setEventIntervalMs(30);
+        ProgressDialog::setEventIntervalMs(30);
         QVERIFY(nestedLoads > 0);
         QVERIFY(sawDisabled);
         QCOMPARE(dock.asked, 1);
         QCOMPARE(console.lines().filter("Loading:").size(), 1);
-        QVERIFY(button(&dock, "Load Dataset ...")->isEnabled());
+        QVERIFY(testsupport::findButton(&dock, "Load Dataset ...")->isEnabled());
         QCOMPARE(gridVolume->getDimX(), 400);
-    }
-
-    void deferredWorkRunsOnceWhenIdle()
-    {
-        QObject receiver;
-        int runs = 0, last = 0;
-        {
-            Busy::Scope busy;
-            Busy::whenIdle(&receiver, [&] { ++runs; last = 1; });
-            Busy::whenIdle(&receiver, [&] { ++runs; last = 2; });
-            QCOMPARE(runs, 0);
-        }
-        QCOMPARE(runs, 1);
-        QCOMPARE(last, 2);
-        Busy::whenIdle(&receiver, [&] { ++runs; });
-        QCOMPARE(runs, 2);
-        {
-            auto *gone = new QObject;
-            Busy::Scope busy;
-            Busy::whenIdle(gone, [&] { ++runs; });
-            delete gone;
-        }
-        QCOMPARE(runs, 2);
     }
 };
 

@@ -28,13 +28,6 @@ long residentKiB()
     return fields.size() > 1 ? fields[1].toLong() * (sysconf(_SC_PAGESIZE) / 1024) : 0;
 }
 
-void click(QWidget *dialog, const char *text)
-{
-    for (QAbstractButton *b : dialog->findChildren<QAbstractButton *>())
-        if (b->text() == QLatin1String(text))
-            QTest::mouseClick(b, Qt::LeftButton);
-}
-
 } // namespace
 
 class TestSession : public QObject
@@ -58,9 +51,9 @@ private slots:
             dock->ArrowPlotClicked();
             dock->StreamLinesClicked();
             dock->VolInfoClicked();
-            click(dock->arrowPlotDialog(), "Show Pressure");
-            click(dock->streamLineDialog(), "Evenlyspaced Seedpoints");
-            click(dock->streamLineDialog(), "redraw");
+            testsupport::clickButton(dock->arrowPlotDialog(), "Show Pressure");
+            testsupport::clickButton(dock->streamLineDialog(), "Evenlyspaced Seedpoints");
+            testsupport::clickButton(dock->streamLineDialog(), "redraw");
             QTest::mouseClick(dock->streamLineDialog()->view(), Qt::RightButton);
             QTest::mouseClick(dock->arrowPlotDialog()->plot(), Qt::RightButton);
             QCoreApplication::processEvents();

@@ -7,7 +7,8 @@
 #include "ArrowPlot.h"
 #include "ArrowPlotDialog.h"
 #include "Busy.h"
-#include "ControlDock.h"
+#include "ProgressDialog.h"
+#include "ScriptedDock.h"
 #include "Flows.h"
 #include "StreamLineDialog.h"
 #include "TestSupport.h"
@@ -25,19 +26,6 @@
 
 #include <cstdio>
 #include <random>
-
-namespace {
-
-class ScriptedDock : public ControlDock
-{
-public:
-    QString next;
-
-protected:
-    QString askForDataset() override { return next; }
-};
-
-} // namespace
 
 class TestStress : public QObject
 {
@@ -246,14 +234,15 @@ private slots:
     void randomSession()
     {
         const QByteArray seedText = qgetenv("TESSALY_STRESS_SEED");
-        const unsigned seed = seedText.isEmpty() ? std::random_device{}() : seedText.toUInt();
+        // A fixed session by default, so a failure reproduces; set the variable to try others.
+        const unsigned seed = seedText.isEmpty() ? 1u : seedText.toUInt();
         const int actions = qEnvironmentVariableIsSet("TESSALY_STRESS_ACTIONS") ? qEnvironmentVariableIntValue("TESSALY_STRESS_ACTIONS") : 10000;
         std::printf("stress seed %u (replay with TESSALY_STRESS_SEED=%u), %d actions\n", seed, seed, actions);
         std::fflush(stdout);
         mRng.seed(seed);
 
         testsupport::ConsoleCapture console; // thousands of actions: keep the trace off the log
-        Progress::setEventIntervalMs(0);     // every progress step lets events in
+        ProgressDialog::setEventIntervalMs(0);     // every progress step lets events in
         ScriptedDock dock;
         mDock = &dock;
         dock.show();
@@ -261,7 +250,8 @@ private slots:
         // While work runs and processes events, this fires and acts in the middle of it.
         int insideActions = 0;
         // A few per top-level action: a request made during deferred work is itself deferred,
-        // and a meddler that never tires would keep that chain going for ever.
+        // and a meddler that never tires would keep the queue from ever running dry (the
+        // stack stays flat either way; that is the Busy test's concern).
         int insideThisAction = 0;
         QTimer meddler;
         connect(&meddler, &QTimer::timeout, this, [&] {
@@ -278,9 +268,11 @@ private slots:
         for (int i = 0; i < actions; ++i) {
             insideThisAction = 0;
             act(false);
-            QCoreApplication::processEvents();
+            // Deferred requests drain from the event loop, one per turn.
+            for (int turn = 0; turn < 100 && (turn == 0 || Busy::pendingCount() > 0); ++turn)
+                QCoreApplication::processEvents();
             QVERIFY2(!Busy::isBusy(), qPrintable(QStringLiteral("seed %1 action %2: still busy").arg(seed).arg(i)));
-            QVERIFY2(!Progress::dialogVisible(), qPrintable(QStringLiteral("seed %1 action %2: progress left open").arg(seed).arg(i)));
+            QVERIFY2(!ProgressDialog::dialogVisible(), qPrintable(QStringLiteral("seed %1 action %2: progress left open").arg(seed).arg(i)));
             checkState(qPrintable(QStringLiteral("seed %1 action %2").arg(seed).arg(i)));
             if (QTest::currentTestFailed())
                 return;
@@ -288,7 +280,7 @@ private slots:
                 console.clear();
         }
         meddler.stop();
-        Progress::setEventIntervalMs(30);
+        ProgressDialog::setEventIntervalMs(30);
         std::printf("%d actions arrived while work was running\n", insideActions);
         QVERIFY(insideActions > 0);
         mDock = nullptr;

@@ -9,6 +9,7 @@
 #include "Volume.h"
 
 #include <QCheckBox>
+#include <QPainter>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QtTest>
@@ -90,6 +91,7 @@ private slots:
     void noDataImage();
     void deferredWhileBusy();
     void keyboard();
+    void widgetShowsTheCorePicture();
 };
 
 void TestArrowPlot::defaultsAndReset()
@@ -256,6 +258,7 @@ void TestArrowPlot::deferredWhileBusy()
         gridVolume = testsupport::makeGrid(314, 538, [](int, int) { return Vector3(0, 1, 0); },
                                            [](int x, int) { return -4.0f + 0.02f * x; });
     }
+    QCoreApplication::processEvents();
     // One rendering, of the latest state.
     QCOMPARE(recorder.runs.size(), 1);
     QCOMPARE(recorder.runs[0].maximum, 274);
@@ -280,6 +283,38 @@ void TestArrowPlot::keyboard()
     QVERIFY(plot->ctrlPressed());
     QTest::keyRelease(dialog.showArrowsCheck(), Qt::Key_Control);
     QVERIFY(!plot->ctrlPressed());
+}
+
+// The widget and the headless picture are one pipeline: after zooming, dragging and the
+// background on, the widget's image is the core's picture of the same settings.
+void TestArrowPlot::widgetShowsTheCorePicture()
+{
+    setUniformGrid();
+    ArrowPlot plot;
+    plot.show();
+    plot.setShowPressure(true);
+    plot.setFixedLength(false);
+    plot.setArrowColor(true);
+    rightClick(&plot, 3);
+    drag(&plot, QPoint(40, 40), QPoint(25, 60));
+    arrowrender::PictureSettings s;
+    s.viewX1 = plot.viewX1();
+    s.viewY1 = plot.viewY1();
+    s.viewX2 = plot.viewX2();
+    s.viewY2 = plot.viewY2();
+    s.zoom = plot.zoom();
+    s.fixedLength = false;
+    s.showPressure = true;
+    s.arrowColor = QColor(0, 0, 0);
+    QCOMPARE(arrowrender::renderPicture(gridVolume, s), plot.image());
+    QImage painted(314, 538, QImage::Format_RGB32);
+    QPainter painter(&painted);
+    arrowrender::paintPicture(painter, gridVolume, s);
+    painter.end();
+    QCOMPARE(painted, plot.image());
+    testsupport::setVolumes(nullptr, nullptr);
+    plot.drawArrowPlot();
+    QCOMPARE(arrowrender::renderPicture(nullptr, s), plot.image());
 }
 
 QTEST_MAIN(TestArrowPlot)

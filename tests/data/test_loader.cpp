@@ -12,26 +12,11 @@ using testsupport::ConsoleCapture;
 
 namespace {
 
-void writeBytes(const QString &path, const QByteArray &bytes)
-{
-    QFile f(path);
-    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    f.write(bytes);
-}
-
 QByteArray header(const char *text)
 {
     QByteArray h(text);
     h = h.leftJustified(dataset::kHeaderBytes, ' ', true);
     return h;
-}
-
-QByteArray floats(std::initializer_list<float> values)
-{
-    QByteArray b;
-    for (float v : values)
-        b.append(reinterpret_cast<const char *>(&v), 4); // the test machine is little-endian
-    return b;
 }
 
 // Positions given point by point; flow (1, 0, 0) and one channel valued by index.
@@ -119,11 +104,11 @@ private slots:
         QByteArray grid = header("SN4DB 3 2 1 1 1 0.1");
         QByteArray data;
         for (int i = 0; i < 6; ++i) {
-            grid += floats({float(i % 3), float(i / 3), 0.f});
-            data += floats({1.f, 2.f, 3.f, 0.5f * i});
+            grid += testsupport::floats({float(i % 3), float(i / 3), 0.f});
+            data += testsupport::floats({1.f, 2.f, 3.f, 0.5f * i});
         }
-        writeBytes(dir.filePath("h.gri"), grid);
-        writeBytes(dir.filePath("h.00000.dat"), data);
+        testsupport::writeFile(dir.filePath("h.gri"), grid);
+        testsupport::writeFile(dir.filePath("h.00000.dat"), data);
         ConsoleCapture console;
         Volume v;
         v.load(dir.filePath("h.gri"));
@@ -190,8 +175,8 @@ private slots:
     void countsWithoutPointsGiveTheEmptyVolume()
     {
         QTemporaryDir dir;
-        writeBytes(dir.filePath("e.gri"), header("SN4DB 0 2000000000 2000000000 3 1 0"));
-        writeBytes(dir.filePath("e.00000.dat"), QByteArray());
+        testsupport::writeFile(dir.filePath("e.gri"), header("SN4DB 0 2000000000 2000000000 3 1 0"));
+        testsupport::writeFile(dir.filePath("e.00000.dat"), QByteArray());
         ConsoleCapture console;
         Volume v;
         v.load(dir.filePath("e.gri")); // must not spin over 4e18 empty rows

@@ -21,12 +21,6 @@ Volume *field(int w, int h, double vx, double vy)
     return makeGrid(w, h, [=](int, int) { return Vector3(vx, vy, 0); });
 }
 
-QByteArray readGridLog()
-{
-    QFile f(QStringLiteral("grid.log"));
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
-}
-
 } // namespace
 
 class StreamlineComputeTest : public QObject

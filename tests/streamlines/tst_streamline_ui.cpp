@@ -74,6 +74,20 @@ private slots:
         sendMouse(&view, QEvent::MouseButtonRelease, Qt::NoButton, QPoint(105, 103));
         QCOMPARE(view.mSeedPoints.first(), Vector3(-4, -2, 0));
         QVERIFY(view.mPolylines.first().isEmpty()); // that seed is outside the field
+
+        // The view shows exactly the core's pictures of its settings, regular and evenly spaced.
+        view.mMaxLength = 90;
+        view.mAntialiased = true;
+        view.drawStreamLines();
+        const TraceSettings trace{view.mDt, view.mIntegrationMethod, view.mMaxLength};
+        QCOMPARE(renderRegularPicture(view.size(), view.viewRect(), 10, 10, trace, true, *gridVolume).image,
+                 view.getImage());
+        view.mDSep = 60.0f;
+        view.computeSeedPoints(true);
+        view.drawStreamLines();
+        QVERIFY(!view.mEvenLines.isEmpty());
+        QCOMPARE(renderEvenlySpacedPicture(view.size(), view.viewRect(), view.mEvenLines, true, *gridVolume),
+                 view.getImage());
     }
 
     void zoomInRefusedBelowTwoUnits()
@@ -106,6 +120,7 @@ private slots:
             view.drawStreamLines();
             QCOMPARE(view.mPolylines, forward);
         }
+        QCoreApplication::processEvents();
         QCOMPARE(view.mPolylines.first().size(), 2);
     }
 

@@ -1,6 +1,10 @@
 #include "TestSupport.h"
 
+#include <QAbstractButton>
+#include <QFile>
 #include <QMutex>
+#include <QtEndian>
+#include <QtTest>
 
 namespace testsupport {
 
@@ -114,6 +118,44 @@ void loadLikeTheDock(const QString &gridFile)
     loadedVolume->load(gridFile);
     gridVolume = new Volume(loadedVolume->getDimX(), loadedVolume->getDimY(), 1);
     gridVolume->calculateGrid();
+}
+
+QByteArray floats(std::initializer_list<float> values)
+{
+    QByteArray out;
+    for (float v : values) {
+        char b[4];
+        qToLittleEndian(v, b);
+        out.append(b, 4);
+    }
+    return out;
+}
+
+void writeFile(const QString &path, const QByteArray &bytes)
+{
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(bytes) == bytes.size());
+}
+
+QByteArray readGridLog()
+{
+    QFile f(QStringLiteral("grid.log"));
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+}
+
+QAbstractButton *findButton(QWidget *parent, const QString &text)
+{
+    for (QAbstractButton *b : parent->findChildren<QAbstractButton *>())
+        if (b->text() == text)
+            return b;
+    return nullptr;
+}
+
+void clickButton(QWidget *parent, const QString &text)
+{
+    QAbstractButton *b = findButton(parent, text);
+    QVERIFY2(b, qPrintable(text));
+    QTest::mouseClick(b, Qt::LeftButton);
 }
 
 } // namespace testsupport

@@ -2,7 +2,7 @@
 
 #include "DatasetFiles.h"
 #include "Progress.h"
-#include "Volume.h"
+#include "Volumes.h"
 
 #include <QList>
 #include <QString>
@@ -10,6 +10,10 @@
 #include <QTemporaryDir>
 
 #include <functional>
+#include <initializer_list>
+
+class QAbstractButton;
+class QWidget;
 
 namespace testsupport {
 
@@ -59,5 +63,15 @@ QString writeDataset(const QTemporaryDir &dir, const QString &name, int dimX, in
 
 // Loads a grid file the way the control dock does (loadedVolume, then gridVolume).
 void loadLikeTheDock(const QString &gridFile);
+
+// Little-endian float bytes, as the dataset files hold them.
+QByteArray floats(std::initializer_list<float> values);
+// Writes bytes to a file (a failed write fails the running test).
+void writeFile(const QString &path, const QByteArray &bytes);
+// The seeding's grid.log in the working directory, or "<missing>".
+QByteArray readGridLog();
+// The first button under `parent` showing `text`, or null; clickButton clicks it.
+QAbstractButton *findButton(QWidget *parent, const QString &text);
+void clickButton(QWidget *parent, const QString &text);
 
 } // namespace testsupport

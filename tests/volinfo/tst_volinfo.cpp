@@ -1,5 +1,5 @@
 #include "Busy.h"
-#include "ControlDock.h"
+#include "ScriptedDock.h"
 #include "TestSupport.h"
 #include "VolInfo.h"
 
@@ -38,22 +38,6 @@ void dial(VolInfo &dlg, int x, int xFrac, int y, int yFrac)
     dlg.yFracSpin()->setValue(yFrac);
 }
 
-// A control dock whose file dialog answers with a preset file.
-class ScriptedDock : public ControlDock
-{
-public:
-    QString next;
-    void click(const QString &text)
-    {
-        for (QPushButton *b : findChildren<QPushButton *>())
-            if (b->text() == text)
-                QTest::mouseClick(b, Qt::LeftButton);
-    }
-
-protected:
-    QString askForDataset() override { return next; }
-};
-
 } // namespace
 
 class TestVolInfo : public QObject
@@ -90,16 +74,16 @@ private slots:
     {
         ConsoleCapture console;
         ScriptedDock dock;
-        dock.click("Volume Information");
+        clickButton(&dock, "Volume Information");
         VolInfo *dlg = dock.volInfo();
         QCOMPARE(report(*dlg), VolInfo::noDataText());
         dock.next = write(mDir, "first.gri", 6, 4, 2);
-        dock.click("Load Dataset ...");
-        dock.click("Volume Information");
+        clickButton(&dock, "Load Dataset ...");
+        clickButton(&dock, "Volume Information");
         dial(*dlg, 5, 25, 1, 0);
         dock.next = write(mDir, "second.gri", 100, 50, 0);
-        dock.click("Load Dataset ...");
-        dock.click("Volume Information");
+        clickButton(&dock, "Load Dataset ...");
+        clickButton(&dock, "Volume Information");
         QCOMPARE(dock.volInfo(), dlg);
         QCOMPARE(dlg->informationLabel()->text(), "DatasetSize: (100 x 50)\n MaxPos: (199.000000,152.000000)\n"
                                                   " MinPos: (1.000000,5.000000)");
@@ -124,6 +108,7 @@ private slots:
             QCOMPARE(dlg.informationLabel()->text(), label);
             loadLikeTheDock(write(mDir, "b.gri", 8, 2, 0));
         }
+        QCoreApplication::processEvents();
         QVERIFY(dlg.informationLabel()->text().startsWith("DatasetSize: (8 x 2)"));
         QVERIFY(report(dlg).startsWith("(2.500000x0.000000): \n  mPos: (6.000000,5.000000,0.000000) \n"));
     }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "ArrowRender.h"
+#include "ViewRect.h"
 
 #include <QColor>
 #include <QImage>
@@ -82,6 +83,9 @@ private:
     void rebuildViewVolume();
     // The view changed: the cached background no longer matches it.
     void viewChanged();
+    // One zoom step in or out about the centre, then a redraw.
+    void zoomStep(bool in);
+    void setView(const ViewRect &view);
 
     int mViewX1;
     int mViewY1;
@@ -98,11 +102,6 @@ private:
     float mPixelsPerUnitY = 0.0f;
     float mCellWidth = 1.0f;
     float mCellHeight = 1.0f;
-    // The fixed extent of the data domain in data units; it only sets the arrow scale.
-    float mDomainMinX = 0.3299f;
-    float mDomainMinY = 0.3299f;
-    float mDomainMaxX = 11.6701f;
-    float mDomainMaxY = 18.77217f;
     QPoint mLastMousePos;
     Volume *mViewVolume;
     QImage mImage;

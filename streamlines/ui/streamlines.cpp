@@ -1,9 +1,9 @@
 #include "streamlines.h"
 
 #include "Busy.h"
+#include "ProgressDialog.h"
 #include "Progress.h"
-#include "SinglePrecision.h"
-#include "Volume.h"
+#include "Volumes.h"
 
 #include <QCoreApplication>
 #include <QDebug>
@@ -11,40 +11,17 @@
 #include <QPainter>
 
 #include <cmath>
+#include <optional>
 
 namespace {
-
-// The view rectangle may be zoomed out and dragged without end; its corners are held within
-// this range (grid units) so that no arithmetic on them can overflow an int.
-constexpr int kCoordinateLimit = 1 << 30;
-
-int clampCoordinate(double v)
-{
-    if (!(v > -kCoordinateLimit)) // also NaN
-        return -kCoordinateLimit;
-    if (v > kCoordinateLimit)
-        return kCoordinateLimit;
-    return static_cast<int>(v); // truncation toward zero
-}
-
-// A corner moved by a zoom step: the sum is formed in single precision, as the step is, and
-// truncated toward zero.
-int zoomed(int coordinate, float step)
-{
-    return clampCoordinate(static_cast<float>(coordinate) + step);
-}
-
-int dragged(int coordinate, int delta)
-{
-    return clampCoordinate(static_cast<double>(coordinate) + delta);
-}
 
 const QSize kNoDataSize(314, 538);
 
 } // namespace
 
-streamlines::streamlines(QWidget *parent) : QWidget(parent), mSeedingRequests(new QObject(this))
+streamlines::streamlines(QWidget *parent) : QWidget(parent)
 {
+    ProgressDialog::install(); // the computations this starts show their progress as dialogs
     // Only the grid's size is read here, which is valid even while a load fills the grid.
     QSize size = kNoDataSize;
     if (const Volume *grid = usableGrid(gridVolume)) {
@@ -66,20 +43,20 @@ streamlines::~streamlines() = default;
 
 void streamlines::resetParameters()
 {
-    mDt = 1.55;
+    mDt = streamlineDefaults::kDt;
     mViewX1 = 0;
     mViewY1 = 0;
     mViewX2 = width();
     mViewY2 = height();
     mCtrlPressed = false;
     mDragging = false;
-    mMaxLength = 200;
+    mMaxLength = streamlineDefaults::kMaxLength;
     mAntialiased = false;
-    mSeedsX = 10;
-    mSeedsY = 10;
+    mSeedsX = streamlineDefaults::kSeeds;
+    mSeedsY = streamlineDefaults::kSeeds;
     mIntegrationMethod = Euler;
-    mDSep = 30.0f;
-    mDTest = 0.5f;
+    mDSep = streamlineDefaults::kDSep;
+    mDTest = streamlineDefaults::kDTest;
     computeSeedPoints(false);
     mEvenlySpaced = false;
     drawStreamLines();
@@ -89,18 +66,14 @@ void streamlines::computeSeedPoints(bool evenlySpaced)
 {
     if (Busy::isBusy()) {
         // Only the latest request counts: ticking and unticking during a load ends unticked.
-        Busy::whenIdle(mSeedingRequests, [this, evenlySpaced] { computeSeedPoints(evenlySpaced); });
+        Busy::whenIdle(this, Busy::Seeding, [this, evenlySpaced] { computeSeedPoints(evenlySpaced); });
         return;
     }
     computeSeedPointsNow(evenlySpaced);
 }
 
-void streamlines::computeSeedPointsNow(bool evenlySpaced)
+EvenlySpacedSeeding::Parameters streamlines::seedingParameters() const
 {
-    mEvenlySpaced = evenlySpaced;
-    mSeedPoints.clear();
-    mEvenLines.clear();
-
     EvenlySpacedSeeding::Parameters parameters;
     parameters.dSep = mDSep;
     parameters.dTest = mDTest;
@@ -108,32 +81,35 @@ void streamlines::computeSeedPointsNow(bool evenlySpaced)
     parameters.method = mIntegrationMethod;
     parameters.viewWidth = width();
     parameters.viewHeight = height();
-    mSeeding.reset(parameters);
-
-    qDebug() << "------------------------------------------------------";
-    if (!evenlySpaced) {
-        appendRegularSeeds(mSeedPoints, viewRect(), mSeedsX, mSeedsY);
-    } else if (const Volume *grid = usableGrid(gridVolume)) {
-        Busy::Scope busy;
-        mSeeding.run(grid);
-    } else {
-        qDebug() << "No dataset loaded: there is nothing to place evenly spaced streamlines in.";
-    }
-    qDebug() << "generated " << mSeeding.mPoints.size() << "Points";
+    return parameters;
 }
 
-bool streamlines::isValidPoint(double x, double y, double z, float minDistance) const
+void streamlines::computeSeedPointsNow(bool evenlySpaced)
 {
+    mEvenlySpaced = evenlySpaced;
+    // Only an evenly spaced run reads the grid.
+    std::optional<Busy::Scope> busy;
+    if (evenlySpaced && usableGrid(gridVolume))
+        busy.emplace();
+    runSeeding(mSeeding, mSeedPoints, mEvenLines, evenlySpaced, viewRect(), mSeedsX, mSeedsY, seedingParameters(),
+               gridVolume);
+}
+
+bool streamlines::isValidPoint(double x, double y, double z, float minDistance)
+{
+    mSeeding.use(usableGrid(gridVolume), seedingParameters());
     return mSeeding.isValidPoint(x, y, z, minDistance);
 }
 
 Streamline streamlines::traceStreamline(Vector3 seed)
 {
+    mSeeding.use(usableGrid(gridVolume), seedingParameters());
     return mSeeding.traceStreamline(seed);
 }
 
 Vector3 streamlines::findSeedPoint(Streamline line)
 {
+    mSeeding.use(usableGrid(gridVolume), seedingParameters());
     return mSeeding.findSeedPoint(std::move(line));
 }
 
@@ -141,7 +117,7 @@ void streamlines::drawStreamLines()
 {
     if (Busy::isBusy()) {
         // A load (or another rendering) is processing events: the grid may be half-filled.
-        Busy::whenIdle(this, [this] { drawStreamLines(); });
+        Busy::whenIdle(this, Busy::Render, [this] { drawStreamLines(); });
         return;
     }
     drawStreamLinesNow();
@@ -166,22 +142,20 @@ void streamlines::drawStreamLinesNow()
         return;
     }
 
-    const PixelMapping mapping(viewRect(), grid->getDimX(), grid->getDimY());
+    const ViewRect view = viewRect();
     Progress progress(QStringLiteral("Drawing Image..."), 0, static_cast<int>(mSeedPoints.size()));
     // The progress processes events, so slots may change the view's lists and parameters
     // meanwhile: the rendering works on copies (implicitly shared, nothing is copied unless
     // a slot changes them) and the changes show at the next rendering.
     QVector<QPolygon> polylines;
     if (mEvenlySpaced) {
-        const QVector<Streamline> lines = mEvenLines;
-        mapStreamlines(lines, mapping, polylines);
+        polylines = evenlySpacedPolylines(mEvenLines, view, *grid);
     } else {
         computeSeedPointsNow(false);
         mDt = std::fabs(mDt);
         const QVector<Vector3> seeds = mSeedPoints;
         const TraceSettings settings{mDt, mIntegrationMethod, mMaxLength};
-        traceRegularPolylines(seeds, settings, *grid, mapping, polylines,
-                              [&progress](int i) { progress.setValue(i); });
+        polylines = regularPolylines(seeds, view, settings, *grid, &progress);
     }
     paintPolylines(image, polylines, mAntialiased);
     progress.close();
@@ -194,34 +168,18 @@ void streamlines::drawStreamLinesNow()
 
 void streamlines::mousePressEvent(QMouseEvent *event)
 {
-    // The steps follow the widget's fixed size, not the zoom: every click moves each edge
-    // by the same amount.
-    const float stepX = roundToSingle(width() * (1.0 / 30.0));
-    const float stepY = roundToSingle(height() * (1.0 / 30.0));
     switch (event->button()) {
-    case Qt::RightButton:
-        if (!mCtrlPressed) {
-            const int x1 = zoomed(mViewX1, stepX);
-            const int y1 = zoomed(mViewY1, stepY);
-            const int x2 = zoomed(mViewX2, -stepX);
-            const int y2 = zoomed(mViewY2, -stepY);
-            if (x2 - x1 < kMinViewExtent || y2 - y1 < kMinViewExtent) {
-                qDebug().noquote() << QStringLiteral("Zoom in refused: the view would be narrower or lower than %1 grid "
-                                                     "units.")
-                                          .arg(kMinViewExtent);
-                break;
-            }
-            mViewX1 = x1;
-            mViewY1 = y1;
-            mViewX2 = x2;
-            mViewY2 = y2;
-        } else {
-            mViewX1 = zoomed(mViewX1, -stepX);
-            mViewY1 = zoomed(mViewY1, -stepY);
-            mViewX2 = zoomed(mViewX2, stepX);
-            mViewY2 = zoomed(mViewY2, stepY);
+    case Qt::RightButton: {
+        ViewRect view = viewRect();
+        if (!zoomView(view, !mCtrlPressed, width(), height(), ViewRules::streamlines())) {
+            qDebug().noquote() << QStringLiteral("Zoom in refused: the view would be narrower or lower than %1 grid "
+                                                 "units.")
+                                      .arg(ViewRules::streamlines().minExtent);
+            break;
         }
+        setViewRect(view);
         break;
+    }
     case Qt::LeftButton:
         mDragging = true;
         mLastMousePos = event->position().toPoint();
@@ -236,13 +194,10 @@ void streamlines::mouseMoveEvent(QMouseEvent *event)
     if (!mDragging)
         return;
     const QPoint pos = event->position().toPoint();
-    const int dx = mLastMousePos.x() - pos.x();
-    const int dy = mLastMousePos.y() - pos.y();
+    ViewRect view = viewRect();
+    dragView(view, mLastMousePos.x() - pos.x(), mLastMousePos.y() - pos.y(), ViewRules::streamlines());
     mLastMousePos = pos;
-    mViewX1 = dragged(mViewX1, dx);
-    mViewX2 = dragged(mViewX2, dx);
-    mViewY1 = dragged(mViewY1, dy);
-    mViewY2 = dragged(mViewY2, dy);
+    setViewRect(view);
 }
 
 void streamlines::mouseReleaseEvent(QMouseEvent *)

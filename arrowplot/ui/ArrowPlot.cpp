@@ -2,8 +2,9 @@
 
 #include "ArrowRender.h"
 #include "Busy.h"
+#include "ProgressDialog.h"
 #include "Progress.h"
-#include "Volume.h"
+#include "Volumes.h"
 
 #include <QDebug>
 #include <QMouseEvent>
@@ -12,29 +13,17 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstring>
 
 namespace {
-constexpr int kWidth = 314;
-constexpr int kHeight = 538;
+constexpr int kWidth = arrowrender::kPlotWidth;
+constexpr int kHeight = arrowrender::kPlotHeight;
 constexpr int kMaxZoom = 15;
-// Panning has no bounds, but the view's cell indices must stay far from int overflow.
-constexpr int kViewLimit = 1 << 28;
-
-// Moves the edges a and b of the view by d, as far as the limit allows.
-void shiftEdges(int &a, int &b, int d)
-{
-    const long long lo = -kViewLimit - static_cast<long long>(std::min(a, b));
-    const long long hi = kViewLimit - static_cast<long long>(std::max(a, b));
-    const int step = static_cast<int>(std::clamp<long long>(d, std::min(lo, 0LL), std::max(hi, 0LL)));
-    a += step;
-    b += step;
-}
 } // namespace
 
 ArrowPlot::ArrowPlot(QWidget *parent)
     : QWidget(parent), mViewX1(0), mViewY1(0), mViewX2(0), mViewY2(0), mViewVolume(nullptr), mArrowColor()
 {
+    ProgressDialog::install(); // the computations this starts show their progress as dialogs
     setMinimumSize(kWidth, kHeight);
     setMaximumSize(kWidth, kHeight);
     setWindowTitle(QStringLiteral(".:Korvu:. Beispiel 2 :: Arrow Plot"));
@@ -60,10 +49,6 @@ void ArrowPlot::resetParameters()
     mZoom = 1;
     mCellWidth = 1.0f;
     mCellHeight = 1.0f;
-    mDomainMinX = 0.3299f;
-    mDomainMinY = 0.3299f;
-    mDomainMaxX = 11.6701f;
-    mDomainMaxY = 18.77217f;
     mArrowColor = QColor(255, 255, 255);
     viewChanged();
 }
@@ -76,13 +61,12 @@ void ArrowPlot::viewChanged()
 
 void ArrowPlot::updateScale()
 {
-    const float w = static_cast<float>(width());
-    const float h = static_cast<float>(height());
-    // The view always has a positive size; max() only keeps a broken one from dividing by 0.
-    mCellWidth = w / static_cast<float>(std::max(mViewX2 - mViewX1, 1));
-    mCellHeight = h / static_cast<float>(std::max(mViewY2 - mViewY1, 1));
-    mPixelsPerUnitX = w / (mDomainMaxX - mDomainMinX) * static_cast<float>(mZoom);
-    mPixelsPerUnitY = h / (mDomainMaxY - mDomainMinY) * static_cast<float>(mZoom);
+    const arrowrender::ArrowScale scale =
+        arrowrender::arrowScaleFor(width(), height(), mViewX1, mViewY1, mViewX2, mViewY2, mZoom, mFixedLength);
+    mCellWidth = scale.cellWidth;
+    mCellHeight = scale.cellHeight;
+    mPixelsPerUnitX = scale.pixelsPerUnitX;
+    mPixelsPerUnitY = scale.pixelsPerUnitY;
 }
 
 void ArrowPlot::createViewVolume()
@@ -122,28 +106,15 @@ void ArrowPlot::drawArrowPlot()
     render();
 }
 
-namespace {
-// A w x h RGB32 image, reusing the given one's pixels when it already is one: every pan step
-// would otherwise fault in fresh pages for it.
-void prepareImage(QImage &image, int w, int h)
-{
-    if (image.width() != w || image.height() != h || image.format() != QImage::Format_RGB32)
-        image = QImage(w, h, QImage::Format_RGB32);
-}
-} // namespace
-
 void ArrowPlot::render()
 {
     const int w = width();
     const int h = height();
 
     if (!loadedVolume) {
-        prepareImage(mImage, w, h);
-        mImage.fill(Qt::black); // a fresh image starts black, whatever it held
+        arrowrender::prepareArrowImage(mImage, w, h, nullptr);
         QPainter painter(&mImage);
-        painter.setRenderHint(QPainter::Antialiasing, true);
-        painter.setPen(QColor(255, 255, 255));
-        painter.drawText(QRect(0, 0, w, h), Qt::AlignCenter, QStringLiteral("Data must be loaded first"));
+        arrowrender::paintNoData(painter, QRect(0, 0, w, h));
         painter.end();
         repaint();
         return;
@@ -188,21 +159,10 @@ void ArrowPlot::render()
     }
 
     // Only now is the shown image touched: a paint during the computation shows the last one.
-    prepareImage(mImage, w, h);
-    if (showPressure && mColorImage.size() == mImage.size() && mColorImage.format() == mImage.format()) {
-        // The background covers the whole image: copying it is drawing it.
-        const qsizetype bytes = mColorImage.sizeInBytes();
-        std::memcpy(mImage.bits(), mColorImage.constBits(), static_cast<std::size_t>(bytes));
-    } else {
-        mImage.fill(Qt::black);
-    }
+    arrowrender::prepareArrowImage(mImage, w, h, showPressure ? &mColorImage : nullptr);
     QPainter painter(&mImage);
-    painter.setRenderHint(QPainter::Antialiasing, true);
     if (showArrows) {
-        QPen pen(arrowColor, 1);
-        pen.setCosmetic(true);
-        painter.setPen(pen);
-        const int skipped = arrowrender::drawArrowLattice(painter, *mViewVolume, scale);
+        const int skipped = arrowrender::paintArrowLayer(painter, *mViewVolume, scale, arrowColor);
         if (skipped > 0)
             qDebug() << "Arrow plot:" << skipped << "arrows with a non-finite flow vector not drawn.";
     }
@@ -212,6 +172,7 @@ void ArrowPlot::render()
 
 arrowrender::ArrowScale ArrowPlot::arrowScale() const
 {
+    // The scale of the last updateScale() (the arrow length rule may have changed since).
     arrowrender::ArrowScale scale;
     scale.cellWidth = mCellWidth;
     scale.cellHeight = mCellHeight;
@@ -254,33 +215,35 @@ void ArrowPlot::setArrowColor(bool black)
 
 void ArrowPlot::mousePressEvent(QMouseEvent *event)
 {
-    // Zoom steps in grid cells: the same number off (or onto) each side of the view.
-    const int sx = static_cast<int>(std::floor(width() / 30.0 + 0.5));
-    const int sy = static_cast<int>(std::floor(height() / 30.0 + 0.5));
     if (event->button() == Qt::RightButton) {
-        if (!mCtrlPressed && mZoom < kMaxZoom) {
-            mViewX1 += sx;
-            mViewY1 += sy;
-            mViewX2 -= sx;
-            mViewY2 -= sy;
-            ++mZoom;
-            viewChanged();
-            drawArrowPlot();
-        } else if (mCtrlPressed && mZoom > 1) {
-            // (else: a rendering above processes events, and a Ctrl press arriving meanwhile
-            // must not turn the same click into a zoom out as well.)
-            mViewX1 -= sx;
-            mViewY1 -= sy;
-            mViewX2 += sx;
-            mViewY2 += sy;
-            --mZoom;
-            viewChanged();
-            drawArrowPlot();
-        }
+        // (else if: a rendering processes events, and a Ctrl press arriving meanwhile must not
+        // turn the same click into a zoom out as well.)
+        if (!mCtrlPressed && mZoom < kMaxZoom)
+            zoomStep(true);
+        else if (mCtrlPressed && mZoom > 1)
+            zoomStep(false);
     } else if (event->button() == Qt::LeftButton) {
         mDragging = true;
         mLastMousePos = event->position().toPoint();
     }
+}
+
+void ArrowPlot::zoomStep(bool in)
+{
+    ViewRect view{mViewX1, mViewY1, mViewX2, mViewY2};
+    zoomView(view, in, width(), height(), ViewRules::arrowPlot());
+    setView(view);
+    mZoom += in ? 1 : -1;
+    viewChanged();
+    drawArrowPlot();
+}
+
+void ArrowPlot::setView(const ViewRect &view)
+{
+    mViewX1 = view.x1;
+    mViewY1 = view.y1;
+    mViewX2 = view.x2;
+    mViewY2 = view.y2;
 }
 
 void ArrowPlot::mouseMoveEvent(QMouseEvent *event)
@@ -291,8 +254,9 @@ void ArrowPlot::mouseMoveEvent(QMouseEvent *event)
     const QPoint d = mLastMousePos - pos;
     mLastMousePos = pos;
     // One pixel of mouse movement moves the view by one cell, whatever the zoom level.
-    shiftEdges(mViewX1, mViewX2, d.x());
-    shiftEdges(mViewY1, mViewY2, d.y());
+    ViewRect view{mViewX1, mViewY1, mViewX2, mViewY2};
+    dragView(view, d.x(), d.y(), ViewRules::arrowPlot());
+    setView(view);
     viewChanged();
     drawArrowPlot();
 }

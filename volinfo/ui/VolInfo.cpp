@@ -1,8 +1,9 @@
 #include "VolInfo.h"
 
 #include "Busy.h"
-#include "SinglePrecision.h"
-#include "Volume.h"
+#include "ProgressDialog.h"
+#include "VolumeReport.h"
+#include "Volumes.h"
 
 #include <QGridLayout>
 #include <QLabel>
@@ -20,14 +21,6 @@ Volume *currentDataset()
     return loadedVolume;
 }
 
-QString informationText(const Volume *v)
-{
-    if (!v)
-        return QStringLiteral("DatasetSize: (0 x 0)");
-    return QString::asprintf("DatasetSize: (%i x %i)\n MaxPos: (%f,%f)\n MinPos: (%f,%f)", v->getDimX(),
-                             v->getDimY(), v->mMaxPos.x, v->mMaxPos.y, v->mMinPos.x, v->mMinPos.y);
-}
-
 QSpinBox *makeSpin(int maximum)
 {
     auto *spin = new QSpinBox;
@@ -41,11 +34,12 @@ QSpinBox *makeSpin(int maximum)
 
 QString VolInfo::noDataText()
 {
-    return QStringLiteral("Data must be loaded first");
+    return volumereport::noDataText();
 }
 
 VolInfo::VolInfo(QWidget *parent) : QDialog(parent)
 {
+    ProgressDialog::install(); // the computations this starts show their progress as dialogs
     mGridLayout = new QGridLayout(this);
 
     const Volume *v = Busy::isBusy() ? nullptr : currentDataset();
@@ -56,7 +50,7 @@ VolInfo::VolInfo(QWidget *parent) : QDialog(parent)
 
     mOutput = new QTextEdit(QString(), this);
 
-    mInfoLabel = new QLabel(informationText(v));
+    mInfoLabel = new QLabel(volumereport::informationText(v));
     auto *spacer = new QLabel;
     auto *xLabel = new QLabel(QStringLiteral("X-Position:"));
     auto *yLabel = new QLabel(QStringLiteral("Y-Position:"));
@@ -87,7 +81,7 @@ void VolInfo::refreshInformation()
         return;
     }
     Volume *v = currentDataset();
-    mInfoLabel->setText(informationText(v));
+    mInfoLabel->setText(volumereport::informationText(v));
     // Shrinking a range clamps the value; one report for the final position is enough.
     for (QSpinBox *s : {mXSpin, mYSpin})
         s->blockSignals(true);
@@ -111,20 +105,9 @@ int VolInfo::valChanged()
         return 0;
     }
 
-    // Index-space position, rounded once to single precision.
-    const float x = roundToSingle(mXSpin->value() + mXFracSpin->value() * 0.01);
-    const float y = roundToSingle(mYSpin->value() + mYFracSpin->value() * 0.01);
-
-    QString text = QString::asprintf("(%fx%f): \n", x, y);
-    const DataPoint p = v->getValue(x, y, 0.0);
-    text += QString::asprintf("  mPos: (%f,%f,%f) \n", p.mPos.x, p.mPos.y, p.mPos.z);
-    text += QString::asprintf("  mDir: (%f,%f,%f) \n", p.mDir.x, p.mDir.y, p.mDir.z);
-    for (int i = 0; i < p.mValues.size(); ++i)
-        text += QString::asprintf("  Value %i: %f \n", i, static_cast<double>(p.mValues[i]));
-    // Grid position of the stored point at or below the position (truncated indices).
-    const Vector3 o = v->getGridPos(static_cast<int>(x), static_cast<int>(y), 0);
-    text += QString::asprintf("  outPutPos: (%f,%f,%f)", o.x, o.y, o.z);
-
+    const float x = volumereport::dialPosition(mXSpin->value(), mXFracSpin->value());
+    const float y = volumereport::dialPosition(mYSpin->value(), mYFracSpin->value());
+    const QString text = volumereport::text(volumereport::sample(*v, x, y));
     mOutput->setPlainText(text);
     return 0;
 }
@@ -132,7 +115,7 @@ int VolInfo::valChanged()
 void VolInfo::deferUntilIdle(bool refresh)
 {
     mRefreshPending = mRefreshPending || refresh;
-    Busy::whenIdle(this, [this] { runDeferred(); });
+    Busy::whenIdle(this, Busy::Report, [this] { runDeferred(); });
 }
 
 void VolInfo::runDeferred()

@@ -35,19 +35,20 @@ public:
     void setCtrlPressed(bool pressed) { mCtrlPressed = pressed; }
     QImage getImage() const { return mImage; }
 
-    bool isValidPoint(double x, double y, double z, float minDistance) const;
+    // The seeding's tests on the grid volume with the view's current parameters.
+    bool isValidPoint(double x, double y, double z, float minDistance);
     Streamline traceStreamline(Vector3 seed);
     Vector3 findSeedPoint(Streamline line);
 
     // Rendering parameters, in grid index units where they are lengths.
-    double mDt = 1.55;
+    double mDt = streamlineDefaults::kDt;
     bool mAntialiased = false;
-    int mMaxLength = 200;
-    int mSeedsX = 10;
-    int mSeedsY = 10;
+    int mMaxLength = streamlineDefaults::kMaxLength;
+    int mSeedsX = streamlineDefaults::kSeeds;
+    int mSeedsY = streamlineDefaults::kSeeds;
     bool mEvenlySpaced = false;
-    float mDSep = 30.0f;
-    float mDTest = 0.5f;
+    float mDSep = streamlineDefaults::kDSep;
+    float mDTest = streamlineDefaults::kDTest;
     int mViewX1 = 0;
     int mViewY1 = 0;
     int mViewX2 = 0;
@@ -62,8 +63,21 @@ public:
     QVector<Streamline> mEvenLines;
     // The evenly spaced seeding state (queue, traced points, separation grid and its size).
     EvenlySpacedSeeding mSeeding{mSeedPoints, mEvenLines};
+    // The same state under the view's own names.
+    QList<Streamline> &mQueue = mSeeding.mQueue;
+    QVector<Vector3> &mPoints = mSeeding.mPoints;
+    std::unique_ptr<SeparationGrid> &mGrid = mSeeding.mGrid;
+    float &mGridWidth = mSeeding.mGridWidth;
+    float &mGridHeight = mSeeding.mGridHeight;
 
     ViewRect viewRect() const { return ViewRect{mViewX1, mViewY1, mViewX2, mViewY2}; }
+    void setViewRect(const ViewRect &v)
+    {
+        mViewX1 = v.x1;
+        mViewY1 = v.y1;
+        mViewX2 = v.x2;
+        mViewY2 = v.y2;
+    }
 
 protected:
     void mousePressEvent(QMouseEvent *event) override;
@@ -74,8 +88,5 @@ protected:
 private:
     void computeSeedPointsNow(bool evenlySpaced);
     void drawStreamLinesNow();
-
-    // Receiver of deferred seeding runs, apart from the view itself (the receiver of deferred
-    // renderings), so that a deferred rendering does not replace a deferred seeding.
-    QObject *mSeedingRequests;
+    EvenlySpacedSeeding::Parameters seedingParameters() const;
 };

@@ -2,7 +2,7 @@
 
 #include "SinglePrecision.h"
 #include "StreamlineRender.h"
-#include "Volume.h"
+#include "Volumes.h"
 #include "streamlines.h"
 
 #include <QCheckBox>

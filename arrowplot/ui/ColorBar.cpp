@@ -1,0 +1,20 @@
+#include "ColorBar.h"
+
+#include "ArrowRender.h"
+
+#include <QPainter>
+
+ColorBar::ColorBar(QWidget *parent) : QWidget(parent)
+{
+    setMinimumSize(180, 70);
+    setMaximumSize(180, 70);
+}
+
+ColorBar::~ColorBar() = default;
+
+void ColorBar::paintEvent(QPaintEvent *)
+{
+    QPainter painter(this);
+    // Initial pen and font: the widget's foreground colour and font.
+    arrowrender::paintColorBar(painter);
+}

@@ -1,0 +1,67 @@
+# The core libraries compute without a window: they must never link QtWidgets, or the
+# headless tools would pull in the whole interface. tessaly_core_target(t) records t; once
+# every target is defined, tessaly_check_core_targets() walks each core target's link
+# libraries (and theirs) and stops the configuration if Qt6::Widgets is among them.
+
+set_property(GLOBAL PROPERTY TESSALY_CORE_TARGETS "")
+
+function(tessaly_core_target name)
+  set_property(GLOBAL APPEND PROPERTY TESSALY_CORE_TARGETS ${name})
+endfunction()
+
+# Appends to `out` every library `target` links, directly or through other targets.
+function(_tessaly_collect_links target out)
+  set(seen ${${out}})
+  set(todo ${target})
+  while(todo)
+    list(POP_FRONT todo t)
+    if(NOT TARGET ${t})
+      continue()
+    endif()
+    get_target_property(aliased ${t} ALIASED_TARGET)
+    if(aliased)
+      set(t ${aliased})
+    endif()
+    set(props INTERFACE_LINK_LIBRARIES)
+    get_target_property(type ${t} TYPE)
+    if(NOT type STREQUAL "INTERFACE_LIBRARY")
+      list(APPEND props LINK_LIBRARIES)
+    endif()
+    foreach(p ${props})
+      get_target_property(libs ${t} ${p})
+      if(NOT libs)
+        continue()
+      endif()
+      foreach(lib ${libs})
+        # $<LINK_ONLY:x> and similar wrappers still link x.
+        string(REGEX REPLACE "^\\$<[A-Z_]+:(.*)>$" "\\1" lib "${lib}")
+        if(NOT lib IN_LIST seen)
+          list(APPEND seen ${lib})
+          list(APPEND todo ${lib})
+        endif()
+      endforeach()
+    endforeach()
+  endwhile()
+  set(${out} ${seen} PARENT_SCOPE)
+endfunction()
+
+# Fails the configuration if a recorded core target links one of `forbidden`
+# (default: Qt6::Widgets and what it is an alias of).
+function(tessaly_check_core_targets)
+  set(forbidden ${ARGN})
+  if(NOT forbidden)
+    set(forbidden Qt6::Widgets Qt::Widgets)
+  endif()
+  get_property(cores GLOBAL PROPERTY TESSALY_CORE_TARGETS)
+  foreach(core ${cores})
+    set(links "")
+    _tessaly_collect_links(${core} links)
+    foreach(f ${forbidden})
+      if(f IN_LIST links)
+        message(FATAL_ERROR "Core library ${core} links ${f}; core libraries must stay free of widgets.")
+      endif()
+    endforeach()
+  endforeach()
+  list(LENGTH cores n)
+  message(STATUS "Core libraries free of widgets: ${n} checked")
+endfunction()

@@ -1,0 +1,49 @@
+#include "VolumeReport.h"
+
+#include "SinglePrecision.h"
+#include "Volume.h"
+
+namespace volumereport {
+
+QString informationText(const Volume *v)
+{
+    if (!v)
+        return QStringLiteral("DatasetSize: (0 x 0)");
+    return QString::asprintf("DatasetSize: (%i x %i)\n MaxPos: (%f,%f)\n MinPos: (%f,%f)", v->getDimX(),
+                             v->getDimY(), v->mMaxPos.x, v->mMaxPos.y, v->mMinPos.x, v->mMinPos.y);
+}
+
+QString noDataText()
+{
+    return QStringLiteral("Data must be loaded first");
+}
+
+float dialPosition(int whole, int hundredths)
+{
+    return roundToSingle(whole + hundredths * 0.01);
+}
+
+Report sample(Volume &volume, float x, float y)
+{
+    Report r;
+    r.x = x;
+    r.y = y;
+    r.point = volume.getValue(x, y, 0.0);
+    r.outPutPos = volume.getGridPos(static_cast<int>(x), static_cast<int>(y), 0);
+    return r;
+}
+
+QString text(const Report &r)
+{
+    const DataPoint &p = r.point;
+    QString text = QString::asprintf("(%fx%f): \n", r.x, r.y);
+    text += QString::asprintf("  mPos: (%f,%f,%f) \n", p.mPos.x, p.mPos.y, p.mPos.z);
+    text += QString::asprintf("  mDir: (%f,%f,%f) \n", p.mDir.x, p.mDir.y, p.mDir.z);
+    for (int i = 0; i < p.mValues.size(); ++i)
+        text += QString::asprintf("  Value %i: %f \n", i, static_cast<double>(p.mValues[i]));
+    const Vector3 &o = r.outPutPos;
+    text += QString::asprintf("  outPutPos: (%f,%f,%f)", o.x, o.y, o.z);
+    return text;
+}
+
+} // namespace volumereport
