@@ -86,6 +86,54 @@ int cellNumber(double v)
     return INT_MIN; // also NaN
 }
 
+bool finite(const Vector3 &v)
+{
+    return std::isfinite(v.x) && std::isfinite(v.y) && std::isfinite(v.z);
+}
+
+// A step from a grid point moves: its flow direction is finite and not zero.
+bool hasFlow(const Volume &field, int x, int y)
+{
+    const Vector3 d = flowDirection(field, x, y, 0.0);
+    return finite(d) && !(d.x == 0.0 && d.y == 0.0 && d.z == 0.0);
+}
+
+// The first seed (10, 10, 0), unless it lies inside the field where the flow is missing or
+// zero: a line from there is that point alone, and the run would place nothing (a dataset
+// whose corner is land, a stagnation point). The nearest grid point with flow is taken
+// instead, ties to the lower y, then the lower x; (10, 10) stays when no point has flow.
+// Searched in square rings around (10, 10): a point on ring r is at least r away, so the
+// search ends with the first ring beyond the best distance found.
+Vector3 firstSeedOn(const Volume &field)
+{
+    constexpr int c = 10;
+    const Vector3 fixed(c, c, 0.0);
+    if (!field.isInside(c, c, 0.0) || hasFlow(field, c, c))
+        return fixed;
+    const int w = field.getDimX();
+    const int h = field.getDimY();
+    const int maxRing = std::max({c, w - 1 - c, h - 1 - c});
+    long long best = -1;
+    int bestX = c, bestY = c;
+    for (int r = 1; r <= maxRing && (best < 0 || (long long)r * r <= best); ++r) {
+        for (int y = std::max(c - r, 0); y <= std::min(c + r, h - 1); ++y) {
+            const bool fullRow = y == c - r || y == c + r;
+            for (int x = c - r; x <= c + r; x += fullRow ? 1 : 2 * r) {
+                if (x < 0 || x >= w)
+                    continue;
+                const long long d2 = (long long)(x - c) * (x - c) + (long long)(y - c) * (y - c);
+                const bool better = best < 0 || d2 < best || (d2 == best && (y < bestY || (y == bestY && x < bestX)));
+                if (better && hasFlow(field, x, y)) {
+                    best = d2;
+                    bestX = x;
+                    bestY = y;
+                }
+            }
+        }
+    }
+    return best < 0 ? fixed : Vector3(bestX, bestY, 0.0);
+}
+
 } // namespace
 
 EvenlySpacedSeeding::EvenlySpacedSeeding(QVector<Vector3> &seedPoints, QVector<Streamline> &evenLines)
@@ -146,8 +194,8 @@ void EvenlySpacedSeeding::run(const Volume *grid)
     mGrid->setSize(int(w), int(h));
     startIndex();
 
-    const Vector3 firstSeed(10.0, 10.0, 0.0);
-    qDebug() << "Initail SP:" << 10 << 10;
+    const Vector3 firstSeed = firstSeedOn(*grid);
+    qDebug() << "Initail SP:" << int(firstSeed.x) << int(firstSeed.y);
     mSeedPoints.append(firstSeed);
     Streamline current = traceStreamline(firstSeed);
     mQueue.append(current);
@@ -654,6 +702,12 @@ Streamline EvenlySpacedSeeding::traceStreamline(Vector3 seed)
     return line;
 }
 
+bool EvenlySpacedSeeding::flowMissingAt(const Vector3 &c) const
+{
+    // Only called for candidates inside the field (they passed the separation test).
+    return !finite(flowDirection(*volume(), c.x, c.y, c.z));
+}
+
 Vector3 EvenlySpacedSeeding::findSeedPoint(Streamline line)
 {
     SearchPosition position;
@@ -673,10 +727,10 @@ Vector3 EvenlySpacedSeeding::searchFrom(const Streamline &line, SearchPosition &
         const Vector3 &a = line.at(0);
         const Vector3 dir = (line.at(1) - a).normalized();
         const Vector3 below = a + minus90().apply(dir) * side;
-        if (isValidPoint(below.x, below.y, below.z, dSep))
+        if (isValidPoint(below.x, below.y, below.z, dSep) && !flowMissingAt(below))
             return below;
         const Vector3 above = a + plus90().apply(dir) * side;
-        if (isValidPoint(above.x, above.y, above.z, dSep))
+        if (isValidPoint(above.x, above.y, above.z, dSep) && !flowMissingAt(above))
             return above;
         return kNoSeed;
     }
@@ -689,7 +743,7 @@ Vector3 EvenlySpacedSeeding::searchFrom(const Streamline &line, SearchPosition &
         const int verdict = probe(c.x, c.y, c.z, dSep);
         if (verdict >= 0)
             witness[sideIndex] = verdict;
-        return verdict == kValid;
+        return verdict == kValid && !flowMissingAt(c);
     };
     const qsizetype last = line.size() - 1;
     for (qsizetype k = position.segment; k < last; ++k) {

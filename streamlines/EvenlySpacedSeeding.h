@@ -44,7 +44,8 @@ public:
     // list and works out mGridWidth and mGridHeight from the view size.
     void reset(const Parameters &parameters);
     // The evenly spaced run on `grid` after reset(): replaces the separation grid, traces the
-    // first line from (10, 10, 0), searches seeds pass after pass, writes "grid.log".
+    // first line from (10, 10, 0) (or, where the flow is missing or zero there, from the
+    // nearest grid point with flow), searches seeds pass after pass, writes "grid.log".
     // Without a grid volume it ends at once and leaves the lists empty.
     void run(const Volume *grid);
 
@@ -107,6 +108,9 @@ private:
     bool rejects(int index, const Vector3 &c, double room, double m) const;
     bool indexInStep() const;
     double clearance(double x, double y, double z, float minDistance, double radius) const;
+    // A seed candidate where the flow is missing (NaN) or infinite is never taken: the line
+    // from it would be the candidate alone, a stray point in a missing area.
+    bool flowMissingAt(const Vector3 &c) const;
     Vector3 searchFrom(const Streamline &line, SearchPosition &position) const;
     void halfTrace(const Vector3 &seed, double dt, float minDistance, const Volume *field,
                    QVector<Vector3> &out) const;

@@ -20,6 +20,11 @@ inline Vector3 unitDirection(const Vector3 &v)
 
 } // namespace
 
+Vector3 flowDirection(const Volume &volume, double x, double y, double z)
+{
+    return unitDirection(volume.sampleDir(x, y, z));
+}
+
 Vector3 integrate(Vector3 pos, double dt, int method, const Volume *volume)
 {
     switch (method) {

@@ -13,3 +13,7 @@ enum IntegrationMethod { Euler = 0, RungeKutta = 1 };
 // (0, 0, 0). Without a volume there is no flow anywhere, so a valid method returns `pos`.
 // Allocation-free: samples the flow through Volume::sampleDir.
 Vector3 integrate(Vector3 pos, double dt, int method, const Volume *volume);
+
+// The normalised flow direction that a step at (x, y, z) follows: zero where the flow is
+// zero or outside the field; not finite where the flow is missing (NaN) or infinite.
+Vector3 flowDirection(const Volume &volume, double x, double y, double z);
