@@ -347,21 +347,21 @@ void EvenlySpacedSeeding::startIndex()
     ix.head.assign(size_t(qint64(ix.width) * ix.height * sub * sub), -1);
     ix.next.clear();
     ix.points = mPoints.size();
+    ix.unfiled = 0;
     ix.revision = mGrid->revision();
 }
 
-void EvenlySpacedSeeding::fileInIndex(int cx, int cy, int index)
+void EvenlySpacedSeeding::fileInIndex(const Vector3 &p, int cx, int cy, int index)
 {
     PointIndex &ix = mIndex;
-    const Vector3 &p = mPoints.at(index);
     // Any fixed rule does here: queries allow for rounding at the edges of the squares.
     const auto subCell = [&](double v) {
         const double s = floorOf(v * ix.inverseSubSide);
         return s >= ix.sub - 1 ? ix.sub - 1 : (s >= 0.0 ? int(s) : 0);
     };
     // The square is chosen within the point's grid cell, so squares never straddle cells.
-    const int sx = subCell(p.x - cx * ix.side);
-    const int sy = subCell(p.y - cy * ix.side);
+    const int sx = ix.sub == 1 ? 0 : subCell(p.x - cx * ix.side);
+    const int sy = ix.sub == 1 ? 0 : subCell(p.y - cy * ix.side);
     const size_t rowLength = size_t(ix.width) * size_t(ix.sub);
     const size_t square = (size_t(cy) * ix.sub + size_t(sy)) * rowLength + size_t(cx) * ix.sub + size_t(sx);
     const int newest = ix.head[square];
@@ -525,7 +525,7 @@ double EvenlySpacedSeeding::clearance(double x, double y, double z, float minDis
     return std::min(std::sqrt(best), radius - tol);
 }
 
-bool EvenlySpacedSeeding::rejects(int index, const Vector3 &c, double room, double m) const
+inline bool EvenlySpacedSeeding::rejects(int index, const Vector3 &c, double room, double m) const
 {
     const Vector3 &p = mPoints.at(index);
     return std::fabs(p.x - c.x) < room && std::fabs(p.y - c.y) < room && closer(p, c.x, c.y, c.z, m, m * m);
@@ -547,24 +547,28 @@ bool EvenlySpacedSeeding::witnessRejects(int &witness, const Vector3 &c, float m
     if (rejects(witness, c, room, m))
         return true;
     // Neighbours by index are points of the same line or the next; every point filed since
-    // the index started went into the grid unless its cell lies outside, which is checked.
-    // Anyone changing the point list or the grid behind the seeding's back ends this.
+    // the index started went into the grid unless its cell lies outside, which is checked
+    // (unless no point was left out). Anyone changing the point list or the grid behind the
+    // seeding's back ends this.
     if (!indexInStep() || mIndex.points != mPoints.size())
         return false;
+    const bool allFiled = mIndex.unfiled == 0;
     const int count = int(mPoints.size());
     for (int k = 1; k <= 3; ++k) {
         for (const int candidate : {witness + k, witness - k}) {
             if (candidate < 0 || candidate >= count)
                 continue;
-            const Vector3 &p = mPoints.at(candidate);
-            const double cx = cellOf(p.x, side, mIndex.inverseSide);
-            const double cy = cellOf(p.y, side, mIndex.inverseSide);
-            if (!mGrid->isValidCell(cx, cy))
+            if (!rejects(candidate, c, room, m))
                 continue;
-            if (rejects(candidate, c, room, m)) {
-                witness = candidate;
-                return true;
+            if (!allFiled) {
+                const Vector3 &p = mPoints.at(candidate);
+                const double cx = cellOf(p.x, side, mIndex.inverseSide);
+                const double cy = cellOf(p.y, side, mIndex.inverseSide);
+                if (!mGrid->isValidCell(cx, cy))
+                    continue;
             }
+            witness = candidate;
+            return true;
         }
     }
     return false;
@@ -592,7 +596,7 @@ bool EvenlySpacedSeeding::isValidPointByWalk(double x, double y, double z, float
 }
 
 void EvenlySpacedSeeding::halfTrace(const Vector3 &seed, double dt, float minDistance, const Volume *field,
-                                    QVector<Vector3> &out) const
+                                    std::vector<Vector3> &out) const
 {
     out.clear();
     Vector3 p = seed;
@@ -603,7 +607,7 @@ void EvenlySpacedSeeding::halfTrace(const Vector3 &seed, double dt, float minDis
             const Vector3 q = integrate(p, dt, mParameters.method, field);
             if (!isValidPoint(q.x, q.y, q.z, minDistance))
                 break;
-            out.append(q);
+            out.push_back(q);
             p = q;
         }
         return;
@@ -621,11 +625,13 @@ void EvenlySpacedSeeding::halfTrace(const Vector3 &seed, double dt, float minDis
     int plainTests = 0;
     int backOff = 2;
     const bool knownStep = mParameters.method == Euler || mParameters.method == RungeKutta;
+    const bool rungeKutta = mParameters.method == RungeKutta;
     const double stepBound = std::fabs(dt) * (1.0 + 1e-12);
+    // p is inside throughout: the seed was checked by the caller, every later p passed the
+    // inside test below.
     for (int step = 0; step < kMaxSteps; ++step) {
-        if (!field->isInside(p.x, p.y, p.z))
-            break;
-        const Vector3 q = integrate(p, dt, mParameters.method, field);
+        const Vector3 q = knownStep ? integration::step(p, dt, rungeKutta, *field)
+                                    : integrate(p, dt, mParameters.method, field);
         if (!field->isInside(q.x, q.y, q.z))
             break;
         // Euler and Runge-Kutta steps move by |dt| along a unit (or zero) direction, up to
@@ -656,7 +662,7 @@ void EvenlySpacedSeeding::halfTrace(const Vector3 &seed, double dt, float minDis
                 }
             }
         }
-        out.append(q);
+        out.push_back(q);
         p = q;
     }
 }
@@ -673,29 +679,35 @@ Streamline EvenlySpacedSeeding::traceStreamline(Vector3 seed)
     halfTrace(seed, mParameters.dt * -1.0, minDistance, field, mBackward);
     halfTrace(seed, mParameters.dt, minDistance, field, mForward);
 
-    Streamline line;
-    line.reserve(mBackward.size() + 1 + mForward.size());
-    for (qsizetype i = mBackward.size() - 1; i >= 0; --i)
-        line.append(mBackward.at(i));
-    line.append(seed);
-    line.append(mForward);
+    const qsizetype backward = qsizetype(mBackward.size());
+    const qsizetype n = backward + 1 + qsizetype(mForward.size());
+    Streamline line(n);
+    Vector3 *out = line.data();
+    std::reverse_copy(mBackward.begin(), mBackward.end(), out);
+    out[backward] = seed;
+    std::copy(mForward.begin(), mForward.end(), out + backward + 1);
 
-    const double side = mParameters.dSep;
-    const double inverse = 1.0 / side;
-    for (const Vector3 &p : std::as_const(line)) {
-        const int index = int(mPoints.size());
-        mPoints.append(p);
-        if (!mGrid)
-            continue;
-        const int cx = cellNumber(cellOf(p.x, side, inverse));
-        const int cy = cellNumber(cellOf(p.y, side, inverse));
-        const quint64 before = mGrid->revision();
-        mGrid->addPoint(cx, cy, index);
-        // The index follows the grid only while nobody else changed it; a point outside
-        // the grid (not stored) leaves both as they are.
-        if (mIndex.revision == before && mGrid->revision() != before) {
-            fileInIndex(cx, cy, index);
-            mIndex.revision = mGrid->revision();
+    const qsizetype first = mPoints.size();
+    mPoints.append(line.constBegin(), line.constEnd());
+    if (mGrid) {
+        const double side = mParameters.dSep;
+        const double inverse = 1.0 / side;
+        SeparationGrid &grid = *mGrid;
+        for (qsizetype k = 0; k < n; ++k) {
+            const Vector3 &p = out[k];
+            const int index = int(first + k);
+            const int cx = cellNumber(cellOf(p.x, side, inverse));
+            const int cy = cellNumber(cellOf(p.y, side, inverse));
+            const quint64 before = grid.revision();
+            grid.addPoint(cx, cy, index);
+            // The index follows the grid only while nobody else changed it; a point outside
+            // the grid (not stored) leaves both as they are.
+            if (mIndex.revision == before && grid.revision() != before) {
+                fileInIndex(p, cx, cy, index);
+                mIndex.revision = grid.revision();
+            } else if (grid.revision() == before) {
+                ++mIndex.unfiled;
+            }
         }
     }
     mIndex.points = mPoints.size();

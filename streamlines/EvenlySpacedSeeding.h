@@ -91,11 +91,12 @@ private:
         std::vector<int> head; // per square, row-major: newest point filed there, or -1
         std::vector<int> next; // per point index: the point filed before it, or -1
         qsizetype points = 0;  // mPoints.size() after the last line was filed
+        qsizetype unfiled = 0; // points since the start that the grid did not take (outside it)
     };
 
     const Volume *volume() const;
     void startIndex();
-    void fileInIndex(int cx, int cy, int index);
+    void fileInIndex(const Vector3 &p, int cx, int cy, int index);
     // The separation test with its reason: kValid, kInvalid (outside the field, or a stray
     // index regime), or the index of a stored point that is too close.
     static constexpr int kValid = -1;
@@ -113,14 +114,14 @@ private:
     bool flowMissingAt(const Vector3 &c) const;
     Vector3 searchFrom(const Streamline &line, SearchPosition &position) const;
     void halfTrace(const Vector3 &seed, double dt, float minDistance, const Volume *field,
-                   QVector<Vector3> &out) const;
+                   std::vector<Vector3> &out) const;
 
     QVector<Vector3> &mSeedPoints;
     QVector<Streamline> &mEvenLines;
     Parameters mParameters;
     const Volume *mVolume = nullptr;
     // Scratch for the two halves of a trace, kept to avoid reallocating them per line.
-    QVector<Vector3> mBackward;
-    QVector<Vector3> mForward;
+    std::vector<Vector3> mBackward;
+    std::vector<Vector3> mForward;
     PointIndex mIndex;
 };
