@@ -3,6 +3,7 @@
 #include "EvenlySpacedSeeding.h"
 
 #include "Flows.h"
+#include "PointIndex.h"
 #include "ReferenceSeeding.h"
 #include "TestSupport.h"
 
@@ -295,6 +296,20 @@ private slots:
         if (diff.isEmpty() && readGridLog() != plain.gridLog)
             diff = QStringLiteral("grid.log differs");
         QVERIFY2(diff.isEmpty(), qPrintable(diff));
+    }
+
+    void pointIndexClaimsOnlyWhatItLookedAt()
+    {
+        PointIndex index;
+        index.start(32.0, 10, 10, 2.0, 0.5); // 16 x 16 squares of 2 units per cell
+        const QVector<Vector3> points{Vector3(40, 40, 0)};
+        index.file(points[0], 1, 1, 0, points.constData());
+        QCOMPARE(index.closerPoint(41.5, 40, 0, 2.0f, points.constData()), 0);
+        QCOMPARE(index.closerPoint(42, 40, 0, 2.0f, points.constData()), PointIndex::kNone); // exactly 2 away
+        const double bound = index.clearance(50, 40, 0, 2.0f, 20.0, points.constData());
+        QVERIFY2(bound > 9.999 && bound <= 10.0, qPrintable(QString::number(bound)));
+        // Too many squares to look at: no bound at all (the caller then tests exactly).
+        QCOMPARE(index.clearance(50, 40, 0, 2.0f, 200.0, points.constData()), -1.0);
     }
 
     void missingFlowIsNeitherSeededNorTraced()
