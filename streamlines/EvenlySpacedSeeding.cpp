@@ -303,7 +303,7 @@ inline bool EvenlySpacedSeeding::rejects(int index, const Vector3 &c, double roo
     return std::fabs(p.x - c.x) < room && std::fabs(p.y - c.y) < room && closer(p, c.x, c.y, c.z, m, m * m);
 }
 
-bool EvenlySpacedSeeding::witnessRejects(int &witness, const Vector3 &c, float minDistance) const
+bool EvenlySpacedSeeding::witnessRejects(int &witness, const Vector3 &c, float minDistance, bool neighbours) const
 {
     // The point that ruled out the last candidate on this side often rules out the next
     // one too, or one of its neighbours along its line does (the candidates move along
@@ -321,8 +321,9 @@ bool EvenlySpacedSeeding::witnessRejects(int &witness, const Vector3 &c, float m
     // Neighbours by index are points of the same line or the next; every point filed since
     // the index started went into the grid unless its cell lies outside, which is checked
     // (unless no point was left out). Anyone changing the point list or the grid behind the
-    // seeding's back ends this.
-    if (!indexInStep() || mIndex.points != mPoints.size())
+    // seeding's back ends this (`neighbours` is false then; the grid does not change
+    // during a search, so the caller finds out once per search).
+    if (!neighbours)
         return false;
     const bool allFiled = mIndex.unfiled == 0;
     const int count = int(mPoints.size());
@@ -522,8 +523,9 @@ Vector3 EvenlySpacedSeeding::searchFrom(const Streamline &line, SearchPosition &
 
     // Per side, the stored point that ruled out the last candidate there.
     int witness[2] = {-1, -1};
+    const bool neighbours = indexInStep() && mIndex.points == mPoints.size();
     const auto accepted = [&](const Vector3 &c, int sideIndex) {
-        if (witnessRejects(witness[sideIndex], c, dSep))
+        if (witnessRejects(witness[sideIndex], c, dSep, neighbours))
             return false;
         const int verdict = probe(c.x, c.y, c.z, dSep);
         if (verdict >= 0)
