@@ -6,40 +6,11 @@ using namespace seedingMath;
 
 namespace {
 
-// A column (or row) of squares near a query, with its squared gap.
-struct Strip
-{
-    int index;
-    double gap2;
-};
 // More squares along one axis than this are not looked at: the query is undecided.
-constexpr int kMaxStrips = 64;
+constexpr double kMaxStrips = 64;
 // At most this many squares in all (a few MB of heads), at most this many per cell side.
 constexpr qint64 kMaxSquares = qint64(1) << 22;
 constexpr int kMaxSub = 16;
-
-// The squares lo..hi along one axis whose extent comes closer than sqrt(reach2) to v.
-// Square j covers [j * size, (j + 1) * size] up to rounding, which `tol` more than covers.
-// -1 if more than kMaxStrips would qualify.
-int stripsNear(double v, double radius, double size, double inverse, double tol, double lo, double hi,
-               double reach2, Strip *out)
-{
-    // The products are within a few units in the last place of the quotients, far inside
-    // the tolerance.
-    const double first = std::max(floorOf((v - radius - tol) * inverse), lo);
-    const double last = std::min(floorOf((v + radius + tol) * inverse), hi);
-    int n = 0;
-    for (double j = first; j <= last; ++j) {
-        const double d = gap(v, j * size - tol, (j + 1.0) * size + tol);
-        const double d2 = d * d;
-        if (d2 < reach2) {
-            if (n == kMaxStrips)
-                return -1;
-            out[n++] = Strip{int(j), d2};
-        }
-    }
-    return n;
-}
 
 } // namespace
 
@@ -88,21 +59,34 @@ template <typename Visit>
 bool PointIndex::forEachNear(double x, double y, double radius, double tol, double loX, double hiX, double loY,
                              double hiY, double &reach2, Visit &&visit) const
 {
-    Strip cols[kMaxStrips];
-    Strip rows[kMaxStrips];
-    const int nCols = stripsNear(x, radius, mSubSide, mInverseSubSide, tol, loX, hiX, reach2, cols);
-    const int nRows = stripsNear(y, radius, mSubSide, mInverseSubSide, tol, loY, hiY, reach2, rows);
-    if (nCols < 0 || nRows < 0)
+    // Square j covers [j * size, (j + 1) * size] up to rounding, which `tol` more than
+    // covers; the products with the inverse are within a few units in the last place of the
+    // quotients, far inside it.
+    if (std::isnan(x) || std::isnan(y))
+        return false;
+    const double size = mSubSide;
+    const double c0 = std::max(floorOf((x - radius - tol) * mInverseSubSide), loX);
+    const double c1 = std::min(floorOf((x + radius + tol) * mInverseSubSide), hiX);
+    const double r0 = std::max(floorOf((y - radius - tol) * mInverseSubSide), loY);
+    const double r1 = std::min(floorOf((y + radius + tol) * mInverseSubSide), hiY);
+    if (!(c0 <= c1 && r0 <= r1))
+        return true; // no square near: no point is closer
+    if (c1 - c0 >= kMaxStrips || r1 - r0 >= kMaxStrips)
         return false;
     const int *head = mHead.data();
     const int *next = mNext.data();
     const size_t rowLength = size_t(mWidth) * size_t(mSub);
-    for (int r = 0; r < nRows; ++r) {
-        const size_t rowStart = size_t(rows[r].index) * rowLength;
-        for (int c = 0; c < nCols; ++c) {
-            if (rows[r].gap2 + cols[c].gap2 >= reach2)
+    for (double r = r0; r <= r1; ++r) {
+        const double gy = gap(y, r * size - tol, (r + 1.0) * size + tol);
+        const double gy2 = gy * gy;
+        if (gy2 >= reach2)
+            continue;
+        const int *rowHead = head + size_t(r) * rowLength;
+        for (double c = c0; c <= c1; ++c) {
+            const double gx = gap(x, c * size - tol, (c + 1.0) * size + tol);
+            if (gy2 + gx * gx >= reach2)
                 continue;
-            for (int i = head[rowStart + size_t(cols[c].index)]; i >= 0; i = next[i])
+            for (int i = rowHead[size_t(c)]; i >= 0; i = next[i])
                 if (visit(i))
                     return true;
         }
