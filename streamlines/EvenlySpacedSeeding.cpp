@@ -535,7 +535,8 @@ Vector3 EvenlySpacedSeeding::searchFrom(const Streamline &line, SearchPosition &
     const qsizetype last = line.size() - 1;
     for (qsizetype k = position.segment; k < last; ++k) {
         const Vector3 &a = line.at(k);
-        const Vector3 dir = (line.at(k + 1) - a).normalized();
+        // Vector3::normalized(), inline: the same operations in the same order.
+        const Vector3 dir = integration::unitDirection(line.at(k + 1) - a);
         if (k > position.segment || position.side == 0) {
             const Vector3 d = minus90().apply(dir);
             const Vector3 c = a + d * side;
