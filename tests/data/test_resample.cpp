@@ -80,7 +80,8 @@ QString firstDifference(const Volume &expected, const Volume &actual)
             const DataPoint e = expected.getAt(x, y, 0), a = actual.getAt(x, y, 0);
             if (std::memcmp(&e.mPos, &a.mPos, sizeof(Vector3)) || std::memcmp(&e.mDir, &a.mDir, sizeof(Vector3))
                 || e.mValues.size() != a.mValues.size()
-                || std::memcmp(e.mValues.constData(), a.mValues.constData(), sizeof(float) * e.mValues.size()))
+                || !std::equal(e.mValues.begin(), e.mValues.end(), a.mValues.begin(),
+                               [](float u, float v) { return std::memcmp(&u, &v, sizeof u) == 0; }))
                 return QStringLiteral("grid point (%1, %2): expected dir (%3, %4) values %5, got dir (%6, %7) values %8")
                     .arg(x).arg(y).arg(e.mDir.x, 0, 'g', 17).arg(e.mDir.y, 0, 'g', 17).arg(e.mValues.size())
                     .arg(a.mDir.x, 0, 'g', 17).arg(a.mDir.y, 0, 'g', 17).arg(a.mValues.size());
