@@ -303,33 +303,3 @@ DataPoint Volume::getValue(double x, double y, double z)
 
     return ((mCorners[0] * w0 + mCorners[1] * w1) + mCorners[2] * w2) + mCorners[3] * w3;
 }
-
-Vector3 Volume::sampleDir(double x, double y, double z) const
-{
-    if (!isInside(x, y, z))
-        return Vector3();
-    const int ix = static_cast<int>(std::floor(x));
-    const int iy = static_cast<int>(std::floor(y));
-    const int iz = static_cast<int>(std::floor(z));
-    const double fx = x - ix;
-    const double fy = y - iy;
-    const double fz = z - iz;
-
-    // Corners past the last column or row are zero points: the field fades towards them.
-    const Vector3 *dir = mData.dir();
-    const std::size_t i0 = indexOf(ix, iy, iz);
-    const bool hasX = ix + 1 < mDimX;
-    const bool hasY = iy + 1 < mDimY;
-    const Vector3 zero;
-    const Vector3 &c0 = dir[i0];
-    const Vector3 &c1 = hasX ? dir[i0 + 1] : zero;
-    const Vector3 &c2 = hasY ? dir[i0 + static_cast<std::size_t>(mDimX)] : zero;
-    const Vector3 &c3 = (hasX && hasY) ? dir[i0 + static_cast<std::size_t>(mDimX) + 1] : zero;
-
-    const double w0 = (1 - fz) * (1 - fy) * (1 - fx);
-    const double w1 = (1 - fz) * (1 - fy) * fx;
-    const double w2 = (1 - fz) * (1 - fx) * fy;
-    const double w3 = (1 - fz) * fy * fx;
-
-    return ((c0 * w0 + c1 * w1) + c2 * w2) + c3 * w3;
-}

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "PointIndex.h"
 #include "SeparationGrid.h"
 #include "StreamlineDefaults.h"
 #include "Vector3.h"
@@ -48,7 +49,8 @@ public:
     // list and works out mGridWidth and mGridHeight from the view size.
     void reset(const Parameters &parameters);
     // The evenly spaced run on `grid` after reset(): replaces the separation grid, traces the
-    // first line from (10, 10, 0), searches seeds pass after pass, writes "grid.log".
+    // first line from (10, 10, 0) (or, where the flow is missing or zero there, from the
+    // nearest grid point with flow), searches seeds pass after pass, writes "grid.log".
     // Without a grid volume it ends at once and leaves the lists empty.
     void run(const Volume *grid);
     // The volume and parameters that isValidPoint, traceStreamline and findSeedPoint read
@@ -83,51 +85,31 @@ private:
         int side = 0;
     };
 
-    // A finer mirror of the separation grid that keeps the separation test cheap where the
-    // grid cells are crowded (dense lines, spirals, lines that stand still at a stagnation
-    // point): every grid cell split into sub x sub squares, each a list of point indices
-    // linked through `next`, newest first, without repeats of the same position. It
-    // answers exactly as the grid does while `revision` equals the grid's revision().
-    struct PointIndex
-    {
-        quint64 revision = 0;
-        double side = 0.0;    // grid cell side
-        double subSide = 0.0; // side / sub
-        double inverseSide = 0.0;
-        double inverseSubSide = 0.0;
-        int sub = 1;
-        int width = 0;  // grid cells along x and y
-        int height = 0;
-        std::vector<int> head; // per square, row-major: newest point filed there, or -1
-        std::vector<int> next; // per point index: the point filed before it, or -1
-        qsizetype points = 0;  // mPoints.size() after the last line was filed
-    };
-
     const Volume *volume() const;
     void startIndex();
-    void fileInIndex(int cx, int cy, int index);
     // The separation test with its reason: kValid, kInvalid (outside the field, or a stray
     // index regime), or the index of a stored point that is too close.
     static constexpr int kValid = -1;
     static constexpr int kInvalid = -2;
     int probe(double x, double y, double z, float minDistance) const;
-    int closerPointInIndex(double x, double y, double z, float minDistance) const;
     int closerPointInGrid(double x, double y, double z, float minDistance) const;
     bool isValidPointByWalk(double x, double y, double z, float minDistance) const;
-    bool witnessRejects(int &witness, const Vector3 &c, float minDistance) const;
+    bool witnessRejects(int &witness, const Vector3 &c, float minDistance, bool neighbours) const;
     bool rejects(int index, const Vector3 &c, double room, double m) const;
     bool indexInStep() const;
-    double clearance(double x, double y, double z, float minDistance, double radius) const;
+    // A seed candidate where the flow is missing (NaN) or infinite is never taken: the line
+    // from it would be the candidate alone, a stray point in a missing area.
+    bool flowMissingAt(const Vector3 &c) const;
     Vector3 searchFrom(const Streamline &line, SearchPosition &position) const;
     void halfTrace(const Vector3 &seed, double dt, float minDistance, const Volume *field,
-                   QVector<Vector3> &out) const;
+                   std::vector<Vector3> &out) const;
 
     QVector<Vector3> &mSeedPoints;
     QVector<Streamline> &mEvenLines;
     Parameters mParameters;
     const Volume *mVolume = nullptr;
     // Scratch for the two halves of a trace, kept to avoid reallocating them per line.
-    QVector<Vector3> mBackward;
-    QVector<Vector3> mForward;
+    std::vector<Vector3> mBackward;
+    std::vector<Vector3> mForward;
     PointIndex mIndex;
 };

@@ -1,8 +1,9 @@
 #pragma once
 
 #include "Vector3.h"
+#include "Volume.h"
 
-class Volume;
+#include <cmath>
 
 // Integration method codes as the streamline view stores them.
 enum IntegrationMethod { Euler = 0, RungeKutta = 1 };
@@ -13,3 +14,35 @@ enum IntegrationMethod { Euler = 0, RungeKutta = 1 };
 // (0, 0, 0). Without a volume there is no flow anywhere, so a valid method returns `pos`.
 // Allocation-free: samples the flow through Volume::sampleDir.
 Vector3 integrate(Vector3 pos, double dt, int method, const Volume *volume);
+
+// The normalised flow direction that a step at (x, y, z) follows: zero where the flow is
+// zero or outside the field; not finite where the flow is missing (NaN) or infinite.
+Vector3 flowDirection(const Volume &volume, double x, double y, double z);
+
+namespace integration {
+
+// Vector3::normalized() written out, the same operations in the same order (so the same
+// bits): a step is a chain of dependent samples, and out-of-line calls per sample cost a
+// good part of its time.
+inline Vector3 unitDirection(const Vector3 &v)
+{
+    const double len = std::sqrt(v.x * v.x + v.y * v.y + v.z * v.z);
+    if (len == 0.0)
+        return Vector3();
+    const double f = 1.0 / len;
+    return Vector3(v.x * f, v.y * f, v.z * f);
+}
+
+// integrate() for the two known methods on an existing volume, inline for tight loops.
+inline Vector3 step(const Vector3 &pos, double dt, bool rungeKutta, const Volume &volume)
+{
+    const Vector3 d1 = unitDirection(volume.sampleDir(pos.x, pos.y, pos.z));
+    if (!rungeKutta)
+        return pos + d1 * dt;
+    // The midpoint is sampled even when it lies outside (the flow is zero there).
+    const Vector3 mid = pos + (d1 * dt) * 0.5;
+    const Vector3 d2 = unitDirection(volume.sampleDir(mid.x, mid.y, mid.z));
+    return pos + d2 * dt;
+}
+
+} // namespace integration

@@ -5,16 +5,7 @@
 
 #include <algorithm>
 
-namespace {
-// Revisions are unique across all grids (everything runs on the GUI thread).
-quint64 nextRevision()
-{
-    static quint64 counter = 0;
-    return ++counter;
-}
-} // namespace
-
-SeparationGrid::SeparationGrid() : mRevision(nextRevision()) {}
+SeparationGrid::SeparationGrid() : mRevision(++sRevisions) {}
 
 void SeparationGrid::setSize(int w, int h)
 {
@@ -30,7 +21,7 @@ void SeparationGrid::setSize(int w, int h)
     // Storage taken over from a much larger grid is given back.
     if (mCells.capacity() > 2 * mCells.size() + 4096)
         mCells.squeeze();
-    mRevision = nextRevision();
+    mRevision = ++sRevisions;
 }
 
 void SeparationGrid::reuseStorageOf(SeparationGrid &previous)
@@ -43,7 +34,7 @@ void SeparationGrid::reuseStorageOf(SeparationGrid &previous)
     for (QVector<int> &cell : mCells)
         cell.clear();
     previous.setSize(0, 0);
-    mRevision = nextRevision();
+    mRevision = ++sRevisions;
 }
 
 bool SeparationGrid::isValidCell(double cx, double cy) const
@@ -69,17 +60,9 @@ QVector<Vector2> SeparationGrid::getNeighbourCells(double cx, double cy) const
     return cells;
 }
 
-void SeparationGrid::addPoint(int cx, int cy, int index)
+void SeparationGrid::reportOutside(int cx, int cy) const
 {
-    const qint64 k = qint64(cy) * mWidth + cx;
-    if (!isValidCell(cx, cy) || k >= mCells.size()) {
-        qDebug() << "index out of range" << cx << ":" << cy;
-        return;
-    }
-    mCells[k].append(index);
-    mMinIndex = std::min(mMinIndex, index);
-    mMaxIndex = std::max(mMaxIndex, index);
-    mRevision = nextRevision();
+    qDebug() << "index out of range" << cx << ":" << cy;
 }
 
 QVector<int> SeparationGrid::getCell(int cx, int cy) const

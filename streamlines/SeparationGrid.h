@@ -41,7 +41,22 @@ public:
     QVector<Vector2> getNeighbourCells(double cx, double cy) const;
     // Stores index in cell (cx, cy); a cell outside the grid is reported on the console
     // ("index out of range") and nothing is stored.
-    void addPoint(int cx, int cy, int index);
+    void addPoint(int cx, int cy, int index)
+    {
+        // For whole numbers isValidCell reduces to the four bounds (the entry number is then
+        // below mWidth * mHeight); inline, as the seeding files every traced point here.
+        if (cx >= 0 && cx < mWidth && cy >= 0 && cy < mHeight) {
+            const qsizetype k = qsizetype(cy) * mWidth + cx;
+            if (k < mCells.size()) {
+                mCells.data()[k].append(index);
+                mMinIndex = index < mMinIndex ? index : mMinIndex;
+                mMaxIndex = index > mMaxIndex ? index : mMaxIndex;
+                mRevision = ++sRevisions;
+                return;
+            }
+        }
+        reportOutside(cx, cy);
+    }
     // A copy of the cell's index list; empty for an entry number outside the cells.
     QVector<int> getCell(int cx, int cy) const;
     // Writes the cell counts to "grid.log" in the working directory. Returns false (after a
@@ -59,6 +74,9 @@ public:
     QVector<QVector<int>> mCells;
 
 private:
+    void reportOutside(int cx, int cy) const;
+    // Revisions are unique across all grids (everything runs on the GUI thread).
+    static inline quint64 sRevisions = 0;
     int mMinIndex = INT_MAX;
     int mMaxIndex = -1;
     quint64 mRevision = 0;

@@ -30,6 +30,7 @@ private slots:
     void backgroundMatchesPointDrawing();
     void glyphs_data();
     void glyphs();
+    void latticeMatchesArrowByArrow();
 };
 
 void TestArrowRender::ramp_data()
@@ -174,6 +175,58 @@ void TestArrowRender::glyphs()
         got << QStringLiteral("%1,%2,%3,%4").arg(out[i].x1()).arg(out[i].y1()).arg(out[i].x2()).arg(out[i].y2());
     const QString text = n > 0 ? got.join(' ') : QString::number(n);
     QCOMPARE(text, lines);
+}
+
+void TestArrowRender::latticeMatchesArrowByArrow()
+{
+    // A swirling field with zero, tiny, steep and NaN vectors, at cell sizes of 1 and 9.3.
+    Volume view(314, 538, 1);
+    for (int y = 0; y < 538; ++y)
+        for (int x = 0; x < 314; ++x) {
+            DataPoint p;
+            p.mDir = Vector3(std::sin(x * 0.05) * (y % 5), std::cos(y * 0.03) - 0.5, 0);
+            if ((x + y) % 7 == 0)
+                p.mDir = Vector3(0, (x % 3) - 1, 0);
+            if (x == 120)
+                p.mDir.x = std::nan("");
+            view.setAt(x, y, 0, p);
+        }
+    for (const float cell : {1.0f, 9.3f}) {
+        for (const bool fixed : {true, false}) {
+            arrowrender::ArrowScale s;
+            s.pixelsPerUnitX = 314.0f / (11.6701f - 0.3299f);
+            s.pixelsPerUnitY = 538.0f / (18.77217f - 0.3299f);
+            s.cellWidth = s.cellHeight = cell;
+            s.fixedLength = fixed;
+            QImage one(314, 538, QImage::Format_RGB32), each(314, 538, QImage::Format_RGB32);
+            int skipped[2] = {0, 0};
+            for (QImage *image : {&one, &each}) {
+                image->fill(Qt::black);
+                QPainter painter(image);
+                painter.setRenderHint(QPainter::Antialiasing, true);
+                QPen pen(Qt::white, 1);
+                pen.setCosmetic(true);
+                painter.setPen(pen);
+                if (image == &one) {
+                    skipped[0] = arrowrender::drawArrowLattice(painter, view, s);
+                    continue;
+                }
+                for (int i = 12; i < 314; i += 12)
+                    for (int j = 12; j <= 538 - 12; j += 12) {
+                        const Vector3 q = view.getAt(i, j, 0).mDir;
+                        skipped[1] += arrowrender::drawArrow(painter, int(float(i) * cell), int(float(j) * cell),
+                                                             float(q.x), float(q.y), s) < 0;
+                    }
+            }
+            QCOMPARE(skipped[0], skipped[1]);
+            for (int y = 0; y < 538; ++y)
+                for (int x = 0; x < 314; ++x)
+                    if (one.pixel(x, y) != each.pixel(x, y))
+                        QFAIL(qPrintable(QStringLiteral("cell %1 fixed %2: pixel (%3, %4) is %5, arrow by arrow %6")
+                                             .arg(cell).arg(fixed).arg(x).arg(y)
+                                             .arg(one.pixel(x, y), 0, 16).arg(each.pixel(x, y), 0, 16)));
+        }
+    }
 }
 
 QTEST_MAIN(TestArrowRender)

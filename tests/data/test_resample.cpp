@@ -5,7 +5,10 @@
 
 #include <QtTest>
 
+#include <algorithm>
+#include <climits>
 #include <cmath>
+#include <cstring>
 
 namespace {
 
@@ -24,6 +27,66 @@ Volume *evenDataset(int nx, int ny, double w, double h, int channels,
     v->mMinPos = Vector3(0, 0, 0);
     v->mMaxPos = Vector3(w, h, 0);
     return v;
+}
+
+// The resampling as its rules read: cells i outer, j inner, every covered grid point
+// written through setAt, the last write staying. Zero spans and cells outside the grid as
+// the resampling handles them (no interpolation along a zero span; outside points skipped).
+void plainResample(const Volume &src, Volume &grid)
+{
+    for (int i = 0; i + 2 < src.getDimX(); ++i)
+        for (int j = 0; j + 2 < src.getDimY(); ++j) {
+            const Vector3 a = src.getGridPos(i, j, 0), b = src.getGridPos(i + 1, j + 1, 0);
+            const double f[4] = {std::floor(a.x), std::floor(a.y), std::floor(b.x), std::floor(b.y)};
+            if (!std::all_of(f, f + 4, [](double v) { return v >= INT_MIN && v <= INT_MAX; }))
+                continue;
+            const int x0 = int(f[0]), y0 = int(f[1]), x1 = int(f[2]), y1 = int(f[3]);
+            if (x1 <= x0 && y1 <= y0) {
+                grid.setAt(x0, y0, 0, src.getAt(i, j, 0));
+                continue;
+            }
+            const DataPoint p00 = src.getAt(i, j, 0), p01 = src.getAt(i, j + 1, 0);
+            const DataPoint p10 = src.getAt(i + 1, j, 0), p11 = src.getAt(i + 1, j + 1, 0);
+            const auto v0 = [](const DataPoint &p) { return p.mValues.isEmpty() ? 0.0f : p.mValues[0]; };
+            const double dx = double(x1) - x0, dy = double(y1) - y0;
+            for (int gx = x0; gx <= x1; ++gx)
+                for (int gy = y0; gy <= y1; ++gy) {
+                    if (!grid.isInside(gx, gy, 0))
+                        continue;
+                    const double a = double(gx) - x0, b = double(gy) - y0;
+                    DataPoint q(2);
+                    double r[2];
+                    for (int c = 0; c < 2; ++c) {
+                        const double c00 = c ? p00.mDir.y : p00.mDir.x, c01 = c ? p01.mDir.y : p01.mDir.x;
+                        const double c10 = c ? p10.mDir.y : p10.mDir.x, c11 = c ? p11.mDir.y : p11.mDir.x;
+                        const double bottom = dx != 0 ? (c10 - c00) / dx * a + c00 : c00;
+                        const double top = dx != 0 ? (c11 - c01) / dx * a + c01 : c01;
+                        r[c] = dy != 0 ? (top - bottom) / dy * b + bottom : bottom;
+                    }
+                    q.mDir = Vector3(r[0], r[1], 0);
+                    const float bottom = dx != 0 ? (v0(p10) - v0(p00)) / float(dx) * float(a) + v0(p00) : v0(p00);
+                    const float top = dx != 0 ? (v0(p11) - v0(p01)) / float(dx) * float(a) + v0(p01) : v0(p01);
+                    q.mValues[0] = dy != 0 ? (top - bottom) / float(dy) * float(b) + bottom : bottom;
+                    grid.setAt(gx, gy, 0, q);
+                }
+        }
+}
+
+// "" when the two grids hold the same bits everywhere, else the first differing point.
+QString firstDifference(const Volume &expected, const Volume &actual)
+{
+    for (int y = 0; y < expected.getDimY(); ++y)
+        for (int x = 0; x < expected.getDimX(); ++x) {
+            const DataPoint e = expected.getAt(x, y, 0), a = actual.getAt(x, y, 0);
+            if (std::memcmp(&e.mPos, &a.mPos, sizeof(Vector3)) || std::memcmp(&e.mDir, &a.mDir, sizeof(Vector3))
+                || e.mValues.size() != a.mValues.size()
+                || !std::equal(e.mValues.begin(), e.mValues.end(), a.mValues.begin(),
+                               [](float u, float v) { return std::memcmp(&u, &v, sizeof u) == 0; }))
+                return QStringLiteral("grid point (%1, %2): expected dir (%3, %4) values %5, got dir (%6, %7) values %8")
+                    .arg(x).arg(y).arg(e.mDir.x, 0, 'g', 17).arg(e.mDir.y, 0, 'g', 17).arg(e.mValues.size())
+                    .arg(a.mDir.x, 0, 'g', 17).arg(a.mDir.y, 0, 'g', 17).arg(a.mValues.size());
+        }
+    return QString();
 }
 
 } // namespace
@@ -157,6 +220,41 @@ private slots:
         grid.calculateGridFrom(*src); // a hang ends at the test's timeout
         delete src;
         QVERIFY(console.contains("Resampling stopped"));
+    }
+
+    // Even, warped (cells of 0 to 3 grid points, overlapping, folded back), coarse-onto-fine
+    // and fine-onto-coarse (copied corners) datasets, with NaN flow: the same bits as the
+    // plain walk.
+    void matchesThePlainWalk_data()
+    {
+        QTest::addColumn<int>("kind");
+        QTest::addColumn<int>("nx");
+        QTest::addColumn<int>("ny");
+        QTest::newRow("even") << 0 << 23 << 17;
+        QTest::newRow("warped") << 1 << 40 << 31;
+        QTest::newRow("folded") << 2 << 35 << 35;
+        QTest::newRow("nan") << 3 << 30 << 20;
+    }
+    void matchesThePlainWalk()
+    {
+        QFETCH(int, kind);
+        QFETCH(int, nx);
+        QFETCH(int, ny);
+        std::unique_ptr<Volume> src(evenDataset(nx, ny, 5.0, 3.0, 2, [&](int x, int y, DataPoint &p) {
+            p.mDir = Vector3(std::sin(x * 0.7) + y * 0.1, std::cos(y * 0.3) - x * 0.05, 0.5);
+            p.mValues = {float(x * 0.37 - y * 0.11), 7.0f};
+            if (kind == 1)
+                p.mPos.x += 0.3 * std::sin(y * 0.9) * std::sin(x * 0.4);
+            if (kind == 2 && x % 5 == 3)
+                p.mPos = Vector3(5.0 * (x - 2) / (nx - 1), 3.0 * (y - 3) / (ny - 1), 0); // folds back
+            if (kind == 3 && x > 10 && x < 14)
+                p.mDir.x = std::nan("");
+        }));
+        Volume fast(nx + 7, ny - 3, 1), plain(nx + 7, ny - 3, 1);
+        fast.calculateGridFrom(*src);
+        plainResample(*src, plain);
+        const QString diff = firstDifference(plain, fast);
+        QVERIFY2(diff.isEmpty(), qPrintable(diff));
     }
 
     void tooSmallDatasetsWriteNothing()
