@@ -18,7 +18,7 @@
 #include <QAbstractButton>
 #include <QComboBox>
 #include <QDir>
-#include <QFile>
+#include <QCheckBox>
 #include <QSlider>
 #include <QSpinBox>
 #include <QTimer>
@@ -26,6 +26,8 @@
 
 #include <cstdio>
 #include <random>
+
+using testsupport::writeFile;
 
 class TestStress : public QObject
 {
@@ -39,88 +41,66 @@ class TestStress : public QObject
     QString mLastAction;
 
     int pick(int n) { return std::uniform_int_distribution<int>(0, n - 1)(mRng); }
-
     // A random child of type T of the widget, or null when there is none.
-    template <typename T> T *randomChild(QWidget *w)
-    {
-        const QList<T *> all = w ? w->findChildren<T *>() : QList<T *>();
-        return all.isEmpty() ? nullptr : all[pick(int(all.size()))];
-    }
+    template <typename T> T *randomChild(QWidget *w) { return w ? any(w->findChildren<T *>()) : nullptr; }
 
-    QList<QDialog *> openDialogs() const
+    // The visible dialogs, or the views inside them (the volume dialog has none).
+    QList<QWidget *> visible(bool views) const
     {
-        QList<QDialog *> out;
-        for (QDialog *d : {static_cast<QDialog *>(mDock->arrowPlotDialog()), static_cast<QDialog *>(mDock->streamLineDialog()),
-                           static_cast<QDialog *>(mDock->volInfo())})
-            if (d && d->isVisible())
-                out << d;
+        QList<QWidget *> out;
+        if (auto *a = mDock->arrowPlotDialog(); a && a->isVisible())
+            out << (views ? static_cast<QWidget *>(a->plot()) : a);
+        if (auto *s = mDock->streamLineDialog(); s && s->isVisible())
+            out << (views ? static_cast<QWidget *>(s->view()) : s);
+        if (auto *v = mDock->volInfo(); v && v->isVisible() && !views)
+            out << v;
         return out;
     }
-
-    QWidget *randomView()
-    {
-        QList<QWidget *> views;
-        if (auto *a = mDock->arrowPlotDialog(); a && a->isVisible())
-            views << a->plot();
-        if (auto *s = mDock->streamLineDialog(); s && s->isVisible())
-            views << s->view();
-        return views.isEmpty() ? nullptr : views[pick(int(views.size()))];
-    }
+    template <typename T> T any(const QList<T> &all) { return all.isEmpty() ? T() : all[pick(int(all.size()))]; }
 
     void act(bool insideWork)
     {
         const int kind = pick(insideWork ? 11 : 12); // no nested file choice inside work
-        QList<QDialog *> dialogs = openDialogs();
-        QDialog *dialog = dialogs.isEmpty() ? nullptr : dialogs[pick(int(dialogs.size()))];
+        QWidget *dialog = any(visible(false));
+        QWidget *view = any(visible(true));
         switch (kind) {
         case 0: { // a dock button (the load button while busy included)
             QAbstractButton *b = randomChild<QAbstractButton>(mDock);
             mLastAction = "dock button " + b->text();
-            mDock->next = mFiles[pick(int(mFiles.size()))];
+            mDock->next = any(mFiles);
             QTest::mouseClick(b, Qt::LeftButton);
             break;
         }
         case 1:
-        case 2: { // any button, check box or radio button of a dialog
-            QAbstractButton *b = randomChild<QAbstractButton>(dialog);
-            if (!b)
-                break;
-            mLastAction = "click " + b->text();
-            QTest::mouseClick(b, Qt::LeftButton);
+        case 2: // any button, check box or radio button of a dialog
+            if (QAbstractButton *b = randomChild<QAbstractButton>(dialog)) {
+                mLastAction = "click " + b->text();
+                QTest::mouseClick(b, Qt::LeftButton);
+            }
             break;
-        }
-        case 3: { // a slider
-            QSlider *s = randomChild<QSlider>(dialog);
-            if (!s)
-                break;
-            const int v = s->minimum() + pick(s->maximum() - s->minimum() + 1);
-            mLastAction = QStringLiteral("slider to %1").arg(v);
-            s->setValue(v);
+        case 3: // a slider
+            if (QSlider *s = randomChild<QSlider>(dialog)) {
+                s->setValue(s->minimum() + pick(s->maximum() - s->minimum() + 1));
+                mLastAction = QStringLiteral("slider to %1").arg(s->value());
+            }
             break;
-        }
-        case 4: { // a spin box, sometimes past its range
-            QSpinBox *s = randomChild<QSpinBox>(dialog);
-            if (!s)
-                break;
-            const int v = s->minimum() - 2 + pick(s->maximum() - s->minimum() + 5);
-            mLastAction = QStringLiteral("spin to %1").arg(v);
-            s->setValue(v);
+        case 4: // a spin box, sometimes past its range
+            if (QSpinBox *s = randomChild<QSpinBox>(dialog)) {
+                const int v = s->minimum() - 2 + pick(s->maximum() - s->minimum() + 5);
+                mLastAction = QStringLiteral("spin to %1").arg(v);
+                s->setValue(v);
+            }
             break;
-        }
-        case 5: { // the method box, as the user picks an entry
-            if (!dialog)
-                break;
-            for (QComboBox *c : dialog->findChildren<QComboBox *>()) {
+        case 5: // the method box, as the user picks an entry
+            if (QComboBox *c = randomChild<QComboBox>(dialog)) {
                 const int i = pick(c->count());
                 mLastAction = QStringLiteral("method %1").arg(i);
                 c->setCurrentIndex(i);
                 QMetaObject::invokeMethod(c, "activated", Q_ARG(int, i));
             }
             break;
-        }
         case 6:
         case 7: { // right click, with or without Ctrl held on the dialog
-            QWidget *view = randomView();
             if (!view)
                 break;
             const bool ctrl = pick(3) == 0;
@@ -133,7 +113,6 @@ class TestStress : public QObject
             break;
         }
         case 8: { // a left drag
-            QWidget *view = randomView();
             if (!view)
                 break;
             mLastAction = "drag";
@@ -150,8 +129,7 @@ class TestStress : public QObject
         case 9: { // keys
             if (!dialog)
                 break;
-            const Qt::Key keys[] = {Qt::Key_Control, Qt::Key_Escape, Qt::Key_A, Qt::Key_Return, Qt::Key_Shift};
-            const Qt::Key k = keys[pick(5)];
+            const Qt::Key k = any(QList<Qt::Key>{Qt::Key_Control, Qt::Key_Escape, Qt::Key_A, Qt::Key_Return, Qt::Key_Shift});
             mLastAction = QStringLiteral("key %1").arg(int(k));
             QTest::keyPress(dialog, k);
             if (pick(2))
@@ -162,24 +140,18 @@ class TestStress : public QObject
             auto *s = mDock->streamLineDialog();
             if (!s || !s->isVisible())
                 break;
-            const QList<QSlider *> sliders = s->findChildren<QSlider *>();
-            // Dt, Dsep, Dtest in layout order; a small Dsep only now and then keeps runs short.
-            if (sliders.size() == 3) {
-                sliders[1]->setValue(pick(8) == 0 ? 1 + pick(100) : 5 + pick(96));
-                sliders[2]->setValue(1 + pick(100));
-            }
+            // A small Dsep only now and then keeps runs short.
+            s->findChild<QSlider *>("mDSepSlider")->setValue(pick(8) == 0 ? 1 + pick(100) : 5 + pick(96));
+            s->findChild<QSlider *>("mDTestSlider")->setValue(1 + pick(100));
             mLastAction = "evenly spaced";
-            for (QAbstractButton *b : s->findChildren<QAbstractButton *>())
-                if (b->text() == QLatin1String("Evenlyspaced Seedpoints"))
-                    QTest::mouseClick(b, Qt::LeftButton);
+            QTest::mouseClick(s->findChild<QCheckBox *>("mEvenlyCheck"), Qt::LeftButton);
             break;
         }
-        default: { // load a file by the dock's own path
-            mDock->next = mFiles[pick(int(mFiles.size()))];
+        default: // load a file by the dock's own path
+            mDock->next = any(mFiles);
             mLastAction = "load " + mDock->next;
             mDock->loadClicked();
             break;
-        }
         }
     }
 
@@ -213,22 +185,15 @@ private slots:
             QVERIFY(flows::write(good[i].first, path, good[i].second));
             mFiles << path;
         }
-        auto write = [&](const QString &name, const QByteArray &bytes) {
-            QFile f(mDir.filePath(name));
-            QVERIFY(f.open(QIODevice::WriteOnly));
-            f.write(bytes);
-        };
-        write("empty.gri", {});
-        write("empty.00000.dat", {});
-        write("magic.gri", QByteArray("XXXXX 2 2 1 1 1 0").leftJustified(40 + 48, ' '));
-        write("magic.00000.dat", QByteArray(64, '\0'));
-        write("short.gri", QByteArray("SN4DB 20 20 1 1 1 0").leftJustified(40 + 4800, '\0'));
-        write("short.00000.dat", QByteArray(100, '\0'));
-        write("huge.gri", QByteArray("SN4DB 100000 100000 100000 1 1 0").leftJustified(40, ' '));
+        // Refused files of each kind the loader tells apart; their details are tst_loaderbadinput's.
+        writeFile(mDir.filePath("empty.gri"), {});
+        writeFile(mDir.filePath("empty.00000.dat"), {});
+        writeFile(mDir.filePath("short.gri"), QByteArray("SN4DB 20 20 1 1 1 0").leftJustified(40 + 4800, '\0'));
+        writeFile(mDir.filePath("short.00000.dat"), QByteArray(100, '\0'));
+        writeFile(mDir.filePath("huge.gri"), QByteArray("SN4DB 100000 100000 100000 1 1 0").leftJustified(40, ' '));
         QDir(mDir.path()).mkpath("folder.gri");
-        mFiles << mDir.filePath("empty.gri") << mDir.filePath("magic.gri") << mDir.filePath("short.gri")
-               << mDir.filePath("huge.gri") << mDir.filePath("folder.gri") << mDir.filePath("missing.gri")
-               << mDir.filePath("NOEXT.GRI");
+        for (const char *name : {"empty.gri", "short.gri", "huge.gri", "folder.gri", "missing.gri", "NOEXT.GRI"})
+            mFiles << mDir.filePath(name);
     }
 
     void randomSession()

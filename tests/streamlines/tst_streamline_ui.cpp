@@ -49,6 +49,7 @@ class StreamlineUiTest : public QObject
 {
     Q_OBJECT
 private slots:
+    void init() { setVolumes(nullptr, uniformGrid(100, 120)); } // the dialog tests' field
     void cleanup() { setVolumes(nullptr, nullptr); }
 
     void zoomAndDragArithmeticOnA314View()
@@ -95,14 +96,11 @@ private slots:
         setVolumes(nullptr, uniformGrid(300, 300));
         streamlines view;
         view.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&view));
-        for (int i = 0; i < 14; ++i)
+        ConsoleCapture console;
+        for (int i = 0; i < 15; ++i) // the 15th would leave 0 x 0
             rightClick(&view);
         QCOMPARE(view.viewRect(), (ViewRect{140, 140, 160, 160}));
-        ConsoleCapture console;
-        rightClick(&view); // would leave 0 x 0
-        QCOMPARE(view.viewRect(), (ViewRect{140, 140, 160, 160}));
-        QVERIFY(console.contains(QStringLiteral("Zoom in refused")));
+        QCOMPARE(console.lines().filter(QStringLiteral("Zoom in refused")).size(), 1);
     }
 
     void negativeDtAndTheBusyRule()
@@ -126,7 +124,6 @@ private slots:
 
     void slidersConvertAndReport()
     {
-        setVolumes(nullptr, uniformGrid(100, 120));
         StreamLineDialog d;
         ConsoleCapture console;
         auto *dt = control<QSlider>(d, "mDtSlider");
@@ -143,7 +140,6 @@ private slots:
 
     void resetRestoresEveryControlAndTheView()
     {
-        setVolumes(nullptr, uniformGrid(100, 120));
         StreamLineDialog d;
         d.show();
         QVERIFY(QTest::qWaitForWindowExposed(&d));
@@ -169,10 +165,9 @@ private slots:
         QVERIFY(!control<QCheckBox>(d, "mEvenlyCheck")->isChecked());
         QCOMPARE(control<QSlider>(d, "mDSepSlider")->value(), 30);
         QCOMPARE(control<QSlider>(d, "mDTestSlider")->value(), 50);
+        // The picture covers the rest; these do not show in it.
         const streamlines *v = d.view();
-        QVERIFY(v->mDt == 1.55 && v->mMaxLength == 200 && v->mIntegrationMethod == 0);
-        QVERIFY(v->mDSep == 30.0f && v->mDTest == 0.5f);
-        QVERIFY(!v->mAntialiased && !v->mEvenlySpaced && !v->mCtrlPressed);
+        QVERIFY(v->mMaxLength == 200 && v->mDSep == 30.0f && v->mDTest == 0.5f && !v->mCtrlPressed);
         QCOMPARE(v->viewRect(), (ViewRect{0, 0, 100, 120}));
         QCOMPARE(v->getImage(), fresh);
     }
@@ -200,7 +195,6 @@ private slots:
 
     void keysEscapeAndCtrl()
     {
-        setVolumes(nullptr, uniformGrid(100, 120));
         StreamLineDialog d;
         d.show();
         QVERIFY(QTest::qWaitForWindowExposed(&d));
