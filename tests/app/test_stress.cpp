@@ -116,14 +116,10 @@ class TestStress : public QObject
             if (!view)
                 break;
             mLastAction = "drag";
-            QPoint p(pick(view->width()), pick(view->height()));
-            QTest::mousePress(view, Qt::LeftButton, {}, p);
-            for (int i = pick(4); i >= 0; --i) {
-                p += QPoint(pick(41) - 20, pick(41) - 20);
-                QMouseEvent move(QEvent::MouseMove, p, view->mapToGlobal(p), Qt::NoButton, Qt::LeftButton, Qt::NoModifier);
-                QApplication::sendEvent(view, &move);
-            }
-            QTest::mouseRelease(view, Qt::LeftButton, {}, p);
+            QList<QPoint> path{QPoint(pick(view->width()), pick(view->height()))};
+            for (int i = pick(4); i >= 0; --i)
+                path << path.last() + QPoint(pick(41) - 20, pick(41) - 20);
+            testsupport::drag(view, path.takeFirst(), path);
             break;
         }
         case 9: { // keys

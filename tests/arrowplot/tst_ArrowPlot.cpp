@@ -20,19 +20,6 @@ namespace {
 
 QList<int> view(const ArrowPlot *p) { return {p->viewX1(), p->viewY1(), p->viewX2(), p->viewY2()}; }
 
-void rightClick(ArrowPlot *p, int times = 1)
-{
-    for (int i = 0; i < times; ++i)
-        QTest::mouseClick(p, Qt::RightButton, Qt::NoModifier, QPoint(50, 70));
-}
-
-void drag(ArrowPlot *p, QPoint from, QPoint to)
-{
-    QTest::mousePress(p, Qt::LeftButton, Qt::NoModifier, from);
-    QTest::mouseMove(p, to);
-    QTest::mouseRelease(p, Qt::LeftButton, Qt::NoModifier, to);
-}
-
 // Check boxes are stretched to the column's width: click near the indicator.
 void click(QAbstractButton *b) { QTest::mouseClick(b, Qt::LeftButton, Qt::NoModifier, QPoint(8, b->height() / 2)); }
 
@@ -119,8 +106,8 @@ void TestArrowPlot::defaultsAndReset()
     click(dialog.showArrowsCheck());
     QVERIFY(plot->showPressure() && !plot->fixedLength() && !plot->showArrows());
     QCOMPARE(plot->arrowColor(), QColor(0, 0, 0));
-    rightClick(plot, 2);
-    drag(plot, QPoint(10, 10), QPoint(30, 40));
+    testsupport::rightClick(plot, 2);
+    testsupport::drag(plot, QPoint(10, 10), {QPoint(30, 40)});
     plot->setCtrlPressed(true);
     click(dialog.resetButton());
     atDefaults();
@@ -139,7 +126,7 @@ void TestArrowPlot::zoomTableAndLimits()
     // Ctrl + right click at zoom 1 changes and draws nothing.
     const qint64 key = plot.image().cacheKey();
     plot.setCtrlPressed(true);
-    rightClick(&plot);
+    testsupport::rightClick(&plot);
     QCOMPARE(plot.zoom(), 1);
     QCOMPARE(plot.image().cacheKey(), key);
     plot.setCtrlPressed(false);
@@ -148,7 +135,7 @@ void TestArrowPlot::zoomTableAndLimits()
     const Row table[] = {{2, "1.068", "1.072", "55.38"},   {5, "1.342", "1.365", "138.45"}, {10, "2.343", "2.514", "276.89"},
                          {14, "5.815", "7.686", "387.65"}, {15, "9.235", "15.824", "415.34"}};
     for (const Row &r : table) {
-        rightClick(&plot, r.level - plot.zoom() + (r.level == 15 ? 1 : 0)); // one click past 15
+        testsupport::rightClick(&plot, r.level - plot.zoom() + (r.level == 15 ? 1 : 0)); // one click past 15
         QCOMPARE(plot.zoom(), r.level);
         const int k = r.level - 1;
         QCOMPARE(view(&plot), (QList<int>{10 * k, 18 * k, 314 - 10 * k, 538 - 18 * k}));
@@ -160,7 +147,7 @@ void TestArrowPlot::zoomTableAndLimits()
     QCOMPARE(litComponents(plot.image()), 2);
     QVERIFY((plot.image().pixel(110, 189) & 0xffffff) && (plot.image().pixel(221, 189) & 0xffffff));
     plot.setCtrlPressed(true);
-    rightClick(&plot);
+    testsupport::rightClick(&plot);
     QCOMPARE(view(&plot), (QList<int>{130, 234, 184, 304}));
 }
 
@@ -200,9 +187,9 @@ void TestArrowPlot::backgroundCache()
     QCOMPARE(recorder.runs.size(), 1);
     QCOMPARE(plot.image(), first);
     // Zoom, pan and Reset drop it.
-    rightClick(&plot);
+    testsupport::rightClick(&plot);
     QCOMPARE(recorder.runs.size(), 2);
-    drag(&plot, QPoint(10, 10), QPoint(11, 10));
+    testsupport::drag(&plot, QPoint(10, 10), {QPoint(11, 10)});
     QCOMPARE(recorder.runs.size(), 3);
     plot.resetParameters();
     QVERIFY(!plot.colorsValid());
@@ -233,7 +220,7 @@ void TestArrowPlot::deferredWhileBusy()
         Busy::Scope loading;
         testsupport::setVolumes(new Volume(), nullptr);
         plot.drawArrowPlot();
-        rightClick(&plot, 2); // the view changes at once, the drawing waits
+        testsupport::rightClick(&plot, 2); // the view changes at once, the drawing waits
         QCOMPARE(plot.zoom(), 3);
         QVERIFY(plot.image().isNull() && plot.viewVolume() == nullptr);
         QCOMPARE(recorder.runs.size(), 0);
@@ -278,8 +265,8 @@ void TestArrowPlot::widgetShowsTheCorePicture()
     plot.setShowPressure(true);
     plot.setFixedLength(false);
     plot.setArrowColor(true);
-    rightClick(&plot, 3);
-    drag(&plot, QPoint(40, 40), QPoint(25, 60));
+    testsupport::rightClick(&plot, 3);
+    testsupport::drag(&plot, QPoint(40, 40), {QPoint(25, 60)});
     arrowrender::PictureSettings s;
     s.viewX1 = plot.viewX1();
     s.viewY1 = plot.viewY1();

@@ -112,7 +112,7 @@ private slots:
     // Dtest = float(slider * 0.01); Dt = slider * 0.01f held as a double (7.4999998, not 7.5).
     void sliderConversions()
     {
-        setVolumes(nullptr, makeGrid(90, 90, [](int, int) { return Vector3(1, 0, 0); }));
+        setVolumes(nullptr, uniformFlow(90, 90, 1, 0));
         StreamLineDialog d;
         d.findChild<QSlider *>(QStringLiteral("mDTestSlider"))->setValue(7);
         QCOMPARE(static_cast<double>(d.view()->mDTest), 0.07000000029802322);

@@ -21,16 +21,6 @@ using namespace testsupport;
 
 namespace {
 
-Volume *uniformGrid(int w, int h)
-{
-    return makeGrid(w, h, [](int, int) { return Vector3(1, 0.25, 0); });
-}
-
-void rightClick(QWidget *w)
-{
-    QTest::mouseClick(w, Qt::RightButton, Qt::NoModifier, QPoint(20, 20));
-}
-
 void sendMouse(QWidget *w, QEvent::Type type, Qt::MouseButtons buttons, QPoint pos)
 {
     QMouseEvent e(type, QPointF(pos), QPointF(w->mapToGlobal(pos)), Qt::LeftButton, buttons, Qt::NoModifier);
@@ -49,12 +39,12 @@ class StreamlineUiTest : public QObject
 {
     Q_OBJECT
 private slots:
-    void init() { setVolumes(nullptr, uniformGrid(100, 120)); } // the dialog tests' field
+    void init() { setVolumes(nullptr, uniformFlow(100, 120, 1, 0.25)); } // the dialog tests' field
     void cleanup() { setVolumes(nullptr, nullptr); }
 
     void zoomAndDragArithmeticOnA314View()
     {
-        setVolumes(nullptr, uniformGrid(314, 538));
+        setVolumes(nullptr, uniformFlow(314, 538, 1, 0.25));
         streamlines view;
         view.show();
         QVERIFY(QTest::qWaitForWindowExposed(&view));
@@ -93,12 +83,11 @@ private slots:
 
     void zoomInRefusedBelowTwoUnits()
     {
-        setVolumes(nullptr, uniformGrid(300, 300));
+        setVolumes(nullptr, uniformFlow(300, 300, 1, 0.25));
         streamlines view;
         view.show();
         ConsoleCapture console;
-        for (int i = 0; i < 15; ++i) // the 15th would leave 0 x 0
-            rightClick(&view);
+        rightClick(&view, 15); // the 15th would leave 0 x 0
         QCOMPARE(view.viewRect(), (ViewRect{140, 140, 160, 160}));
         QCOMPARE(console.lines().filter(QStringLiteral("Zoom in refused")).size(), 1);
     }
@@ -174,7 +163,7 @@ private slots:
 
     void saveWritesTheViewImage()
     {
-        setVolumes(nullptr, uniformGrid(100, 120));
+        setVolumes(nullptr, uniformFlow(100, 120, 1, 0.25));
         QTemporaryDir dir;
         const QString previous = QDir::currentPath();
         QVERIFY(QDir::setCurrent(dir.path()));
