@@ -17,35 +17,27 @@ using testsupport::ConsoleCapture;
 
 namespace {
 
-// Captures what the process writes on standard output while it lives.
+// Captures what the process writes on standard output until take().
 class StdoutCapture
 {
 public:
-    StdoutCapture()
+    StdoutCapture() : mSaved((std::fflush(stdout), dup(STDOUT_FILENO)))
     {
-        std::fflush(stdout);
-        mSaved = dup(STDOUT_FILENO);
-        mFile = std::tmpfile();
-        dup2(fileno(mFile), STDOUT_FILENO);
+        QVERIFY(mFile.open());
+        dup2(mFile.handle(), STDOUT_FILENO);
     }
     QByteArray take()
     {
         std::fflush(stdout);
         dup2(mSaved, STDOUT_FILENO);
         close(mSaved);
-        std::rewind(mFile);
-        QByteArray all;
-        char buf[256];
-        size_t n;
-        while ((n = std::fread(buf, 1, sizeof buf, mFile)) > 0)
-            all.append(buf, qsizetype(n));
-        std::fclose(mFile);
-        return all;
+        mFile.seek(0);
+        return mFile.readAll();
     }
 
 private:
     int mSaved;
-    std::FILE *mFile;
+    QTemporaryFile mFile;
 };
 
 } // namespace

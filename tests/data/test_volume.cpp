@@ -69,20 +69,6 @@ private slots:
         QCOMPARE(v.pointCount(), std::size_t(0));
     }
 
-    void gridPositionStretchesExtentOverPointCount()
-    {
-        Volume v(16, 8, 1);
-        v.mMinPos = Vector3(0, 0, 0);
-        v.mMaxPos = Vector3(8, 4, 0);
-        DataPoint a, b;
-        a.mPos = Vector3(8, 4, 0);
-        b.mPos = Vector3(2, 1, 0);
-        v.setAt(15, 7, 0, a);
-        v.setAt(3, 1, 0, b);
-        QCOMPARE(v.getGridPos(15, 7, 0), Vector3(16, 8, 0));
-        QCOMPARE(v.getGridPos(3, 1, 0), Vector3(4, 2, 0));
-    }
-
     void pointAndVectorArithmetic()
     {
         DataPoint a(1), b(3);
