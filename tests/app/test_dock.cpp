@@ -4,10 +4,8 @@
 #include "ProgressDialog.h"
 #include "ScriptedDock.h"
 #include "TestSupport.h"
-#include "Volume.h"
 
 #include <QPushButton>
-#include <QTimer>
 #include <QtTest>
 
 #include <cstdio>

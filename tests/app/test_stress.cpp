@@ -19,14 +19,10 @@
 #include "VolInfo.h"
 #include "streamlines.h"
 
-#include <QAbstractButton>
 #include <QComboBox>
-#include <QDir>
 #include <QCheckBox>
-#include <QFile>
 #include <QSlider>
 #include <QSpinBox>
-#include <QTimer>
 #include <QtTest>
 
 #include <cstdio>

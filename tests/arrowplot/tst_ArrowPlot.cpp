@@ -4,9 +4,7 @@
 #include "ArrowPlot.h"
 #include "ArrowPlotDialog.h"
 #include "Busy.h"
-#include "Progress.h"
 #include "TestSupport.h"
-#include "Volume.h"
 
 #include <QCheckBox>
 #include <QPainter>

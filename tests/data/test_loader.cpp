@@ -1,9 +1,7 @@
 // Dataset files: header scan, names, the console trace, progress per row and the extent.
 // Refused files (missing, misnamed, short, hostile) are the rows of tst_loaderbadinput.
 
-#include "DatasetFiles.h"
 #include "TestSupport.h"
-#include "Volume.h"
 
 #include <QtTest>
 

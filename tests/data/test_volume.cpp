@@ -1,7 +1,6 @@
 // The in-memory dataset: storage order, bounds, grid positions and interpolated sampling.
 
 #include "TestSupport.h"
-#include "Volume.h"
 
 #include <QtTest>
 

@@ -4,10 +4,6 @@
 
 #include "TestSupport.h"
 
-#include <QDir>
-#include <QFile>
-#include <QTemporaryDir>
-#include <QtEndian>
 #include <QtTest>
 
 #include <sys/stat.h>

@@ -8,7 +8,6 @@
 #include "StreamlineRender.h"
 #include "TestSupport.h"
 #include "VolInfo.h"
-#include "Volume.h"
 #include "streamlines.h"
 
 #include <QSlider>

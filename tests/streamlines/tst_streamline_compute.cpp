@@ -6,8 +6,6 @@
 #include "StreamlineRender.h"
 #include "TestSupport.h"
 
-#include <QDir>
-#include <QFile>
 #include <QtTest>
 
 #include <cmath>

@@ -9,12 +9,9 @@
 
 #include <QCheckBox>
 #include <QComboBox>
-#include <QDir>
-#include <QMouseEvent>
 #include <QPushButton>
 #include <QSlider>
 #include <QSpinBox>
-#include <QTemporaryDir>
 #include <QtTest>
 
 using namespace testsupport;
