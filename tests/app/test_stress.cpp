@@ -95,8 +95,9 @@ class TestStress : public QObject
             break;
         case 3: // a slider
             if (QSlider *s = randomChild<QSlider>(dialog)) {
-                s->setValue(s->minimum() + pick(s->maximum() - s->minimum() + 1));
-                mLastAction = QStringLiteral("slider to %1").arg(s->value());
+                const int v = s->minimum() + pick(s->maximum() - s->minimum() + 1);
+                mLastAction = QStringLiteral("slider to %1").arg(v);
+                s->setValue(v);
             }
             break;
         case 4: // a spin box, sometimes past its range
