@@ -9,7 +9,6 @@
 
 #include <QCheckBox>
 #include <QPushButton>
-#include <QTimer>
 #include <QtTest>
 
 namespace {

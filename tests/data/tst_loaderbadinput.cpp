@@ -4,10 +4,6 @@
 
 #include "TestSupport.h"
 
-#include <QDir>
-#include <QFile>
-#include <QTemporaryDir>
-#include <QtEndian>
 #include <QtTest>
 
 #include <sys/stat.h>
@@ -64,6 +60,8 @@ private slots:
         row("missing file", "nowhere.gri", none, none, "", "cannot open the grid file");
         row("empty file", "a.gri", empty, d, "", magic);
         row("empty data file", "a.gri", g, empty, "", "Data file too short");
+        row("missing data file", "a.gri", g, none, "", "cannot open the data file");
+        row("upper-case name", "FLOW.GRI", g, none, "", "has no \".gri\"");
         row("short grid file", "a.gri", g.left(40 + 12 * 8 + 5), d, "", "Grid file too short");
         row("short data file", "a.gri", g, d.left(16 * 9 - 1), "", "Data file too short");
         row("lower-case magic", "a.gri", "sn4db" + g.mid(5), d, "", magic);
@@ -77,6 +75,9 @@ private slots:
         // indices, and nothing may be allocated or read for it.
         row("points past int indices", "a.gri", header("SN4DB 65536 65536 1 0 1 0"), empty, "sparse",
             "Cannot hold 65536 x 65536 x 1 points");
+        // No points at all, yet counts of 4e18 rows: must not spin over them; the extent stays unset.
+        row("counts without points", "a.gri", header("SN4DB 0 2000000000 2000000000 3 1 0"), empty, "",
+            "max: -1e+08 -1e+08 0");
         row("magic only", "a.gri", withHeader("SN4DB"), d, "", "no points (0 of 6 numbers read)");
         row("two numbers", "a.gri", withHeader("SN4DB 3 3"), d, "", "no points (2 of 6 numbers read)");
         row("text file picked", "notes.txt", "just some words\n", none, "", "has no \".gri\" in its file name");

@@ -6,22 +6,11 @@
 #include "StreamlineRender.h"
 #include "TestSupport.h"
 
-#include <QDir>
-#include <QFile>
 #include <QtTest>
 
 #include <cmath>
 
 using namespace testsupport;
-
-namespace {
-
-Volume *field(int w, int h, double vx, double vy)
-{
-    return makeGrid(w, h, [=](int, int) { return Vector3(vx, vy, 0); });
-}
-
-} // namespace
 
 class StreamlineComputeTest : public QObject
 {
@@ -39,11 +28,11 @@ private slots:
     {
         QFETCH(int, method);
         QFETCH(double, speed);
-        std::unique_ptr<Volume> along(field(20, 20, speed, 0));
+        std::unique_ptr<Volume> along(uniformFlow(20, 20, speed, 0));
         const Vector3 q = integrate(Vector3(5, 5, 0), 1.55, method, along.get());
         QVERIFY(std::fabs(q.x - 6.55) < 1e-12);
         QCOMPARE(q.y, 5.0);
-        std::unique_ptr<Volume> diagonal(field(20, 20, speed, speed));
+        std::unique_ptr<Volume> diagonal(uniformFlow(20, 20, speed, speed));
         const Vector3 r = integrate(Vector3(5, 5, 0), -2.0, method, diagonal.get());
         QVERIFY(std::fabs((r - Vector3(5, 5, 0)).length() - 2.0) < 1e-12);
         QVERIFY(r.x < 5.0 && std::fabs(r.x - r.y) < 1e-15); // backwards, along the diagonal
@@ -51,12 +40,12 @@ private slots:
 
     void stepsAndTracesEndAtTheBorder()
     {
-        std::unique_ptr<Volume> small(field(10, 10, 1, 0));
+        std::unique_ptr<Volume> small(uniformFlow(10, 10, 1, 0));
         // 9.5 is inside; the midpoint 10.275 is not, so there is no flow there.
         QCOMPARE(integrate(Vector3(9.5, 5, 0), 1.55, RungeKutta, small.get()), Vector3(9.5, 5, 0));
         QCOMPARE(integrate(Vector3(9.5, 5, 0), 1.55, Euler, small.get()), Vector3(9.5 + 1.55, 5, 0));
 
-        std::unique_ptr<Volume> v(field(20, 20, 1, 0));
+        std::unique_ptr<Volume> v(uniformFlow(20, 20, 1, 0));
         // Steps of exactly 1 from x = 10: 10, 11, ..., 19; x = 20 = dimX is outside.
         const Streamline line = traceFixedLength(Vector3(10, 5, 0), 1.0, Euler, 200, *v);
         QCOMPARE(line.size(), 10);
@@ -97,7 +86,7 @@ private slots:
     void picturePaintsWhiteLinesOnBlack()
     {
         // Flow along +x: each seed row gives a horizontal line from its seed to the border.
-        std::unique_ptr<Volume> v(field(100, 100, 2, 0));
+        std::unique_ptr<Volume> v(uniformFlow(100, 100, 2, 0));
         const QImage img =
             renderRegularPicture(QSize(100, 100), ViewRect{0, 0, 100, 100}, 10, 10, TraceSettings{1.0, Euler, 200}, false, *v)
                 .image;

@@ -1,6 +1,8 @@
 #include "TestSupport.h"
 
 #include <QAbstractButton>
+#include <QApplication>
+#include <QMouseEvent>
 #include <QFile>
 #include <QMutex>
 #include <QtEndian>
@@ -103,6 +105,11 @@ Volume *makeGrid(int dimX, int dimY, const std::function<Vector3(int, int)> &flo
     return v;
 }
 
+Volume *uniformFlow(int dimX, int dimY, double vx, double vy)
+{
+    return makeGrid(dimX, dimY, [=](int, int) { return Vector3(vx, vy, 0); });
+}
+
 QString writeDataset(const QTemporaryDir &dir, const QString &name, int dimX, int dimY, int dimZ, int channels,
                      const dataset::PointFiller &fill)
 {
@@ -156,6 +163,22 @@ void clickButton(QWidget *parent, const QString &text)
     QAbstractButton *b = findButton(parent, text);
     QVERIFY2(b, qPrintable(text));
     QTest::mouseClick(b, Qt::LeftButton);
+}
+
+void rightClick(QWidget *w, int times, QPoint at)
+{
+    for (int i = 0; i < times; ++i)
+        QTest::mouseClick(w, Qt::RightButton, Qt::NoModifier, at);
+}
+
+void drag(QWidget *w, QPoint from, const QList<QPoint> &to)
+{
+    QTest::mousePress(w, Qt::LeftButton, Qt::NoModifier, from);
+    for (QPoint p : to) { // moves with the button held, as a real drag sends them
+        QMouseEvent move(QEvent::MouseMove, QPointF(p), QPointF(w->mapToGlobal(p)), Qt::NoButton, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(w, &move);
+    }
+    QTest::mouseRelease(w, Qt::LeftButton, Qt::NoModifier, to.last());
 }
 
 } // namespace testsupport

@@ -12,6 +12,8 @@
 #include <functional>
 #include <initializer_list>
 
+#include <QPoint>
+
 class QAbstractButton;
 class QWidget;
 
@@ -57,6 +59,9 @@ void setVolumes(Volume *loaded, Volume *grid);
 Volume *makeGrid(int dimX, int dimY, const std::function<Vector3(int, int)> &flow,
                  const std::function<float(int, int)> &pressure = {});
 
+// The same grid with the constant flow (vx, vy, 0) everywhere and zero pressure.
+Volume *uniformFlow(int dimX, int dimY, double vx, double vy);
+
 // Writes a dataset into dir and returns the grid file path.
 QString writeDataset(const QTemporaryDir &dir, const QString &name, int dimX, int dimY, int dimZ, int channels,
                      const dataset::PointFiller &fill);
@@ -73,5 +78,8 @@ QByteArray readGridLog();
 // The first button under `parent` showing `text`, or null; clickButton clicks it.
 QAbstractButton *findButton(QWidget *parent, const QString &text);
 void clickButton(QWidget *parent, const QString &text);
+// `times` right clicks at `at`; a left drag from `from` through `to` (release at the last).
+void rightClick(QWidget *w, int times = 1, QPoint at = QPoint(20, 20));
+void drag(QWidget *w, QPoint from, const QList<QPoint> &to);
 
 } // namespace testsupport

@@ -4,7 +4,6 @@
 #include "VolInfo.h"
 
 #include <QLabel>
-#include <QPushButton>
 #include <QSpinBox>
 #include <QTest>
 #include <QTextEdit>
