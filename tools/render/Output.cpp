@@ -72,10 +72,10 @@ struct Chunked
 
 } // namespace
 
-bool writeGridLog(const QString &path, const SeparationGrid &grid, QString *error)
+bool writeGridLog(const QString &path, const SeparationGrid *grid, QString *error)
 {
     return atomically(
-        path, [&](QIODevice &d, QString *) { return grid.writeLog(d); }, error);
+        path, [&](QIODevice &d, QString *) { return !grid || grid->writeLog(d); }, error);
 }
 
 bool writePng(const QString &path, const QImage &image, QString *error)

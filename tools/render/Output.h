@@ -19,8 +19,8 @@ class Volume;
 namespace output {
 
 // `error` gets a one-line reason on failure.
-// The separation grid's counts, as the seeding's "grid.log" holds them.
-bool writeGridLog(const QString &path, const SeparationGrid &grid, QString *error);
+// The separation grid's counts, as the seeding's "grid.log" holds them (empty without a grid).
+bool writeGridLog(const QString &path, const SeparationGrid *grid, QString *error);
 bool writePng(const QString &path, const QImage &image, QString *error);
 // An SVG of `size` pixels (and view box) whose content `paint` draws.
 bool writeSvg(const QString &path, QSize size, const QString &title, const std::function<void(QPainter &)> &paint,

@@ -580,7 +580,7 @@ int renderOne(const Options &o, const QString &dataset, Volume &loaded, const Vo
                 paintStreamlines(painter, pipeline::vectorPolylines(run, grid), antialias);
             },
             title, &error);
-    if (ok && !gridLog.isEmpty() && run.separation && !output::writeGridLog(gridLog, *run.separation, &error)) {
+    if (ok && !gridLog.isEmpty() && !output::writeGridLog(gridLog, run.separation.get(), &error)) {
         // The item failed: its picture goes too, as if it had failed first.
         QFile::remove(out);
         ok = false;
