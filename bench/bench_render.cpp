@@ -19,6 +19,7 @@
 #include <benchmark/benchmark.h>
 
 #include <QGuiApplication>
+#include <QPainter>
 #include <QProcess>
 #include <QTemporaryDir>
 
@@ -78,7 +79,7 @@ void BM_ArrowsInProcess(benchmark::State &state)
     timed(state, "arrows in process", [&] {
         std::unique_ptr<Volume> loaded, grid;
         pipeline::load(channel, loaded, grid);
-        const QImage image = pipeline::rasterArrows(pipeline::composeArrows(*grid, s));
+        const QImage image = arrowrender::renderPicture(grid.get(), pipeline::arrowPicture(*grid, s));
         benchmark::DoNotOptimize(image.constBits());
     });
 }
@@ -106,17 +107,23 @@ void BM_EvenlyOutput(benchmark::State &state)
     pipeline::StreamSettings s;
     s.evenly = true;
     s.dSep = 3.0f;
-    const pipeline::StreamPicture p = pipeline::composeStreamlines(*grid, s);
+    const pipeline::StreamRun run = pipeline::seedStreamlines(*grid, s);
     const QString out = workDir().filePath(svg ? "stage.svg" : "stage.png");
     QString error;
     timed(state, svg ? "evenly output svg" : "evenly output png", [&] {
-        if (svg)
-            output::writeSvg(out, p.size, QString(), [&](QPainter &painter) { pipeline::paintStreamlinesVector(painter, p, false); },
-                             &error);
-        else
-            output::writePng(out, pipeline::rasterStreamlines(p, false), &error);
+        if (svg) {
+            output::writeSvg(out, run.size, QString(), [&](QPainter &painter) {
+                painter.fillRect(QRect(QPoint(0, 0), run.size), Qt::black);
+                painter.translate(0.5, 0.5);
+                paintStreamlines(painter, pipeline::vectorPolylines(run, *grid), false);
+            }, &error);
+        } else {
+            QImage image = blankStreamlineImage(run.size);
+            paintPolylines(image, pipeline::polylines(run, *grid), false);
+            output::writePng(out, image, &error);
+        }
     });
-    state.counters["lines"] = double(p.drawn.size());
+    state.counters["lines"] = double(run.lines.size());
 }
 
 } // namespace

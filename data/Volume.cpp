@@ -268,14 +268,29 @@ void Volume::setAt(int x, int y, int z, DataPoint point)
                     sizeof(float) * static_cast<std::size_t>(n));
 }
 
+namespace {
+// Index units per world unit along one axis: the extent stretched over `dim` units.
+float indexScale(int dim, double min, double max)
+{
+    return roundToSingle(dim / (max - min));
+}
+} // namespace
+
 Vector3 Volume::getGridPos(int x, int y, int z) const
 {
-    const float sx = roundToSingle(mDimX / (mMaxPos.x - mMinPos.x));
-    const float sy = roundToSingle(mDimY / (mMaxPos.y - mMinPos.y));
+    const float sx = indexScale(mDimX, mMinPos.x, mMaxPos.x);
+    const float sy = indexScale(mDimY, mMinPos.y, mMaxPos.y);
     Vector3 p;
     if (isInside(x, y, z))
         p = mData.pos()[indexOf(x, y, z)];
     return Vector3((p.x - mMinPos.x) * sx, (p.y - mMinPos.y) * sy, 0.0);
+}
+
+Vector3 Volume::getWorldPos(double x, double y) const
+{
+    const float sx = indexScale(mDimX, mMinPos.x, mMaxPos.x);
+    const float sy = indexScale(mDimY, mMinPos.y, mMaxPos.y);
+    return Vector3(mMinPos.x + x / static_cast<double>(sx), mMinPos.y + y / static_cast<double>(sy), 0.0);
 }
 
 // ---------------------------------------------------------------- sampling

@@ -103,6 +103,9 @@ public:
     // World position of the stored point mapped into index space: the extent is stretched
     // over mDimX x mDimY index units.
     Vector3 getGridPos(int x, int y, int z) const;
+    // World position (z = 0) of an index-space position: the inverse of getGridPos's mapping,
+    // with the same single-precision scale factors. A zero-width extent maps to its edge.
+    Vector3 getWorldPos(double x, double y) const;
 
     // Reads a dataset (grid file name; the data file name is derived). Writes the console
     // trace; refuses bad files with a console message and leaves the volume empty.

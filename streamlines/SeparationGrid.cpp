@@ -75,39 +75,43 @@ QVector<int> SeparationGrid::getCell(int cx, int cy) const
     return mCells.at(k);
 }
 
+bool SeparationGrid::writeLog(QIODevice &device) const
+{
+    // Formatted in chunks: a large grid would otherwise build megabytes of text first.
+    bool ok = true;
+    char chunk[1 << 16];
+    size_t used = 0;
+    const auto flush = [&] {
+        ok = ok && device.write(chunk, qint64(used)) == qint64(used);
+        used = 0;
+    };
+    for (int cy = 0; cy < mHeight && ok; ++cy) {
+        for (int cx = 0; cx < mWidth; ++cx) {
+            if (used > sizeof(chunk) - 32)
+                flush();
+            const qsizetype k = qsizetype(cy) * mWidth + cx;
+            qsizetype count = k < mCells.size() ? mCells.at(k).size() : 0;
+            chunk[used++] = '\t';
+            char digits[24];
+            int n = 0;
+            do {
+                digits[n++] = char('0' + count % 10);
+                count /= 10;
+            } while (count > 0);
+            while (n > 0)
+                chunk[used++] = digits[--n];
+        }
+        chunk[used++] = '\n';
+    }
+    flush();
+    return ok;
+}
+
 bool SeparationGrid::writeLog() const
 {
     QFile file(QStringLiteral("grid.log"));
-    bool ok = file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Text);
-    if (ok) {
-        // Formatted in chunks: a large grid would otherwise build megabytes of text first.
-        char chunk[1 << 16];
-        size_t used = 0;
-        const auto flush = [&] {
-            ok = ok && file.write(chunk, qint64(used)) == qint64(used);
-            used = 0;
-        };
-        for (int cy = 0; cy < mHeight && ok; ++cy) {
-            for (int cx = 0; cx < mWidth; ++cx) {
-                if (used > sizeof(chunk) - 32)
-                    flush();
-                const qsizetype k = qsizetype(cy) * mWidth + cx;
-                qsizetype count = k < mCells.size() ? mCells.at(k).size() : 0;
-                chunk[used++] = '\t';
-                char digits[24];
-                int n = 0;
-                do {
-                    digits[n++] = char('0' + count % 10);
-                    count /= 10;
-                } while (count > 0);
-                while (n > 0)
-                    chunk[used++] = digits[--n];
-            }
-            chunk[used++] = '\n';
-        }
-        flush();
-        ok = ok && file.flush();
-    }
+    const bool ok = file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Text) && writeLog(file)
+                    && file.flush();
     if (!ok) {
         // The file may be a directory, read-only or on a full disk: say so rather than
         // claiming it was written.

@@ -2,6 +2,8 @@
 
 #include <QVector>
 
+class QIODevice;
+
 #include <climits>
 
 // A pair of cell coordinates.
@@ -62,6 +64,9 @@ public:
     // Writes the cell counts to "grid.log" in the working directory. Returns false (after a
     // console message) when the file cannot be written.
     bool writeLog() const;
+    // The same counts to any open device (a tab before each count, a line per row of cells).
+    // Returns false when a write fails; says nothing.
+    bool writeLog(QIODevice &device) const;
 
     // True when every index stored so far lies in [0, count).
     bool indicesBelow(qsizetype count) const { return mMinIndex >= 0 && mMaxIndex < count; }

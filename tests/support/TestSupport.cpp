@@ -144,10 +144,15 @@ void writeFile(const QString &path, const QByteArray &bytes)
     QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(bytes) == bytes.size());
 }
 
+QByteArray readFile(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+}
+
 QByteArray readGridLog()
 {
-    QFile f(QStringLiteral("grid.log"));
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+    return readFile(QStringLiteral("grid.log"));
 }
 
 QAbstractButton *findButton(QWidget *parent, const QString &text)

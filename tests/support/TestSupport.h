@@ -73,6 +73,8 @@ void loadLikeTheDock(const QString &gridFile);
 QByteArray floats(std::initializer_list<float> values);
 // Writes bytes to a file (a failed write fails the running test).
 void writeFile(const QString &path, const QByteArray &bytes);
+// A file's bytes, or "<missing>" when it cannot be read.
+QByteArray readFile(const QString &path);
 // The seeding's grid.log in the working directory, or "<missing>".
 QByteArray readGridLog();
 // The first button under `parent` showing `text`, or null; clickButton clicks it.

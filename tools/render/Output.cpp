@@ -1,6 +1,6 @@
 #include "Output.h"
 
-#include "Pipeline.h"
+#include "SeparationGrid.h"
 #include "Volume.h"
 
 #include <QBuffer>
@@ -72,10 +72,10 @@ struct Chunked
 
 } // namespace
 
-bool writeBytes(const QString &path, const QByteArray &bytes, QString *error)
+bool writeGridLog(const QString &path, const SeparationGrid *grid, QString *error)
 {
     return atomically(
-        path, [&](QIODevice &d, QString *) { return d.write(bytes) == bytes.size(); }, error);
+        path, [&](QIODevice &d, QString *) { return !grid || grid->writeLog(d); }, error);
 }
 
 bool writePng(const QString &path, const QImage &image, QString *error)
@@ -127,12 +127,11 @@ bool writeCsv(const QString &path, const QVector<Streamline> &lines, const Volum
             for (qsizetype l = 0; l < lines.size() && out.ok; ++l) {
                 const Streamline &line = lines[l];
                 for (qsizetype i = 0; i < line.size(); ++i) {
-                    double wx = 0, wy = 0;
-                    pipeline::indexToWorld(loaded, line[i].x, line[i].y, wx, wy);
+                    const Vector3 world = loaded.getWorldPos(line[i].x, line[i].y);
                     appendNumber(out.buffer, l);
                     out.buffer += ',';
                     appendNumber(out.buffer, i);
-                    for (double v : {line[i].x, line[i].y, wx, wy}) {
+                    for (double v : {line[i].x, line[i].y, world.x, world.y}) {
                         out.buffer += ',';
                         appendNumber(out.buffer, v);
                     }
@@ -163,11 +162,10 @@ bool writeVtk(const QString &path, const QVector<Streamline> &lines, const Volum
             out.buffer += " double\n";
             for (const Streamline &line : lines) {
                 for (const Vector3 &p : line) {
-                    double wx = 0, wy = 0;
-                    pipeline::indexToWorld(loaded, p.x, p.y, wx, wy);
-                    appendNumber(out.buffer, wx);
+                    const Vector3 world = loaded.getWorldPos(p.x, p.y);
+                    appendNumber(out.buffer, world.x);
                     out.buffer += ' ';
-                    appendNumber(out.buffer, wy);
+                    appendNumber(out.buffer, world.y);
                     out.buffer += " 0\n";
                 }
                 out.flushIfFull();

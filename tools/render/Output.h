@@ -13,12 +13,14 @@
 #include <functional>
 
 class QPainter;
+class SeparationGrid;
 class Volume;
 
 namespace output {
 
 // `error` gets a one-line reason on failure.
-bool writeBytes(const QString &path, const QByteArray &bytes, QString *error);
+// The separation grid's counts, as the seeding's "grid.log" holds them (empty without a grid).
+bool writeGridLog(const QString &path, const SeparationGrid *grid, QString *error);
 bool writePng(const QString &path, const QImage &image, QString *error);
 // An SVG of `size` pixels (and view box) whose content `paint` draws.
 bool writeSvg(const QString &path, QSize size, const QString &title, const std::function<void(QPainter &)> &paint,

@@ -3,7 +3,9 @@
 
 #include "Output.h"
 #include "Pipeline.h"
+#include "SinglePrecision.h"
 #include "Volume.h"
+#include "VolumeReport.h"
 
 #include <QCommandLineParser>
 #include <QFileInfo>
@@ -213,13 +215,13 @@ float parseProbeCoordinate(const QString &text)
         QString frac = m.captured(2);
         if (frac.size() == 1)
             frac += QLatin1Char('0');
-        return pipeline::probeCoordinate(m.captured(1).toInt(), frac.isEmpty() ? 0 : frac.toInt());
+        return volumereport::dialPosition(m.captured(1).toInt(), frac.isEmpty() ? 0 : frac.toInt());
     }
     bool ok = false;
     const double v = text.trimmed().toDouble(&ok);
     if (!ok || !std::isfinite(v) || v < 0.0 || v > 1e9)
         throw UsageError{QStringLiteral("--probe: %1 is not a position from 0 to 1e9").arg(text)};
-    return static_cast<float>(v);
+    return roundToSingle(v);
 }
 
 Options parseOptions(const QStringList &arguments, bool *help)
@@ -357,9 +359,9 @@ Options parseOptions(const QStringList &arguments, bool *help)
         o.lines.rect = ViewRect{r[0], r[1], r[2], r[3]};
     }
     if (has("dsep"))
-        o.lines.dSep = static_cast<float>(parseNumber(QStringLiteral("dsep"), text("dsep"), 1, 100));
+        o.lines.dSep = roundToSingle(parseNumber(QStringLiteral("dsep"), text("dsep"), 1, 100));
     if (has("dtest"))
-        o.lines.dTest = static_cast<float>(parseNumber(QStringLiteral("dtest"), text("dtest"), 0.01, 1));
+        o.lines.dTest = roundToSingle(parseNumber(QStringLiteral("dtest"), text("dtest"), 0.01, 1));
     o.gridLog = text("grid-log");
     if (has("grid-log") && o.gridLog.isEmpty())
         throw UsageError{QStringLiteral("--grid-log needs a path")};
@@ -427,23 +429,23 @@ QJsonArray jsonVector(const Vector3 &v)
 
 void printProbe(const Options &o, const QString &dataset, Volume &loaded)
 {
-    const pipeline::Probe p = pipeline::probe(loaded, o.probeX, o.probeY);
+    const volumereport::Report r = volumereport::sample(loaded, o.probeX, o.probeY);
     QByteArray out;
     if (o.json) {
         QJsonArray values;
-        for (float v : p.values)
+        for (float v : r.point.mValues)
             values.append(static_cast<double>(v));
         const QJsonObject object{{QStringLiteral("dataset"), dataset},
-                                 {QStringLiteral("position"), QJsonArray{double(p.x), double(p.y)}},
-                                 {QStringLiteral("mPos"), jsonVector(p.pos)},
-                                 {QStringLiteral("mDir"), jsonVector(p.dir)},
+                                 {QStringLiteral("position"), QJsonArray{double(r.x), double(r.y)}},
+                                 {QStringLiteral("mPos"), jsonVector(r.point.mPos)},
+                                 {QStringLiteral("mDir"), jsonVector(r.point.mDir)},
                                  {QStringLiteral("values"), values},
-                                 {QStringLiteral("outPutPos"), jsonVector(p.gridPos)}};
+                                 {QStringLiteral("outPutPos"), jsonVector(r.outPutPos)}};
         out = QJsonDocument(object).toJson(QJsonDocument::Compact) + '\n';
     } else {
         if (o.datasets.size() > 1)
             out = "# " + dataset.toLocal8Bit() + '\n';
-        out += p.text.toLocal8Bit() + '\n';
+        out += volumereport::text(r).toLocal8Bit() + '\n';
     }
     std::fwrite(out.constData(), 1, static_cast<size_t>(out.size()), stdout);
     std::fflush(stdout);
@@ -540,13 +542,9 @@ int renderOne(const Options &o, const QString &dataset, Volume &loaded, const Vo
                     .arg(maxZoom));
             return 2;
         }
-        const pipeline::ArrowPicture a = pipeline::composeArrows(grid, o.arrows);
-        if (!a.cells) {
-            say(QStringLiteral("%1: no memory for the viewed cells").arg(dataset));
-            return 1;
-        }
-        if (!writePicture(o, out, size, [&] { return pipeline::rasterArrows(a); },
-                          [&](QPainter &p) { pipeline::paintArrowsVector(p, a); }, title, &error)) {
+        const arrowrender::PictureSettings picture = pipeline::arrowPicture(grid, o.arrows);
+        if (!writePicture(o, out, size, [&] { return arrowrender::renderPicture(&grid, picture); },
+                          [&](QPainter &p) { arrowrender::paintPicture(p, &grid, picture); }, title, &error)) {
             say(error);
             return 1;
         }
@@ -558,17 +556,31 @@ int renderOne(const Options &o, const QString &dataset, Volume &loaded, const Vo
         say(QStringLiteral("%1: %2").arg(dataset, error));
         return 1;
     }
-    const pipeline::StreamPicture p = pipeline::composeStreamlines(grid, o.lines);
+    const pipeline::StreamRun run = pipeline::seedStreamlines(grid, o.lines);
+    const bool antialias = o.lines.antialias;
     bool ok = true;
     if (o.format == QLatin1String("csv"))
-        ok = output::writeCsv(out, pipeline::dataLines(p), loaded, &error);
+        ok = output::writeCsv(out, pipeline::dataLines(run, grid), loaded, &error);
     else if (o.format == QLatin1String("vtk"))
-        ok = output::writeVtk(out, pipeline::dataLines(p), loaded, title, &error);
+        ok = output::writeVtk(out, pipeline::dataLines(run, grid), loaded, title, &error);
     else
-        ok = writePicture(o, out, p.size, [&] { return pipeline::rasterStreamlines(p, o.lines.antialias); },
-                          [&](QPainter &painter) { pipeline::paintStreamlinesVector(painter, p, o.lines.antialias); },
-                          title, &error);
-    if (ok && !gridLog.isEmpty() && !output::writeBytes(gridLog, p.gridLog, &error)) {
+        ok = writePicture(
+            o, out, run.size,
+            [&] {
+                QImage image = blankStreamlineImage(run.size);
+                paintPolylines(image, pipeline::polylines(run, grid), antialias);
+                return image;
+            },
+            [&](QPainter &painter) {
+                painter.fillRect(QRect(QPoint(0, 0), run.size), Qt::black);
+                // Aliased lines fill the pixels whose corner the points name; as vectors they
+                // run through those pixels' centres.
+                if (!antialias)
+                    painter.translate(0.5, 0.5);
+                paintStreamlines(painter, pipeline::vectorPolylines(run, grid), antialias);
+            },
+            title, &error);
+    if (ok && !gridLog.isEmpty() && !output::writeGridLog(gridLog, run.separation.get(), &error)) {
         // The item failed: its picture goes too, as if it had failed first.
         QFile::remove(out);
         ok = false;
