@@ -8,6 +8,8 @@
 #include <QSpinBox>
 #include <QTextEdit>
 
+#include <cmath>
+
 namespace {
 
 // The dataset the dialog may read, or null when there is none worth reading: a failed load
@@ -118,8 +120,16 @@ int VolInfo::valChanged()
     const DataPoint p = v->getValue(x, y, 0.0);
     text += QString::asprintf("  mPos: (%f,%f,%f) \n", p.mPos.x, p.mPos.y, p.mPos.z);
     text += QString::asprintf("  mDir: (%f,%f,%f) \n", p.mDir.x, p.mDir.y, p.mDir.z);
-    for (int i = 0; i < p.mValues.size(); ++i)
+    bool missing = std::isnan(p.mDir.x) || std::isnan(p.mDir.y) || std::isnan(p.mDir.z);
+    for (int i = 0; i < p.mValues.size(); ++i) {
         text += QString::asprintf("  Value %i: %f \n", i, static_cast<double>(p.mValues[i]));
+        missing = missing || std::isnan(p.mValues[i]);
+    }
+    // Imported datasets mark missing data as NaN; printf may give it a sign ("-nan").
+    if (missing) {
+        text.replace(QLatin1String("-nan"), QLatin1String("nan"));
+        text += QStringLiteral("  missing data at this position \n");
+    }
     // Grid position of the stored point at or below the position (truncated indices).
     const Vector3 o = v->getGridPos(static_cast<int>(x), static_cast<int>(y), 0);
     text += QString::asprintf("  outPutPos: (%f,%f,%f)", o.x, o.y, o.z);
