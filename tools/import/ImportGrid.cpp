@@ -56,33 +56,35 @@ QString orient(Grid &g)
         for (std::size_t k = 0; k < g.points(); ++k)
             if (!std::isfinite(g.xs[k]) || !std::isfinite(g.ys[k]))
                 return QStringLiteral("the coordinates %1/%2 have missing values").arg(g.xAxis.name, g.yAxis.name);
-        g.reversedX = g.x(g.nx - 1, 0) < g.x(0, 0);
-        g.reversedY = g.y(0, g.ny - 1) < g.y(0, 0);
     } else {
         if (!monotonic(g.xs))
             return QStringLiteral("the x coordinate %1 is not strictly monotonic").arg(g.xAxis.name);
         if (!monotonic(g.ys))
             return QStringLiteral("the y coordinate %1 is not strictly monotonic").arg(g.yAxis.name);
-        g.reversedX = g.xs.back() < g.xs.front();
-        g.reversedY = g.ys.back() < g.ys.front();
-        if (g.reversedX)
+    }
+    // Columns first, judged along the first row; then rows, judged along the first column
+    // as it stands after that (on a curvilinear grid the two steps are not independent).
+    g.reversedX = g.x(g.nx - 1, 0) < g.x(0, 0);
+    if (g.reversedX) {
+        if (g.curvilinear) {
+            reverseColumns(g.xs, g.nx, g.ny);
+            reverseColumns(g.ys, g.nx, g.ny);
+        } else {
             std::reverse(g.xs.begin(), g.xs.end());
-        if (g.reversedY)
-            std::reverse(g.ys.begin(), g.ys.end());
-    }
-    for (std::vector<float> *a : {&g.u, &g.v, &g.scalar}) {
-        if (g.reversedX)
-            reverseColumns(*a, g.nx, g.ny);
-        if (g.reversedY)
-            reverseRows(*a, g.nx, g.ny);
-    }
-    if (g.curvilinear) {
-        for (std::vector<double> *a : {&g.xs, &g.ys}) {
-            if (g.reversedX)
-                reverseColumns(*a, g.nx, g.ny);
-            if (g.reversedY)
-                reverseRows(*a, g.nx, g.ny);
         }
+        for (std::vector<float> *a : {&g.u, &g.v, &g.scalar})
+            reverseColumns(*a, g.nx, g.ny);
+    }
+    g.reversedY = g.y(0, g.ny - 1) < g.y(0, 0);
+    if (g.reversedY) {
+        if (g.curvilinear) {
+            reverseRows(g.xs, g.nx, g.ny);
+            reverseRows(g.ys, g.nx, g.ny);
+        } else {
+            std::reverse(g.ys.begin(), g.ys.end());
+        }
+        for (std::vector<float> *a : {&g.u, &g.v, &g.scalar})
+            reverseRows(*a, g.nx, g.ny);
     }
     return QString();
 }

@@ -31,7 +31,9 @@ QString checkGrid(tessimport::Grid &g)
             return QStringLiteral("an infinite value was kept instead of becoming missing");
     if (!orient(g).isEmpty())
         return QString();
-    if (g.x(0, 0) > g.x(g.nx - 1, 0) || g.y(0, 0) > g.y(0, g.ny - 1))
+    // A curvilinear grid can twist so that no reversal puts its first row and column in
+    // ascending order at once: there the rows, turned last, must be right.
+    if ((!g.curvilinear && g.x(0, 0) > g.x(g.nx - 1, 0)) || g.y(0, 0) > g.y(0, g.ny - 1))
         return QStringLiteral("the first point is not the lower-left one after orienting");
     ScalarMapping m;
     QString error;
