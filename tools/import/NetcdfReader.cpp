@@ -613,6 +613,8 @@ private:
         return v;
     }
     std::uint64_t count() { return number(mLong ? 8 : 4); }
+    // CDF-5 adds the unsigned and 64-bit types (7 ... 11) to byte ... double (1 ... 6).
+    std::uint64_t maxType() const { return mLong ? 11 : 6; }
     void skip(std::uint64_t n)
     {
         const std::uint64_t padded = n + (4 - n % 4) % 4;
@@ -640,7 +642,7 @@ private:
             name();
             const std::uint64_t type = number(4), values = count();
             static const int sizes[] = {0, 1, 1, 2, 4, 4, 8, 1, 2, 4, 8, 8};
-            if (!stopped() && (type < 1 || type > 11))
+            if (!stopped() && (type < 1 || type > maxType()))
                 return bad(QStringLiteral("damaged NetCDF header: attribute type %1").arg(type));
             if (!stopped() && values > mSize)
                 return bad(QStringLiteral("damaged NetCDF header: it declares more than the file's %1 bytes").arg(mSize));
@@ -656,17 +658,32 @@ private:
             return;
         if (tag != expected)
             return bad(QStringLiteral("damaged NetCDF header: %1 list expected").arg(QLatin1String(what)));
+        if (expected == 10 && fits(n, 8))
+            mDimLengths.reserve(static_cast<std::size_t>(n));
         for (std::uint64_t i = 0; fits(n - i, 8) && i < n; ++i) {
             name();
             if (expected == 10) {
-                count(); // the dimension's length
+                mDimLengths.push_back(count());
+                if (!stopped() && mDimLengths.back() == 0 && ++mRecordDims > 1)
+                    return bad(QStringLiteral("damaged NetCDF header: more than one record dimension"));
                 continue;
             }
             const std::uint64_t dims = count();
-            if (fits(dims, mLong ? 8 : 4))
-                skip(dims * (mLong ? 8 : 4));
+            fits(dims, mLong ? 8 : 4);
+            // The record dimension (length 0) may only come first: elsewhere the library
+            // divides by a zero size while it checks the variable.
+            for (std::uint64_t d = 0; !stopped() && d < dims; ++d) {
+                const std::uint64_t id = count();
+                if (!stopped() && id >= mDimLengths.size())
+                    return bad(QStringLiteral("damaged NetCDF header: a variable names dimension %1 of %2").arg(id).arg(mDimLengths.size()));
+                if (!stopped() && d > 0 && mDimLengths[static_cast<std::size_t>(id)] == 0)
+                    return bad(QStringLiteral("damaged NetCDF header: the record dimension is not a variable's first"));
+            }
             attributes();
-            number(4);           // type
+            const std::uint64_t type = number(4);
+            // Types the format does not know have no size, and the library divides by it.
+            if (!stopped() && (type < 1 || type > maxType()))
+                return bad(QStringLiteral("damaged NetCDF header: variable type %1").arg(type));
             count();             // size
             number(mOffset);     // begin
         }
@@ -678,6 +695,8 @@ private:
     bool mLong;
     int mOffset;
     std::uint64_t mPos = 0;
+    std::vector<std::uint64_t> mDimLengths;
+    int mRecordDims = 0;
     Stop mStop = Stop::No;
     QString mWhy;
 };
