@@ -119,7 +119,11 @@ struct Parsed
 class Lines
 {
 public:
-    explicit Lines(const QByteArray &t) : mP(t.constData()), mEnd(t.constData() + t.size()) {}
+    explicit Lines(const QByteArray &t) : mP(t.constData()), mEnd(t.constData() + t.size())
+    {
+        if (t.startsWith("\xEF\xBB\xBF")) // a UTF-8 mark, as spreadsheet programs write it
+            mP += 3;
+    }
     // The next line without its comment; false at the end.
     bool next(Field &line)
     {
