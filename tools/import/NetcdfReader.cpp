@@ -630,7 +630,15 @@ private:
             bad(QStringLiteral("damaged NetCDF header: %1 entries cannot fit in the file").arg(n));
         return !stopped();
     }
-    void name() { skip(count()); }
+    // Names are limited to NC_MAX_NAME bytes; the library copies longer ones into buffers
+    // of that size regardless.
+    void name()
+    {
+        const std::uint64_t n = count();
+        if (!stopped() && n > NC_MAX_NAME)
+            return bad(QStringLiteral("damaged NetCDF header: a name of %1 bytes").arg(n));
+        skip(n);
+    }
     void attributes()
     {
         const std::uint64_t tag = number(4), n = count();
