@@ -55,6 +55,16 @@ struct Dim
     bool time = false; // a time dimension, chosen with --time; others with --level
 };
 
+// Names and attribute texts end up in one-line messages: control characters (a newline in
+// a damaged or odd file) become '?'.
+QString printable(QString s)
+{
+    for (QChar &c : s)
+        if (c.unicode() < 0x20 || c.unicode() == 0x7f)
+            c = QLatin1Char('?');
+    return s;
+}
+
 QString attText(int nc, int varid, const char *name)
 {
     nc_type type;
@@ -67,7 +77,7 @@ QString attText(int nc, int varid, const char *name)
             return QString();
         std::size_t n = std::min(len, kMaxAttText);
         n = static_cast<std::size_t>(std::find(buf.begin(), buf.begin() + static_cast<std::ptrdiff_t>(n), '\0') - buf.begin());
-        return QString::fromUtf8(buf.data(), static_cast<qsizetype>(n)).trimmed();
+        return printable(QString::fromUtf8(buf.data(), static_cast<qsizetype>(n)).trimmed());
     }
     if (type == NC_STRING && len <= kMaxAttValues) {
         std::vector<char *> strings(len, nullptr);
@@ -75,7 +85,7 @@ QString attText(int nc, int varid, const char *name)
             return QString();
         QString s = strings[0] ? QString::fromUtf8(strings[0], static_cast<qsizetype>(strnlen(strings[0], kMaxAttText))) : QString();
         nc_free_string(len, strings.data());
-        return s.trimmed();
+        return printable(s.trimmed());
     }
     return QString();
 }
@@ -144,7 +154,7 @@ struct Catalogue
 
 QString ncText(const char *s)
 {
-    return QString::fromUtf8(s, static_cast<qsizetype>(strnlen(s, NC_MAX_NAME)));
+    return printable(QString::fromUtf8(s, static_cast<qsizetype>(strnlen(s, NC_MAX_NAME))));
 }
 
 bool catalogue(int nc, Catalogue &c, QString &error)
