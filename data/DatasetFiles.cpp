@@ -2,6 +2,7 @@
 
 #include <QDebug>
 #include <QFile>
+#include <QSaveFile>
 #include <QtEndian>
 
 #include <algorithm>
@@ -116,9 +117,13 @@ bool write(const QString &gridFileName, int dimX, int dimY, int dimZ, int channe
     }
     std::memset(header + len, ' ', static_cast<std::size_t>(kHeaderBytes - len));
 
-    QFile grid(gridFileName);
-    QFile data(dataName);
-    if (!grid.open(QIODevice::WriteOnly | QIODevice::Truncate) || !data.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+    // Both files are written under temporary names and renamed at the end, so a failed or
+    // interrupted write never leaves a partial file or a half-new pair behind.
+    QSaveFile grid(gridFileName);
+    QSaveFile data(dataName);
+    grid.setDirectWriteFallback(false);
+    data.setDirectWriteFallback(false);
+    if (!grid.open(QIODevice::WriteOnly) || !data.open(QIODevice::WriteOnly)) {
         qDebug().noquote() << "Cannot write dataset" << gridFileName;
         return false;
     }
@@ -146,7 +151,18 @@ bool write(const QString &gridFileName, int dimX, int dimY, int dimZ, int channe
                  && data.write(reinterpret_cast<const char *>(dataRow.data()), db) == db;
         }
     }
-    ok = ok && grid.flush() && data.flush();
+    // The data file goes first: a grid file is what a user opens, and it only appears
+    // once its data file is complete. Should its own rename fail, the new data file goes too.
+    if (!ok) {
+        grid.cancelWriting();
+        data.cancelWriting();
+    } else if (!data.commit()) {
+        grid.cancelWriting();
+        ok = false;
+    } else if (!grid.commit()) {
+        QFile::remove(dataName);
+        ok = false;
+    }
     if (!ok)
         qDebug().noquote() << "Writing dataset" << gridFileName << "failed";
     return ok;

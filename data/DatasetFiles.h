@@ -41,7 +41,8 @@ bool expectedSizes(const Header &h, std::uint64_t &gridBytes, std::uint64_t &dat
 using PointFiller = std::function<void(int x, int y, int z, float pos[3], float dir[3], float *values)>;
 
 // Writes a dataset pair under `gridFileName` and its derived data file name.
-// Returns false (with a console message) when either file cannot be written.
+// Returns false (with a console message) when either file cannot be written; both are
+// written to temporary files and renamed at the end, so a failure leaves no partial file.
 bool write(const QString &gridFileName, int dimX, int dimY, int dimZ, int channels, const PointFiller &fill,
            int timesteps = 1, float time = 0.0f);
 

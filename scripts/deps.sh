@@ -13,8 +13,20 @@ tessaly_install_missing() {
     DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
 }
 
-TESSALY_BUILD_PACKAGES=(cmake make g++ qt6-base-dev qt6-base-dev-tools qt6-svg-dev libgl-dev libvulkan-dev libxkbcommon-dev
-                        libbenchmark-dev)
+TESSALY_BUILD_PACKAGES=(cmake make g++ pkg-config qt6-base-dev qt6-base-dev-tools qt6-svg-dev libgl-dev libvulkan-dev libxkbcommon-dev
+                        libbenchmark-dev libnetcdf-dev)
+# The real-data samples and their tests: ncdump/ncgen and the COADS climatology.
+TESSALY_DATA_PACKAGES=(netcdf-bin ferret-datasets)
+
+# Writes samples/coads-jan.gri and coads-jul.gri from the COADS climatology (winds and
+# sea-level pressure) when ferret-datasets is installed.
+tessaly_real_samples() {
+    local build=$1 out=$2
+    local coads=/usr/share/ferret-vis/data/coads_climatology.cdf
+    [ -f "$coads" ] || { echo "no $coads (ferret-datasets): real samples skipped"; return 0; }
+    "$build/tools/import/tessaly-import" "$coads" "$out/coads-jan.gri" --scalar SLP --time 0 --scalar-range 975:1045 --flow-scale 0.1
+    "$build/tools/import/tessaly-import" "$coads" "$out/coads-jul.gri" --scalar SLP --time 6 --scalar-range 975:1045 --flow-scale 0.1
+}
 
 tessaly_build() {
     local dir=$1; shift

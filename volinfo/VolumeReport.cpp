@@ -3,6 +3,8 @@
 #include "SinglePrecision.h"
 #include "Volume.h"
 
+#include <cmath>
+
 namespace volumereport {
 
 QString informationText(const Volume *v)
@@ -39,8 +41,17 @@ QString text(const Report &r)
     QString text = QString::asprintf("(%fx%f): \n", r.x, r.y);
     text += QString::asprintf("  mPos: (%f,%f,%f) \n", p.mPos.x, p.mPos.y, p.mPos.z);
     text += QString::asprintf("  mDir: (%f,%f,%f) \n", p.mDir.x, p.mDir.y, p.mDir.z);
-    for (int i = 0; i < p.mValues.size(); ++i)
+    bool missing = std::isnan(p.mDir.x) || std::isnan(p.mDir.y) || std::isnan(p.mDir.z);
+    for (int i = 0; i < p.mValues.size(); ++i) {
         text += QString::asprintf("  Value %i: %f \n", i, static_cast<double>(p.mValues[i]));
+        missing = missing || std::isnan(p.mValues[i]);
+    }
+    // Imported datasets mark missing data as NaN, which printf may print with a sign ("-nan").
+    // Complete data never reaches this, so its report stays as it always was.
+    if (missing) {
+        text.replace(QLatin1String("-nan"), QLatin1String("nan"));
+        text += QStringLiteral("  missing data at this position \n");
+    }
     const Vector3 &o = r.outPutPos;
     text += QString::asprintf("  outPutPos: (%f,%f,%f)", o.x, o.y, o.z);
     return text;

@@ -10,6 +10,8 @@
 #include <QSpinBox>
 #include <QTextEdit>
 
+#include <cmath>
+
 namespace {
 
 // The dataset the dialog may read, or null when there is none worth reading: a failed load
