@@ -735,7 +735,7 @@ bool looksLikeNetcdf(const QByteArray &head)
 }
 
 // Checks a classic header on disk before the library sees it (see HeaderWalk).
-bool checkHeader(const QString &path, std::uint64_t &size, QString &error)
+static bool checkHeader(const QString &path, std::uint64_t &size, QString &error)
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
@@ -748,18 +748,24 @@ bool checkHeader(const QString &path, std::uint64_t &size, QString &error)
     return error.isEmpty();
 }
 
-bool readNetcdf(const QString &path, const NetcdfChoice &choice, Grid &g, QString &error)
+// Checks the header ourselves, then opens the file with the library.
+static bool openChecked(const QString &path, File &f, std::uint64_t &size, QString &error)
 {
-    std::uint64_t size = 0;
     if (!checkHeader(path, size, error))
         return false;
-    File f;
     const int status = nc_open(QFile::encodeName(path).constData(), NC_NOWRITE, f.handle());
     if (status != NC_NOERR) {
         error = openError(path, status);
         return false;
     }
-    return read(f.id(), size, choice, g, error);
+    return true;
+}
+
+bool readNetcdf(const QString &path, const NetcdfChoice &choice, Grid &g, QString &error)
+{
+    std::uint64_t size = 0;
+    File f;
+    return openChecked(path, f, size, error) && read(f.id(), size, choice, g, error);
 }
 
 bool readNetcdfMemory(const QByteArray &image, const NetcdfChoice &choice, Grid &g, QString &error)
@@ -781,14 +787,9 @@ bool readNetcdfMemory(const QByteArray &image, const NetcdfChoice &choice, Grid 
 bool listNetcdf(const QString &path, const NetcdfChoice &choice, QString &report, QString &error)
 {
     std::uint64_t size = 0;
-    if (!checkHeader(path, size, error))
-        return false;
     File f;
-    const int status = nc_open(QFile::encodeName(path).constData(), NC_NOWRITE, f.handle());
-    if (status != NC_NOERR) {
-        error = openError(path, status);
+    if (!openChecked(path, f, size, error))
         return false;
-    }
     Catalogue c;
     if (!catalogue(f.id(), c, error))
         return false;

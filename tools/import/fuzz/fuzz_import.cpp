@@ -1,4 +1,5 @@
-// libFuzzer target: one input = one column table, read and assembled (see ImportFuzz.h).
+// libFuzzer target: one input = one column table (TESSALY_FUZZ_TABLE) or one NetCDF classic
+// image (TESSALY_FUZZ_NETCDF), read and assembled (see ImportFuzz.h).
 // A broken property aborts with its description, so libFuzzer keeps the input as a crash.
 
 #include "ImportFuzz.h"
@@ -20,7 +21,11 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***)
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *bytes, std::size_t size)
 {
+#if defined(TESSALY_FUZZ_NETCDF)
+    const QString problem = importfuzz::runNetcdf(bytes, size);
+#else
     const QString problem = importfuzz::runTable(bytes, size);
+#endif
     if (!problem.isEmpty()) {
         std::fprintf(stderr, "import fuzz: %s\n", problem.toLocal8Bit().constData());
         std::abort();
