@@ -1,9 +1,11 @@
 #pragma once
 
 #include "Integrate.h"
+#include "SeparationGrid.h"
 #include "Volume.h"
 #include "Volumes.h"
 
+#include <QBuffer>
 #include <QByteArray>
 #include <QDebug>
 #include <QList>
@@ -12,9 +14,10 @@
 #include <cmath>
 
 // The evenly spaced seeding written as plainly as its rules read, for comparison with the
-// fast one: no point index, no witnesses, no clearance bounds, no resumed searches, cells of
-// its own. Steps with integrate() and reads the process-wide gridVolume through getValue and
-// isInside only, and writes the same console trace. The grid dump is kept in `gridLog`.
+// fast one: no point index, no witnesses, no clearance bounds, no resumed searches. Steps with
+// integrate(), files points in a SeparationGrid (tested on its own) and queries it only
+// through getNeighbourCells and getCell, reads the process-wide gridVolume through getValue
+// and isInside only, and writes the same console trace. The grid dump is kept in `gridLog`.
 //
 // Beyond the plain rules, as the fast seeding does for data with missing flow:
 // - a first seed (10, 10) inside the field where the flow direction is missing (not finite)
@@ -32,31 +35,20 @@ struct ReferenceSeeding
     QVector<QVector<Vector3>> evenLines;
     QList<QVector<Vector3>> queue;
     QVector<Vector3> points;
-    int gridWidth = 0;
-    int gridHeight = 0;
-    QVector<QVector<int>> cells;
+    SeparationGrid grid;
     QByteArray gridLog;
 
     static Vector3 direction(const Vector3 &p) { return gridVolume->getValue(p.x, p.y, p.z).mDir.normalized(); }
     static bool finite(const Vector3 &v) { return std::isfinite(v.x) && std::isfinite(v.y) && std::isfinite(v.z); }
     static bool inside(const Vector3 &p) { return gridVolume->isInside(p.x, p.y, p.z); }
 
-    bool isValidCell(double cx, double cy) const
-    {
-        return cx >= 0 && cx < gridWidth && cy >= 0 && cy < gridHeight && cy * gridWidth + cx < gridWidth * gridHeight;
-    }
-
     bool isValidPoint(double x, double y, double z, float minDistance) const
     {
         if (!gridVolume->isInside(x, y, z))
             return false;
-        const double cx = std::floor(x / double(dSep));
-        const double cy = std::floor(y / double(dSep));
         QVector<int> indices;
-        for (int i = int(cx - 1); i < cx + 2.0; ++i)
-            for (int j = int(cy - 1); j < cy + 2.0; ++j)
-                if (isValidCell(i, j))
-                    indices += cells.at(j * gridWidth + i);
+        for (const Vector2 &c : grid.getNeighbourCells(std::floor(x / double(dSep)), std::floor(y / double(dSep))))
+            indices += grid.getCell(int(c.x), int(c.y));
         for (int index : indices) {
             if (index >= points.size())
                 qDebug() << "INDEX OUT OF BOUND:" << index << " count:" << points.size();
@@ -86,12 +78,7 @@ struct ReferenceSeeding
         line += halves[1];
         for (const Vector3 &p : line) {
             points.append(p);
-            const int cx = int(std::floor(p.x / double(dSep)));
-            const int cy = int(std::floor(p.y / double(dSep)));
-            if (isValidCell(cx, cy))
-                cells[cy * gridWidth + cx].append(int(points.size() - 1));
-            else
-                qDebug() << "index out of range" << cx << ":" << cy;
+            grid.addPoint(int(std::floor(p.x / double(dSep))), int(std::floor(p.y / double(dSep))), int(points.size() - 1));
         }
         return line;
     }
@@ -122,9 +109,7 @@ struct ReferenceSeeding
     void run()
     {
         const float perCell = 1.0f / dSep;
-        gridWidth = int(float(viewWidth) * perCell + 1.0f);
-        gridHeight = int(float(viewHeight) * perCell + 1.0f);
-        cells = QVector<QVector<int>>(gridWidth * gridHeight);
+        grid.setSize(int(float(viewWidth) * perCell + 1.0f), int(float(viewHeight) * perCell + 1.0f));
 
         Vector3 first(10.0, 10.0, 0.0);
         const Vector3 d = direction(first);
@@ -163,11 +148,9 @@ struct ReferenceSeeding
             }
             qDebug() << seeds.size() << ": Seedpoints";
         }
-        for (int cy = 0; cy < gridHeight; ++cy) {
-            for (int cx = 0; cx < gridWidth; ++cx)
-                gridLog += "\t" + QByteArray::number(cells[cy * gridWidth + cx].size());
-            gridLog += '\n';
-        }
+        QBuffer log(&gridLog);
+        log.open(QIODevice::WriteOnly);
+        grid.writeLog(log);
         qDebug() << "file written to:" << "grid.log";
     }
 };
