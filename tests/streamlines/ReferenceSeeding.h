@@ -112,8 +112,7 @@ struct ReferenceSeeding
         grid.setSize(int(float(viewWidth) * perCell + 1.0f), int(float(viewHeight) * perCell + 1.0f));
 
         Vector3 first(10.0, 10.0, 0.0);
-        const Vector3 d = direction(first);
-        if (inside(first) && (!finite(d) || d == Vector3())) {
+        if (const Vector3 d = direction(first); inside(first) && (!finite(d) || d == Vector3())) {
             double best = -1.0;
             for (int y = 0; y < gridVolume->getDimY(); ++y)
                 for (int x = 0; x < gridVolume->getDimX(); ++x) {
