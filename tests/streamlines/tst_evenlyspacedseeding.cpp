@@ -11,6 +11,7 @@
 #include <QTest>
 
 #include <cstring>
+#include <tuple>
 
 using namespace testsupport;
 

@@ -115,10 +115,9 @@ private slots:
         QCOMPARE(control<QSpinBox>(d, "mLengthSpin")->value(), 120); // 200, held at the grid's 120
         QVERIFY(!control<QCheckBox>(d, "mAntialiasCheck")->isChecked() && !control<QCheckBox>(d, "mEvenlyCheck")->isChecked());
         // The picture covers the rest; these do not show in it.
-        const streamlines *v = d.view();
-        QVERIFY(v->mMaxLength == 200 && v->mDSep == 30.0f && v->mDTest == 0.5f && !v->mCtrlPressed);
-        QCOMPARE(v->viewRect(), (ViewRect{0, 0, 100, 120}));
-        QCOMPARE(v->getImage(), fresh);
+        QVERIFY(d.view()->mMaxLength == 200 && d.view()->mDSep == 30.0f && d.view()->mDTest == 0.5f && !d.view()->mCtrlPressed);
+        QCOMPARE(d.view()->viewRect(), (ViewRect{0, 0, 100, 120}));
+        QCOMPARE(d.view()->getImage(), fresh);
     }
 
     void saveWritesTheViewImage()
