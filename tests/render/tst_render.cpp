@@ -54,11 +54,9 @@ bool rendered(const QStringList &args)
 // Pixels that differ (-1: the sizes differ).
 int differing(const QImage &a, const QImage &b)
 {
-    if (a.size() != b.size())
-        return -1;
     const QImage x = a.convertToFormat(QImage::Format_RGB32), y = b.convertToFormat(QImage::Format_RGB32);
-    int n = 0;
-    for (int j = 0; j < x.height(); ++j)
+    int n = a.size() == b.size() ? 0 : -1;
+    for (int j = 0; n >= 0 && j < x.height(); ++j)
         for (int i = 0; i < x.width(); ++i)
             n += x.pixel(i, j) != y.pixel(i, j);
     return n;
@@ -144,9 +142,8 @@ private slots:
         QTest::mousePress(plot, Qt::LeftButton, Qt::NoModifier, QPoint(100, 100));
         QTest::mouseMove(plot, QPoint(100, 100) - pan);
         QTest::mouseRelease(plot, Qt::LeftButton, Qt::NoModifier, QPoint(100, 100) - pan);
-        const QList<QPair<QString, QAbstractButton *>> buttons{
-            {"--pressure", dialog.pressureCheck()}, {"--intensity", dialog.intensityCheck()}, {"--black", dialog.blackRadio()}};
-        for (const auto &[flag, button] : buttons)
+        for (const auto &[flag, button] : {std::pair<QString, QAbstractButton *>("--pressure", dialog.pressureCheck()),
+                                           {"--intensity", dialog.intensityCheck()}, {"--black", dialog.blackRadio()}})
             if (flags.contains(flag))
                 button->click();
 
