@@ -178,8 +178,8 @@ private slots:
         QTest::newRow("regular rk antialiased, zoomed, north up")
             << QStringList{"--view", "streamlines", "--method", "rk", "--antialias", "--dt", "0.8", "--max-length", "90",
                            "--view-rect", "20,15,140,100", "--north-up"};
-        QTest::newRow("evenly euler, wider") << QStringList{"--view", "evenly", "--dsep", "9", "--dtest", "0.6",
-                                                            "--view-rect", "-10,-5,150,110"};
+        QTest::newRow("evenly euler, shifted view") << QStringList{"--view", "evenly", "--dsep", "9", "--dtest", "0.6",
+                                                                  "--view-rect", "-10,-5,150,110"};
     }
     void streamlinesMatchTheView()
     {
