@@ -30,12 +30,13 @@ struct Run
     QString out, err;
 };
 
+// Without QT_QPA_PLATFORM: the tool must choose offscreen itself.
 Run render(const QStringList &args, const QString &cwd = QString())
 {
     QProcess p;
     p.setWorkingDirectory(cwd);
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.remove("QT_QPA_PLATFORM"); // the tool must choose offscreen itself
+    env.remove("QT_QPA_PLATFORM");
     p.setProcessEnvironment(env);
     p.start(TESSALY_RENDER, args);
     const bool done = p.waitForFinished(120000) && p.exitStatus() == QProcess::NormalExit;
@@ -53,11 +54,9 @@ bool rendered(const QStringList &args)
 // Pixels that differ (-1: the sizes differ).
 int differing(const QImage &a, const QImage &b)
 {
-    if (a.size() != b.size())
-        return -1;
     const QImage x = a.convertToFormat(QImage::Format_RGB32), y = b.convertToFormat(QImage::Format_RGB32);
-    int n = 0;
-    for (int j = 0; j < x.height(); ++j)
+    int n = a.size() == b.size() ? 0 : -1;
+    for (int j = 0; n >= 0 && j < x.height(); ++j)
         for (int i = 0; i < x.width(); ++i)
             n += x.pixel(i, j) != y.pixel(i, j);
     return n;
@@ -66,11 +65,10 @@ int differing(const QImage &a, const QImage &b)
 // An SVG file rasterised on black at `size` (black only, when it does not parse).
 QImage svgRaster(const QString &path, QSize size)
 {
-    QSvgRenderer renderer(path);
     QImage image(size, QImage::Format_RGB32);
     image.fill(Qt::black);
     QPainter painter(&image);
-    renderer.render(&painter);
+    QSvgRenderer(path).render(&painter);
     return image;
 }
 
@@ -100,28 +98,27 @@ class RenderTest : public QObject
 {
     Q_OBJECT
     QTemporaryDir mDir;
-    QString mChannel, mVortices, mTiny;
-    std::unique_ptr<testsupport::ConsoleCapture> mQuiet; // the widgets' console trace
+    QString mChannel = path("channel.gri"), mVortices = path("vortices.gri"), mTiny = path("tiny.gri");
+    testsupport::ConsoleCapture mQuiet; // the widgets' console trace
     QString path(const QString &name) const { return mDir.filePath(name); }
 
 private slots:
     void initTestCase()
     {
-        mQuiet = std::make_unique<testsupport::ConsoleCapture>();
-        mChannel = path("channel.gri"), mVortices = path("vortices.gri"), mTiny = path("tiny.gri");
         QVERIFY(flows::write("channel", mChannel) && flows::write("vortices", mVortices, {160, 120})
                 && flows::write("uniform", mTiny, {20, 20}));
     }
     void cleanup() { testsupport::setVolumes(nullptr, nullptr); }
 
+    // One row per option family: zoom and pan with pressure and the colour bar; the
+    // intensity, black arrows and --fit (the channel's own size is the view's).
     void arrowsMatchTheDialog_data()
     {
         QTest::addColumn<int>("zoom");
         QTest::addColumn<QPoint>("pan");
         QTest::addColumn<QStringList>("flags");
-        QTest::newRow("default") << 1 << QPoint() << QStringList();
         QTest::newRow("zoom 4, pan, pressure, colour bar") << 4 << QPoint(7, -5) << QStringList{"--pressure", "--colorbar"};
-        QTest::newRow("zoom 9, intensity, black over pressure, fit") // the channel's own size is the view's
+        QTest::newRow("zoom 9, intensity, black over pressure, fit")
             << 9 << QPoint(-30, 12) << QStringList{"--pressure", "--intensity", "--black", "--fit"};
     }
     void arrowsMatchTheDialog()
@@ -145,9 +142,8 @@ private slots:
         QTest::mousePress(plot, Qt::LeftButton, Qt::NoModifier, QPoint(100, 100));
         QTest::mouseMove(plot, QPoint(100, 100) - pan);
         QTest::mouseRelease(plot, Qt::LeftButton, Qt::NoModifier, QPoint(100, 100) - pan);
-        const QList<QPair<QString, QAbstractButton *>> buttons{
-            {"--pressure", dialog.pressureCheck()}, {"--intensity", dialog.intensityCheck()}, {"--black", dialog.blackRadio()}};
-        for (const auto &[flag, button] : buttons)
+        for (const auto &[flag, button] : {std::pair<QString, QAbstractButton *>("--pressure", dialog.pressureCheck()),
+                                           {"--intensity", dialog.intensityCheck()}, {"--black", dialog.blackRadio()}})
             if (flags.contains(flag))
                 button->click();
 
@@ -174,17 +170,16 @@ private slots:
         QCOMPARE(QImage(path("fit.png")).size(), QSize(160, 120));
     }
 
+    // One row per mode; between them both methods, antialiasing, north up, a view rectangle
+    // and every length parameter.
     void streamlinesMatchTheView_data()
     {
         QTest::addColumn<QStringList>("args");
-        QTest::newRow("regular euler, north up") << QStringList{"--view", "streamlines", "--north-up"};
-        QTest::newRow("regular rk antialiased, zoomed")
+        QTest::newRow("regular rk antialiased, zoomed, north up")
             << QStringList{"--view", "streamlines", "--method", "rk", "--antialias", "--dt", "0.8", "--max-length", "90",
-                           "--view-rect", "20,15,140,100"};
-        QTest::newRow("evenly euler") << QStringList{"--view", "evenly", "--dsep", "12"};
-        QTest::newRow("evenly rk antialiased")
-            << QStringList{"--view", "evenly", "--method", "rk", "--antialias", "--dsep", "9", "--dtest", "0.6",
-                           "--view-rect", "-10,-5,150,110"};
+                           "--view-rect", "20,15,140,100", "--north-up"};
+        QTest::newRow("evenly euler, shifted view") << QStringList{"--view", "evenly", "--dsep", "9", "--dtest", "0.6",
+                                                                  "--view-rect", "-10,-5,150,110"};
     }
     void streamlinesMatchTheView()
     {
@@ -220,14 +215,11 @@ private slots:
         QVERIFY(strayPerMille(picture, vector) < 5 && strayPerMille(vector, picture) < 5);
 
         // Data: every point of every drawn line, in order; the evenly spaced run's points.
-        QVector<Vector3> points;
-        if (evenly) {
-            points = view.mSeeding.mPoints;
+        QVector<Vector3> points = evenly ? view.mSeeding.mPoints : QVector<Vector3>();
+        for (const Vector3 &seed : evenly ? QVector<Vector3>() : view.mSeedPoints)
+            points += traceFixedLength(seed, view.mDt, view.mIntegrationMethod, view.mMaxLength, *gridVolume);
+        if (evenly)
             QCOMPARE(testsupport::readFile(log), testsupport::readGridLog());
-        } else {
-            for (const Vector3 &seed : view.mSeedPoints)
-                points += traceFixedLength(seed, view.mDt, view.mIntegrationMethod, view.mMaxLength, *gridVolume);
-        }
         QStringList rows = QString::fromLatin1(testsupport::readFile(csv)).split('\n', Qt::SkipEmptyParts);
         rows.removeFirst(); // header
         QCOMPARE(rows.size(), points.size());
@@ -298,6 +290,8 @@ private slots:
         row("output is a folder", {c, "--view", "arrows", "-o", "OUT/dir.png"}, 1, "cannot write");
         row("batch, one bad", {c, "OUT/text.gri", "--view", "arrows", "-o", "OUT/%n.png"}, 1, "text.gri");
     }
+    // The right status and one line on stderr; no output and nothing half-written stays
+    // behind: only what the test made (and the good item of a batch).
     void failures()
     {
         QFETCH(QStringList, args);
@@ -312,9 +306,7 @@ private slots:
             a.replace("CHANNEL", mChannel).replace("TINY", mTiny).replace("OUT", root);
         const Run r = render(args);
         QCOMPARE(r.status, status);
-        QVERIFY2(r.err.contains(message.replace("OUT", root)) && r.err.count('\n') == 1, qPrintable(r.err)); // one line
-        // No output and nothing half-written stays behind: only what the test made (and the
-        // good item of a batch).
+        QVERIFY2(r.err.contains(message.replace("OUT", root)) && r.err.count('\n') == 1, qPrintable(r.err));
         QStringList left = QDir(root).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden);
         left.removeAll("channel.png");
         QCOMPARE(left, (QStringList{"dir.png", "text.00000.dat", "text.gri"}));
