@@ -53,9 +53,10 @@ class TestStress : public QObject
     std::mt19937 mRng;
     ScriptedDock *mDock = nullptr;
     int mNested = 0;
-    QString mLastAction;
+    int mLastKind = -1; // the action kind just done, for failure messages (the seed replays it in full)
 
     int pick(int n) { return std::uniform_int_distribution<int>(0, n - 1)(mRng); }
+    template <typename T> T any(const QList<T> &all) { return all.isEmpty() ? T() : all[pick(int(all.size()))]; }
     // A random child of type T of the widget, or null when there is none.
     template <typename T> T *randomChild(QWidget *w) { return w ? any(w->findChildren<T *>()) : nullptr; }
 
@@ -71,119 +72,78 @@ class TestStress : public QObject
             out << v;
         return out;
     }
-    template <typename T> T any(const QList<T> &all) { return all.isEmpty() ? T() : all[pick(int(all.size()))]; }
 
     void act(bool insideWork)
     {
-        const int kind = pick(insideWork ? 11 : 12); // no nested file choice inside work
+        const int kind = mLastKind = pick(insideWork ? 10 : 11); // no nested file choice inside work
         QWidget *dialog = any(visible(false));
         QWidget *view = any(visible(true));
-        switch (kind) {
-        case 0: { // a dock button (the load button while busy included)
-            QAbstractButton *b = randomChild<QAbstractButton>(mDock);
-            mLastAction = "dock button " + b->text();
+        if (kind == 0) { // a dock button (the load button while busy included)
             mDock->next = any(mFiles);
-            QTest::mouseClick(b, Qt::LeftButton);
-            break;
-        }
-        case 1:
-        case 2: // any button, check box or radio button of a dialog
-            if (QAbstractButton *b = randomChild<QAbstractButton>(dialog)) {
-                mLastAction = "click " + b->text();
+            QTest::mouseClick(randomChild<QAbstractButton>(mDock), Qt::LeftButton);
+        } else if (kind <= 2) { // any button, check box or radio button of a dialog
+            if (QAbstractButton *b = randomChild<QAbstractButton>(dialog))
                 QTest::mouseClick(b, Qt::LeftButton);
-            }
-            break;
-        case 3: // a slider
-            if (QSlider *s = randomChild<QSlider>(dialog)) {
-                const int v = s->minimum() + pick(s->maximum() - s->minimum() + 1);
-                mLastAction = QStringLiteral("slider to %1").arg(v);
-                s->setValue(v);
-            }
-            break;
-        case 4: // a spin box, sometimes past its range
-            if (QSpinBox *s = randomChild<QSpinBox>(dialog)) {
-                const int v = s->minimum() - 2 + pick(s->maximum() - s->minimum() + 5);
-                mLastAction = QStringLiteral("spin to %1").arg(v);
-                s->setValue(v);
-            }
-            break;
-        case 5: // the method box, as the user picks an entry
+        } else if (kind == 3) { // a slider, or a spin box sometimes past its range
+            if (QSlider *s = randomChild<QSlider>(dialog))
+                s->setValue(s->minimum() + pick(s->maximum() - s->minimum() + 1));
+            if (QSpinBox *s = randomChild<QSpinBox>(dialog))
+                s->setValue(s->minimum() - 2 + pick(s->maximum() - s->minimum() + 5));
+        } else if (kind == 4) { // the method box, as the user picks an entry
             if (QComboBox *c = randomChild<QComboBox>(dialog)) {
                 const int i = pick(c->count());
-                mLastAction = QStringLiteral("method %1").arg(i);
                 c->setCurrentIndex(i);
                 QMetaObject::invokeMethod(c, "activated", Q_ARG(int, i));
             }
-            break;
-        case 6:
-        case 7: { // right click, with or without Ctrl held on the dialog
-            if (!view)
-                break;
+        } else if ((kind == 5 || kind == 6) && view) { // right click, with or without Ctrl held on the dialog
             const bool ctrl = pick(3) == 0;
-            mLastAction = ctrl ? "ctrl right click" : "right click";
             if (ctrl)
                 QTest::keyPress(view->window(), Qt::Key_Control);
             QTest::mouseClick(view, Qt::RightButton, {}, QPoint(pick(view->width()), pick(view->height())));
             if (ctrl && pick(2))
                 QTest::keyRelease(view->window(), Qt::Key_Control);
-            break;
-        }
-        case 8: { // a left drag
-            if (!view)
-                break;
-            mLastAction = "drag";
+        } else if (kind == 7 && view) { // a left drag
             QList<QPoint> path{QPoint(pick(view->width()), pick(view->height()))};
             for (int i = pick(4); i >= 0; --i)
                 path << path.last() + QPoint(pick(41) - 20, pick(41) - 20);
             testsupport::drag(view, path.takeFirst(), path);
-            break;
-        }
-        case 9: { // keys
-            if (!dialog)
-                break;
+        } else if (kind == 8 && dialog) { // keys
             const Qt::Key k = any(QList<Qt::Key>{Qt::Key_Control, Qt::Key_Escape, Qt::Key_A, Qt::Key_Return, Qt::Key_Shift});
-            mLastAction = QStringLiteral("key %1").arg(int(k));
             QTest::keyPress(dialog, k);
             if (pick(2))
                 QTest::keyRelease(dialog, k);
-            break;
-        }
-        case 10: { // evenly spaced seeding with random distances
+        } else if (kind == 9) { // evenly spaced seeding with random distances
             auto *s = mDock->streamLineDialog();
             if (!s || !s->isVisible())
-                break;
+                return;
             // A small Dsep only now and then keeps runs short.
             s->findChild<QSlider *>("mDSepSlider")->setValue(pick(8) == 0 ? 1 + pick(100) : 5 + pick(96));
             s->findChild<QSlider *>("mDTestSlider")->setValue(1 + pick(100));
-            mLastAction = "evenly spaced";
             QTest::mouseClick(s->findChild<QCheckBox *>("mEvenlyCheck"), Qt::LeftButton);
-            break;
-        }
-        default: // load a file by the dock's own path
+        } else if (kind == 10) { // load a file by the dock's own path
             mDock->next = any(mFiles);
-            mLastAction = "load " + mDock->next;
             mDock->loadClicked();
-            break;
         }
     }
 
-    void checkState(const char *when)
+    // The views' invariants after an action; `where` names the seed and action.
+    void checkState(const QString &when)
     {
-        const QString where = QStringLiteral("%1 after '%2'").arg(when, mLastAction);
+        const QByteArray where = QStringLiteral("%1 (kind %2)").arg(when).arg(mLastKind).toLocal8Bit();
+        QVERIFY2(!Busy::isBusy() && !ProgressDialog::dialogVisible(), where + ": still busy or progress left open");
         if (auto *a = mDock->arrowPlotDialog()) {
             const ArrowPlot *p = a->plot();
-            QVERIFY2(p->zoom() >= 1 && p->zoom() <= 15, qPrintable(where));
-            QVERIFY2(p->viewX2() > p->viewX1() && p->viewY2() > p->viewY1(), qPrintable(where));
+            QVERIFY2(p->zoom() >= 1 && p->zoom() <= 15, where);
+            QVERIFY2(p->viewX2() > p->viewX1() && p->viewY2() > p->viewY1(), where);
         }
         if (auto *s = mDock->streamLineDialog()) {
             const streamlines *v = s->view();
-            QVERIFY2(v->mViewX2 > v->mViewX1 && v->mViewY2 > v->mViewY1, qPrintable(where));
-            QVERIFY2(v->mDt > 0.0 || !v->mEvenlySpaced, qPrintable(where));
+            QVERIFY2(v->mViewX2 > v->mViewX1 && v->mViewY2 > v->mViewY1, where);
+            QVERIFY2(v->mDt > 0.0 || !v->mEvenlySpaced, where);
         }
         if (loadedVolume) {
-            QVERIFY2(gridVolume, qPrintable(where));
-            QCOMPARE(std::size_t(gridVolume->getDimX()) * std::size_t(gridVolume->getDimY()), gridVolume->pointCount());
-            QCOMPARE(gridVolume->getDimX(), loadedVolume->getDimX());
+            QVERIFY2(gridVolume && gridVolume->getDimX() == loadedVolume->getDimX(), where);
+            QVERIFY2(std::size_t(gridVolume->getDimX()) * std::size_t(gridVolume->getDimY()) == gridVolume->pointCount(), where);
         }
     }
 
@@ -279,10 +239,7 @@ private slots:
             // Deferred requests drain from the event loop, one per turn.
             for (int turn = 0; turn < 100 && (turn == 0 || Busy::pendingCount() > 0); ++turn)
                 QCoreApplication::processEvents();
-            const QString when = QStringLiteral("seed %1 action %2").arg(seed).arg(i);
-            QVERIFY2(!Busy::isBusy(), qPrintable(when + ": still busy"));
-            QVERIFY2(!ProgressDialog::dialogVisible(), qPrintable(when + ": progress left open"));
-            checkState(qPrintable(when));
+            checkState(QStringLiteral("seed %1 action %2").arg(seed).arg(i));
             if (QTest::currentTestFailed())
                 return;
             if (i % 500 == 0)
