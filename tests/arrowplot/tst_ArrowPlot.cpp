@@ -73,8 +73,7 @@ private slots:
         QCOMPARE(plot->size(), QSize(314, 538));
         QCOMPARE(plot->windowTitle(), QStringLiteral(".:Korvu:. Beispiel 2 :: Arrow Plot"));
         auto atDefaults = [&] {
-            QVERIFY(dialog.showArrowsCheck()->isChecked() && !dialog.intensityCheck()->isChecked());
-            QVERIFY(!dialog.pressureCheck()->isChecked());
+            QVERIFY(dialog.showArrowsCheck()->isChecked() && !dialog.intensityCheck()->isChecked() && !dialog.pressureCheck()->isChecked());
             QVERIFY(dialog.whiteRadio()->isChecked() && !dialog.blackRadio()->isChecked());
             QCOMPARE(view(plot), (QList<int>{0, 0, 314, 538}));
             QCOMPARE(plot->zoom(), 1);
@@ -115,17 +114,15 @@ private slots:
         QCOMPARE(plot.image().cacheKey(), key);
         plot.setCtrlPressed(false);
 
-        struct Row { int level; const char *cw, *ch, *ppu; };
-        const Row table[] = {{2, "1.068", "1.072", "55.38"},   {5, "1.342", "1.365", "138.45"}, {10, "2.343", "2.514", "276.89"},
-                             {14, "5.815", "7.686", "387.65"}, {15, "9.235", "15.824", "415.34"}};
-        for (const Row &r : table) {
-            testsupport::rightClick(&plot, r.level - plot.zoom() + (r.level == 15 ? 1 : 0)); // one click past 15
-            QCOMPARE(plot.zoom(), r.level);
-            const int k = r.level - 1;
+        // Level: cell width and height, pixels per unit across.
+        const QList<QPair<int, QString>> table = {{2, "1.068 1.072 55.38"},  {5, "1.342 1.365 138.45"}, {10, "2.343 2.514 276.89"},
+                                                  {14, "5.815 7.686 387.65"}, {15, "9.235 15.824 415.34"}};
+        for (const auto &[level, cells] : table) {
+            testsupport::rightClick(&plot, level - plot.zoom() + (level == 15 ? 1 : 0)); // one click past 15
+            QCOMPARE(plot.zoom(), level);
+            const int k = level - 1;
             QCOMPARE(view(&plot), (QList<int>{10 * k, 18 * k, 314 - 10 * k, 538 - 18 * k}));
-            QCOMPARE(QString::number(plot.cellWidth(), 'f', 3), QString::fromLatin1(r.cw));
-            QCOMPARE(QString::number(plot.cellHeight(), 'f', 3), QString::fromLatin1(r.ch));
-            QCOMPARE(QString::number(plot.pixelsPerUnitX(), 'f', 2), QString::fromLatin1(r.ppu));
+            QCOMPARE(QStringLiteral("%1 %2 %3").arg(plot.cellWidth(), 0, 'f', 3).arg(plot.cellHeight(), 0, 'f', 3).arg(plot.pixelsPerUnitX(), 0, 'f', 2), cells);
         }
         // At the deepest zoom the lattice holds two arrows, with tails at (110, 189) and (221, 189).
         QCOMPARE(litComponents(plot.image()), 2);
