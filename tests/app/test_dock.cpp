@@ -9,34 +9,29 @@
 #include <QtTest>
 
 #include <cstdio>
+#include <functional>
 #include <unistd.h>
 
 using testsupport::ConsoleCapture;
 
 namespace {
 
-// Captures what the process writes on standard output until take().
-class StdoutCapture
+// What the process writes on standard output while fn runs.
+QByteArray stdoutOf(const std::function<void()> &fn)
 {
-public:
-    StdoutCapture() : mSaved((std::fflush(stdout), dup(STDOUT_FILENO)))
-    {
-        QVERIFY(mFile.open());
-        dup2(mFile.handle(), STDOUT_FILENO);
-    }
-    QByteArray take()
-    {
-        std::fflush(stdout);
-        dup2(mSaved, STDOUT_FILENO);
-        close(mSaved);
-        mFile.seek(0);
-        return mFile.readAll();
-    }
-
-private:
-    int mSaved;
-    QTemporaryFile mFile;
-};
+    QTemporaryFile file;
+    if (!file.open())
+        return "<no temporary file>";
+    std::fflush(stdout);
+    const int saved = dup(STDOUT_FILENO);
+    dup2(file.handle(), STDOUT_FILENO);
+    fn();
+    std::fflush(stdout);
+    dup2(saved, STDOUT_FILENO);
+    close(saved);
+    file.seek(0);
+    return file.readAll();
+}
 
 } // namespace
 
@@ -64,10 +59,11 @@ private slots:
     {
         ControlDock dock;
         const QStringList texts = {"Load Dataset ...", "Arrow Plot", "Stream Lines", "Volume Information"};
-        QList<QPushButton *> buttons = dock.findChildren<QPushButton *>();
-        QCOMPARE(buttons.size(), 4);
-        for (int i = 0; i < 4; ++i)
-            QCOMPARE(buttons[i]->text(), texts[i]);
+        const QList<QPushButton *> buttons = dock.findChildren<QPushButton *>();
+        QStringList got;
+        for (const QPushButton *b : buttons)
+            got << b->text();
+        QCOMPARE(got, texts);
         QCOMPARE(buttons[0]->size(), QSize(110, 25));
         QCOMPARE(buttons[1]->size(), QSize(90, 25));
         QCOMPARE(buttons[2]->size(), QSize(110, 25));
@@ -93,9 +89,8 @@ private slots:
         QCOMPARE(gridVolume->pointCount(), std::size_t(0));
 
         console.clear();
-        StdoutCapture out;
-        QTest::mouseClick(testsupport::findButton(&dock, "Load Dataset ..."), Qt::LeftButton);
-        QCOMPARE(out.take(), QByteArray("vorher\nnachher\n"));
+        QCOMPARE(stdoutOf([&] { QTest::mouseClick(testsupport::findButton(&dock, "Load Dataset ..."), Qt::LeftButton); }),
+                 QByteArray("vorher\nnachher\n"));
         QCOMPARE(dock.asked, 4);
         QCOMPARE(console.lines(), QStringList({"Loading: " + mSample, "Dataset size: 12 9 2", "additional Data: 1",
                                                "number of Timesteps: 1 0", "min: 0 0 0", "max: 11 8 0",

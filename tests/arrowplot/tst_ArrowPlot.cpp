@@ -33,30 +33,24 @@ int litComponents(const QImage &image, QRect *bounds = nullptr)
 {
     const int w = image.width(), h = image.height();
     std::vector<char> seen(static_cast<std::size_t>(w) * h, 0);
-    auto visit = [&](int x, int y) { // marks a lit, unseen pixel; false otherwise
-        if (x < 0 || y < 0 || x >= w || y >= h || seen[y * w + x] || !(image.pixel(x, y) & 0xffffff))
-            return false;
-        seen[y * w + x] = 1;
-        return true;
-    };
     std::vector<QPoint> stack;
-    int groups = 0;
     QRect box;
+    auto push = [&](int x, int y) { // a lit pixel not seen yet joins the current group
+        if (x >= 0 && y >= 0 && x < w && y < h && !seen[y * w + x] && (image.pixel(x, y) & 0xffffff)) {
+            seen[y * w + x] = 1;
+            stack.push_back({x, y});
+            box |= QRect(x, y, 1, 1);
+        }
+    };
+    int groups = 0;
     for (int y = 0; y < h; ++y)
-        for (int x = 0; x < w; ++x) {
-            if (!visit(x, y))
-                continue;
-            ++groups;
-            for (stack.push_back({x, y}); !stack.empty();) {
+        for (int x = 0; x < w; ++x)
+            for (push(x, y), groups += !stack.empty(); !stack.empty();) {
                 const QPoint p = stack.back();
                 stack.pop_back();
-                box |= QRect(p, QSize(1, 1));
-                for (int ny = p.y() - 1; ny <= p.y() + 1; ++ny)
-                    for (int nx = p.x() - 1; nx <= p.x() + 1; ++nx)
-                        if (visit(nx, ny))
-                            stack.push_back({nx, ny});
+                for (int n = 0; n < 9; ++n)
+                    push(p.x() - 1 + n % 3, p.y() - 1 + n / 3);
             }
-        }
     if (bounds)
         *bounds = box;
     return groups;
@@ -70,225 +64,209 @@ class TestArrowPlot : public QObject
 private slots:
     void init() { testsupport::setVolumes(nullptr, nullptr); }
     void cleanup() { testsupport::setVolumes(nullptr, nullptr); QVERIFY(!Busy::isBusy()); }
-    void defaultsAndReset();
-    void zoomTableAndLimits();
-    void dragMovesTheView();
-    void backgroundCache();
-    void deferredWhileBusy();
-    void keyboard();
-    void widgetShowsTheCorePicture();
-};
 
-void TestArrowPlot::defaultsAndReset()
-{
-    setUniformGrid();
-    ArrowPlotDialog dialog;
-    ArrowPlot *plot = dialog.plot();
-    QCOMPARE(plot->size(), QSize(314, 538));
-    QCOMPARE(plot->windowTitle(), QStringLiteral(".:Korvu:. Beispiel 2 :: Arrow Plot"));
-    auto atDefaults = [&] {
-        QVERIFY(dialog.showArrowsCheck()->isChecked() && !dialog.intensityCheck()->isChecked());
-        QVERIFY(!dialog.pressureCheck()->isChecked());
-        QVERIFY(dialog.whiteRadio()->isChecked() && !dialog.blackRadio()->isChecked());
-        QCOMPARE(view(plot), (QList<int>{0, 0, 314, 538}));
-        QCOMPARE(plot->zoom(), 1);
-        QVERIFY(plot->showArrows() && plot->fixedLength() && !plot->showPressure() && !plot->colorsValid());
-        QVERIFY(!plot->ctrlPressed() && !plot->dragging());
-        QCOMPARE(plot->arrowColor(), QColor(255, 255, 255));
-    };
-    atDefaults();
-    dialog.show();
-    click(dialog.pressureCheck());
-    click(dialog.intensityCheck());
-    click(dialog.blackRadio());
-    click(dialog.showArrowsCheck());
-    QVERIFY(plot->showPressure() && !plot->fixedLength() && !plot->showArrows());
-    QCOMPARE(plot->arrowColor(), QColor(0, 0, 0));
-    testsupport::rightClick(plot, 2);
-    testsupport::drag(plot, QPoint(10, 10), {QPoint(30, 40)});
-    plot->setCtrlPressed(true);
-    click(dialog.resetButton());
-    atDefaults();
-    // Redrawn at the defaults: white arrows on black, a lattice of 26 x 43 separate glyphs.
-    QCOMPARE(litComponents(plot->image()), 26 * 43);
-}
-
-void TestArrowPlot::zoomTableAndLimits()
-{
-    setUniformGrid();
-    ArrowPlot plot;
-    plot.show();
-    plot.drawArrowPlot();
-    QCOMPARE(QString::number(plot.pixelsPerUnitX(), 'f', 2), QStringLiteral("27.69"));
-    QCOMPARE(QString::number(plot.pixelsPerUnitY(), 'f', 2), QStringLiteral("29.17"));
-    // Ctrl + right click at zoom 1 changes and draws nothing.
-    const qint64 key = plot.image().cacheKey();
-    plot.setCtrlPressed(true);
-    testsupport::rightClick(&plot);
-    QCOMPARE(plot.zoom(), 1);
-    QCOMPARE(plot.image().cacheKey(), key);
-    plot.setCtrlPressed(false);
-
-    struct Row { int level; const char *cw, *ch, *ppu; };
-    const Row table[] = {{2, "1.068", "1.072", "55.38"},   {5, "1.342", "1.365", "138.45"}, {10, "2.343", "2.514", "276.89"},
-                         {14, "5.815", "7.686", "387.65"}, {15, "9.235", "15.824", "415.34"}};
-    for (const Row &r : table) {
-        testsupport::rightClick(&plot, r.level - plot.zoom() + (r.level == 15 ? 1 : 0)); // one click past 15
-        QCOMPARE(plot.zoom(), r.level);
-        const int k = r.level - 1;
-        QCOMPARE(view(&plot), (QList<int>{10 * k, 18 * k, 314 - 10 * k, 538 - 18 * k}));
-        QCOMPARE(QString::number(plot.cellWidth(), 'f', 3), QString::fromLatin1(r.cw));
-        QCOMPARE(QString::number(plot.cellHeight(), 'f', 3), QString::fromLatin1(r.ch));
-        QCOMPARE(QString::number(plot.pixelsPerUnitX(), 'f', 2), QString::fromLatin1(r.ppu));
-    }
-    // At the deepest zoom the lattice holds two arrows, with tails at (110, 189) and (221, 189).
-    QCOMPARE(litComponents(plot.image()), 2);
-    QVERIFY((plot.image().pixel(110, 189) & 0xffffff) && (plot.image().pixel(221, 189) & 0xffffff));
-    plot.setCtrlPressed(true);
-    testsupport::rightClick(&plot);
-    QCOMPARE(view(&plot), (QList<int>{130, 234, 184, 304}));
-}
-
-void TestArrowPlot::dragMovesTheView()
-{
-    ArrowPlot plot;
-    plot.show();
-    QTest::mousePress(&plot, Qt::LeftButton, Qt::NoModifier, QPoint(100, 100));
-    QVERIFY(plot.dragging());
-    QTest::mouseMove(&plot, QPoint(105, 97));
-    QCOMPARE(view(&plot), (QList<int>{-5, 3, 309, 541}));
-    QTest::mouseRelease(&plot, Qt::LeftButton, Qt::NoModifier, QPoint(105, 97));
-    QTest::mouseMove(&plot, QPoint(200, 200)); // released: moving no longer drags
-    QVERIFY(!plot.dragging());
-    QCOMPARE(view(&plot), (QList<int>{-5, 3, 309, 541}));
-}
-
-void TestArrowPlot::backgroundCache()
-{
-    setUniformGrid();
-    testsupport::ProgressRecorder recorder;
-    ArrowPlot plot;
-    plot.show();
-    plot.setShowPressure(true);
-    plot.drawArrowPlot();
-    QCOMPARE(recorder.runs.size(), 1);
-    QCOMPARE(recorder.runs[0].label, QStringLiteral("Calculating Colors ..."));
-    const QImage first = plot.colorImage();
-    // Toggling the background and the other settings reuses the cache.
-    plot.setShowPressure(false);
-    plot.drawArrowPlot();
-    plot.setShowArrows(false);
-    plot.setFixedLength(false);
-    plot.setArrowColor(true);
-    plot.setShowPressure(true);
-    plot.drawArrowPlot();
-    QCOMPARE(recorder.runs.size(), 1);
-    QCOMPARE(plot.image(), first);
-    // Zoom, pan and Reset drop it.
-    testsupport::rightClick(&plot);
-    QCOMPARE(recorder.runs.size(), 2);
-    testsupport::drag(&plot, QPoint(10, 10), {QPoint(11, 10)});
-    QCOMPARE(recorder.runs.size(), 3);
-    plot.resetParameters();
-    QVERIFY(!plot.colorsValid());
-    plot.setShowPressure(true);
-    plot.drawArrowPlot();
-    QCOMPARE(recorder.runs.size(), 4);
-    QCOMPARE(plot.colorImage(), first);
-    // The same pressures loaded again keep the cache; another dataset in the same view does
-    // not leave the old background under its arrows.
-    setUniformGrid();
-    plot.drawArrowPlot();
-    QCOMPARE(recorder.runs.size(), 4);
-    testsupport::setVolumes(new Volume(), testsupport::makeGrid(314, 538, [](int, int) { return Vector3(1, 1, 0); },
-                                                              [](int, int) { return 2.5f; }));
-    plot.drawArrowPlot();
-    QCOMPARE(recorder.runs.size(), 5);
-    QCOMPARE(plot.colorImage().pixelColor(100, 100), QColor(61, 61, 61));
-}
-
-void TestArrowPlot::deferredWhileBusy()
-{
-    // A load is under way: loadedVolume exists, gridVolume does not yet.
-    testsupport::ProgressRecorder recorder;
-    ArrowPlot plot;
-    plot.show();
-    plot.setShowPressure(true);
+    void defaultsAndReset()
     {
-        Busy::Scope loading;
-        testsupport::setVolumes(new Volume(), nullptr);
-        plot.drawArrowPlot();
-        testsupport::rightClick(&plot, 2); // the view changes at once, the drawing waits
-        QCOMPARE(plot.zoom(), 3);
-        QVERIFY(plot.image().isNull() && plot.viewVolume() == nullptr);
-        QCOMPARE(recorder.runs.size(), 0);
-        delete gridVolume; // the load finishes before the busy period ends
-        gridVolume = testsupport::makeGrid(314, 538, [](int, int) { return Vector3(0, 1, 0); },
-                                           [](int x, int) { return -4.0f + 0.02f * x; });
+        setUniformGrid();
+        ArrowPlotDialog dialog;
+        ArrowPlot *plot = dialog.plot();
+        QCOMPARE(plot->size(), QSize(314, 538));
+        QCOMPARE(plot->windowTitle(), QStringLiteral(".:Korvu:. Beispiel 2 :: Arrow Plot"));
+        auto atDefaults = [&] {
+            QVERIFY(dialog.showArrowsCheck()->isChecked() && !dialog.intensityCheck()->isChecked() && !dialog.pressureCheck()->isChecked());
+            QVERIFY(dialog.whiteRadio()->isChecked() && !dialog.blackRadio()->isChecked());
+            QCOMPARE(view(plot), (QList<int>{0, 0, 314, 538}));
+            QCOMPARE(plot->zoom(), 1);
+            QVERIFY(plot->showArrows() && plot->fixedLength() && !plot->showPressure() && !plot->colorsValid());
+            QVERIFY(!plot->ctrlPressed() && !plot->dragging());
+            QCOMPARE(plot->arrowColor(), QColor(255, 255, 255));
+        };
+        atDefaults();
+        dialog.show();
+        click(dialog.pressureCheck());
+        click(dialog.intensityCheck());
+        click(dialog.blackRadio());
+        click(dialog.showArrowsCheck());
+        QVERIFY(plot->showPressure() && !plot->fixedLength() && !plot->showArrows());
+        QCOMPARE(plot->arrowColor(), QColor(0, 0, 0));
+        testsupport::rightClick(plot, 2);
+        testsupport::drag(plot, QPoint(10, 10), {QPoint(30, 40)});
+        plot->setCtrlPressed(true);
+        click(dialog.resetButton());
+        atDefaults();
+        // Redrawn at the defaults: white arrows on black, a lattice of 26 x 43 separate glyphs.
+        QCOMPARE(litComponents(plot->image()), 26 * 43);
     }
-    QCoreApplication::processEvents();
-    // One rendering, of the latest state.
-    QCOMPARE(recorder.runs.size(), 1);
-    QCOMPARE(recorder.runs[0].maximum, 274);
-    QVERIFY(plot.colorsValid());
-}
 
-void TestArrowPlot::keyboard()
-{
-    ArrowPlotDialog dialog;
-    dialog.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&dialog));
-    QTest::keyClick(&dialog, Qt::Key_Escape);
-    QVERIFY(dialog.isVisible());
-    ArrowPlot *plot = dialog.plot();
-    QTest::keyPress(&dialog, Qt::Key_Control);
-    QVERIFY(plot->ctrlPressed());
-    // Any other key released while Ctrl is still held ends the zoom-out mode.
-    QTest::keyPress(&dialog, Qt::Key_A, Qt::ControlModifier);
-    QTest::keyRelease(&dialog, Qt::Key_A, Qt::ControlModifier);
-    QVERIFY(!plot->ctrlPressed());
-    QTest::keyPress(dialog.showArrowsCheck(), Qt::Key_Control); // from a focused control too
-    QVERIFY(plot->ctrlPressed());
-    QTest::keyRelease(dialog.showArrowsCheck(), Qt::Key_Control);
-    QVERIFY(!plot->ctrlPressed());
-}
+    void zoomTableAndLimits()
+    {
+        setUniformGrid();
+        ArrowPlot plot;
+        plot.show();
+        plot.drawArrowPlot();
+        QCOMPARE(QString::number(plot.pixelsPerUnitX(), 'f', 2), QStringLiteral("27.69"));
+        QCOMPARE(QString::number(plot.pixelsPerUnitY(), 'f', 2), QStringLiteral("29.17"));
+        // Ctrl + right click at zoom 1 changes and draws nothing.
+        const qint64 key = plot.image().cacheKey();
+        plot.setCtrlPressed(true);
+        testsupport::rightClick(&plot);
+        QCOMPARE(plot.zoom(), 1);
+        QCOMPARE(plot.image().cacheKey(), key);
+        plot.setCtrlPressed(false);
 
-// The widget and the headless picture are one pipeline: after zooming, dragging and the
-// background on, the widget's image is the core's picture of the same settings.
-void TestArrowPlot::widgetShowsTheCorePicture()
-{
-    setUniformGrid();
-    ArrowPlot plot;
-    plot.show();
-    plot.setShowPressure(true);
-    plot.setFixedLength(false);
-    plot.setArrowColor(true);
-    testsupport::rightClick(&plot, 3);
-    testsupport::drag(&plot, QPoint(40, 40), {QPoint(25, 60)});
-    arrowrender::PictureSettings s;
-    s.viewX1 = plot.viewX1();
-    s.viewY1 = plot.viewY1();
-    s.viewX2 = plot.viewX2();
-    s.viewY2 = plot.viewY2();
-    s.zoom = plot.zoom();
-    s.fixedLength = false;
-    s.showPressure = true;
-    s.arrowColor = QColor(0, 0, 0);
-    QCOMPARE(arrowrender::renderPicture(gridVolume, s), plot.image());
-    QImage painted(314, 538, QImage::Format_RGB32);
-    QPainter painter(&painted);
-    arrowrender::paintPicture(painter, gridVolume, s);
-    painter.end();
-    QCOMPARE(painted, plot.image());
-    // Without data: the core's picture too, one line of text centred on black.
-    testsupport::setVolumes(nullptr, nullptr);
-    plot.drawArrowPlot();
-    QCOMPARE(arrowrender::renderPicture(nullptr, s), plot.image());
-    QRect text;
-    QVERIFY(litComponents(plot.image(), &text) > 0);
-    QVERIFY2(text.width() > 80 && text.height() < 30, qPrintable(QStringLiteral("%1x%2").arg(text.width()).arg(text.height())));
-    QVERIFY(std::abs(text.center().x() - 157) <= 3 && std::abs(text.center().y() - 269) <= 3);
-}
+        // Level: cell width and height, pixels per unit across.
+        const QList<QPair<int, QString>> table = {{2, "1.068 1.072 55.38"},  {5, "1.342 1.365 138.45"}, {10, "2.343 2.514 276.89"},
+                                                  {14, "5.815 7.686 387.65"}, {15, "9.235 15.824 415.34"}};
+        for (const auto &[level, cells] : table) {
+            testsupport::rightClick(&plot, level - plot.zoom() + (level == 15 ? 1 : 0)); // one click past 15
+            QCOMPARE(plot.zoom(), level);
+            const int k = level - 1;
+            QCOMPARE(view(&plot), (QList<int>{10 * k, 18 * k, 314 - 10 * k, 538 - 18 * k}));
+            QCOMPARE(QStringLiteral("%1 %2 %3").arg(plot.cellWidth(), 0, 'f', 3).arg(plot.cellHeight(), 0, 'f', 3).arg(plot.pixelsPerUnitX(), 0, 'f', 2), cells);
+        }
+        // At the deepest zoom the lattice holds two arrows, with tails at (110, 189) and (221, 189).
+        QCOMPARE(litComponents(plot.image()), 2);
+        QVERIFY((plot.image().pixel(110, 189) & 0xffffff) && (plot.image().pixel(221, 189) & 0xffffff));
+        plot.setCtrlPressed(true);
+        testsupport::rightClick(&plot);
+        QCOMPARE(view(&plot), (QList<int>{130, 234, 184, 304}));
+    }
+
+    void dragMovesTheView()
+    {
+        ArrowPlot plot;
+        plot.show();
+        QTest::mousePress(&plot, Qt::LeftButton, Qt::NoModifier, QPoint(100, 100));
+        QVERIFY(plot.dragging());
+        QTest::mouseMove(&plot, QPoint(105, 97));
+        QCOMPARE(view(&plot), (QList<int>{-5, 3, 309, 541}));
+        QTest::mouseRelease(&plot, Qt::LeftButton, Qt::NoModifier, QPoint(105, 97));
+        QTest::mouseMove(&plot, QPoint(200, 200)); // released: moving no longer drags
+        QVERIFY(!plot.dragging());
+        QCOMPARE(view(&plot), (QList<int>{-5, 3, 309, 541}));
+    }
+
+    void backgroundCache()
+    {
+        setUniformGrid();
+        testsupport::ProgressRecorder recorder;
+        ArrowPlot plot;
+        plot.show();
+        plot.setShowPressure(true);
+        plot.drawArrowPlot();
+        QCOMPARE(recorder.runs.size(), 1);
+        QCOMPARE(recorder.runs[0].label, QStringLiteral("Calculating Colors ..."));
+        const QImage first = plot.colorImage();
+        // Toggling the background and the other settings reuses the cache.
+        plot.setShowPressure(false);
+        plot.drawArrowPlot();
+        plot.setShowArrows(false);
+        plot.setFixedLength(false);
+        plot.setArrowColor(true);
+        plot.setShowPressure(true);
+        plot.drawArrowPlot();
+        QCOMPARE(recorder.runs.size(), 1);
+        QCOMPARE(plot.image(), first);
+        // Zoom and pan drop it (Reset does too: see defaultsAndReset).
+        testsupport::rightClick(&plot);
+        QCOMPARE(recorder.runs.size(), 2);
+        testsupport::drag(&plot, QPoint(10, 10), {QPoint(11, 10)});
+        QCOMPARE(recorder.runs.size(), 3);
+        // The same pressures loaded again keep the cache; another dataset in the same view does
+        // not leave the old background under its arrows.
+        setUniformGrid();
+        plot.drawArrowPlot();
+        QCOMPARE(recorder.runs.size(), 3);
+        testsupport::setVolumes(new Volume(), testsupport::makeGrid(314, 538, [](int, int) { return Vector3(1, 1, 0); },
+                                                                  [](int, int) { return 2.5f; }));
+        plot.drawArrowPlot();
+        QCOMPARE(recorder.runs.size(), 4);
+        QCOMPARE(plot.colorImage().pixelColor(100, 100), QColor(61, 61, 61));
+    }
+
+    void deferredWhileBusy()
+    {
+        // A load is under way: loadedVolume exists, gridVolume does not yet.
+        testsupport::ProgressRecorder recorder;
+        ArrowPlot plot;
+        plot.show();
+        plot.setShowPressure(true);
+        {
+            Busy::Scope loading;
+            testsupport::setVolumes(new Volume(), nullptr);
+            plot.drawArrowPlot();
+            testsupport::rightClick(&plot, 2); // the view changes at once, the drawing waits
+            QCOMPARE(plot.zoom(), 3);
+            QVERIFY(plot.image().isNull() && plot.viewVolume() == nullptr);
+            QCOMPARE(recorder.runs.size(), 0);
+            delete gridVolume; // the load finishes before the busy period ends
+            gridVolume = testsupport::makeGrid(314, 538, [](int, int) { return Vector3(0, 1, 0); },
+                                               [](int x, int) { return -4.0f + 0.02f * x; });
+        }
+        QCoreApplication::processEvents();
+        // One rendering, of the latest state.
+        QCOMPARE(recorder.runs.size(), 1);
+        QCOMPARE(recorder.runs[0].maximum, 274);
+        QVERIFY(plot.colorsValid());
+    }
+
+    void keyboard()
+    {
+        ArrowPlotDialog dialog;
+        dialog.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+        QTest::keyClick(&dialog, Qt::Key_Escape);
+        QVERIFY(dialog.isVisible());
+        ArrowPlot *plot = dialog.plot();
+        QTest::keyPress(&dialog, Qt::Key_Control);
+        QVERIFY(plot->ctrlPressed());
+        // Any other key released while Ctrl is still held ends the zoom-out mode.
+        QTest::keyPress(&dialog, Qt::Key_A, Qt::ControlModifier);
+        QTest::keyRelease(&dialog, Qt::Key_A, Qt::ControlModifier);
+        QVERIFY(!plot->ctrlPressed());
+        QTest::keyPress(dialog.showArrowsCheck(), Qt::Key_Control); // from a focused control too
+        QVERIFY(plot->ctrlPressed());
+        QTest::keyRelease(dialog.showArrowsCheck(), Qt::Key_Control);
+        QVERIFY(!plot->ctrlPressed());
+    }
+
+    // The widget and the headless picture are one pipeline: after zooming, dragging and the
+    // background on, the widget's image is the core's picture of the same settings.
+    void widgetShowsTheCorePicture()
+    {
+        setUniformGrid();
+        ArrowPlot plot;
+        plot.show();
+        plot.setShowPressure(true);
+        plot.setFixedLength(false);
+        plot.setArrowColor(true);
+        testsupport::rightClick(&plot, 3);
+        testsupport::drag(&plot, QPoint(40, 40), {QPoint(25, 60)});
+        arrowrender::PictureSettings s;
+        s.viewX1 = plot.viewX1();
+        s.viewY1 = plot.viewY1();
+        s.viewX2 = plot.viewX2();
+        s.viewY2 = plot.viewY2();
+        s.zoom = plot.zoom();
+        s.fixedLength = false;
+        s.showPressure = true;
+        s.arrowColor = QColor(0, 0, 0);
+        QCOMPARE(arrowrender::renderPicture(gridVolume, s), plot.image());
+        QImage painted(314, 538, QImage::Format_RGB32);
+        QPainter painter(&painted);
+        arrowrender::paintPicture(painter, gridVolume, s);
+        painter.end();
+        QCOMPARE(painted, plot.image());
+        // Without data: the core's picture too, one line of text centred on black.
+        testsupport::setVolumes(nullptr, nullptr);
+        plot.drawArrowPlot();
+        QCOMPARE(arrowrender::renderPicture(nullptr, s), plot.image());
+        QRect text;
+        QVERIFY(litComponents(plot.image(), &text) > 0);
+        QVERIFY2(text.width() > 80 && text.height() < 30, qPrintable(QStringLiteral("%1x%2").arg(text.width()).arg(text.height())));
+        QVERIFY(std::abs(text.center().x() - 157) <= 3 && std::abs(text.center().y() - 269) <= 3);
+    }
+};
 
 QTEST_MAIN(TestArrowPlot)
 #include "tst_ArrowPlot.moc"
