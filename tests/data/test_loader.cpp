@@ -18,32 +18,24 @@ class TestLoader : public QObject
     Q_OBJECT
 
 private slots:
+    // Each row: the 40 header bytes, then x, y, channels, time and whether the magic word matched.
     void headerScan_data()
     {
         QTest::addColumn<QByteArray>("bytes");
-        QTest::addColumn<int>("x");
-        QTest::addColumn<int>("y");
-        QTest::addColumn<int>("channels");
-        QTest::addColumn<float>("time");
-        QTest::addColumn<bool>("magic");
-        QTest::newRow("tabs and newlines") << header("SN4DB\t3\n2 1 1 1 0.1") << 3 << 2 << 1 << 0.1f << true;
-        QTest::newRow("leading blank") << header(" SN4DB 3 2 1 1 1 0.1") << 0 << 0 << 0 << 0.f << false;
+        QTest::addColumn<QString>("fields");
+        QTest::newRow("tabs and newlines") << header("SN4DB\t3\n2 1 1 1 0.1") << "3 2 1 0.1 magic";
+        QTest::newRow("leading blank") << header(" SN4DB 3 2 1 1 1 0.1") << "0 0 0 0 -";
         // The real number starts at byte 38: only "12" of "1234" lies inside the header.
-        QTest::newRow("cut at byte 40") << QByteArray("SN4DB 100000 200000 3 4 5 0000000000001234xx")
-                                        << 100000 << 200000 << 4 << 12.f << true;
-        QTest::newRow("nul ends the text") << QByteArray("SN4DB 3 2\0 1 1 1", 16).leftJustified(40, ' ') << 3 << 2 << 0
-                                           << 0.f << true;
-        QTest::newRow("huge saturates") << header("SN4DB 99999999999 2 1 1 1 1") << INT_MAX << 2 << 1 << 1.f << true;
+        QTest::newRow("cut at byte 40") << QByteArray("SN4DB 100000 200000 3 4 5 0000000000001234xx") << "100000 200000 4 12 magic";
+        QTest::newRow("nul ends the text") << QByteArray("SN4DB 3 2\0 1 1 1", 16).leftJustified(40, ' ') << "3 2 0 0 magic";
+        QTest::newRow("huge saturates") << header("SN4DB 99999999999 2 1 1 1 1") << "2147483647 2 1 1 magic";
     }
     void headerScan()
     {
         QFETCH(QByteArray, bytes);
         const dataset::Header h = dataset::parseHeader(bytes.constData(), qMin(int(bytes.size()), 40));
-        QTEST(h.dimX, "x");
-        QTEST(h.dimY, "y");
-        QTEST(h.channels, "channels");
-        QTEST(h.time, "time");
-        QTEST(h.magic, "magic");
+        QTEST(QString("%1 %2 %3 %4 %5").arg(h.dimX).arg(h.dimY).arg(h.channels).arg(h.time).arg(h.magic ? "magic" : "-"),
+              "fields");
     }
 
     void dataFileNames()

@@ -4,34 +4,21 @@
 #include <QApplication>
 #include <QFile>
 #include <QMouseEvent>
-#include <QMutex>
 #include <QtEndian>
 #include <QtTest>
 
 namespace testsupport {
 
 namespace {
-QMutex gMutex; // lines may come from worker threads
 QStringList gLines;
 int gCaptures = 0;
 QtMessageHandler gPrevious = nullptr;
-
-// Set TESSALY_TEST_ECHO to see the captured lines on the console as well.
-void handler(QtMsgType type, const QMessageLogContext &ctx, const QString &msg)
-{
-    {
-        QMutexLocker lock(&gMutex);
-        gLines << msg;
-    }
-    if (gPrevious && qEnvironmentVariableIsSet("TESSALY_TEST_ECHO"))
-        gPrevious(type, ctx, msg);
-}
 } // namespace
 
 ConsoleCapture::ConsoleCapture()
 {
     if (gCaptures++ == 0)
-        gPrevious = qInstallMessageHandler(handler);
+        gPrevious = qInstallMessageHandler([](QtMsgType, const QMessageLogContext &, const QString &msg) { gLines << msg; });
     clear();
 }
 
@@ -41,17 +28,8 @@ ConsoleCapture::~ConsoleCapture()
         qInstallMessageHandler(gPrevious);
 }
 
-QStringList ConsoleCapture::lines() const
-{
-    QMutexLocker lock(&gMutex);
-    return gLines;
-}
-
-void ConsoleCapture::clear()
-{
-    QMutexLocker lock(&gMutex);
-    gLines.clear();
-}
+QStringList ConsoleCapture::lines() const { return gLines; }
+void ConsoleCapture::clear() { gLines.clear(); }
 
 void setVolumes(Volume *loaded, Volume *grid)
 {
