@@ -1,6 +1,5 @@
 // Bad dataset files loaded the way the control dock loads them: every refused input must leave
 // an empty volume and an empty grid, write a console line saying why, and return promptly.
-// The plain refusals of a bare Volume::load live in test_loader.cpp; these are the hostile ones.
 
 #include "TestSupport.h"
 

@@ -34,8 +34,7 @@ public:
     struct Run
     {
         QString label;
-        int minimum = 0;
-        int maximum = 0;
+        int minimum = 0, maximum = 0;
         QList<int> values;
         bool closed = false;
     };
