@@ -79,12 +79,10 @@ private slots:
     {
         QTemporaryDir dir;
         ConsoleCapture quiet;
-        const QPointF at[] = {{0, 5}, {5, 0}, {0, 3}};
+        writeFile(dir.filePath("a.gri"), header("SN4DB 3 1 1 0 1 0") + floats({0, 5, 0, 5, 0, 0, 0, 3, 0}));
+        writeFile(dir.filePath("a.00000.dat"), QByteArray(3 * 12, '\0'));
         Volume v;
-        v.load(writeDataset(dir, "a.gri", 3, 1, 1, 0, [&](int x, int, int, float p[3], float *, float *) {
-            p[0] = float(at[x].x());
-            p[1] = float(at[x].y());
-        }));
+        v.load(dir.filePath("a.gri"));
         QCOMPARE(v.mMinPos, Vector3(0, 3, 0));
         QCOMPARE(v.mMaxPos, Vector3(0, 5, 0));
     }

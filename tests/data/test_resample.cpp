@@ -36,8 +36,8 @@ void plainResample(const Volume &src, Volume &grid)
 {
     for (int i = 0; i + 2 < src.getDimX(); ++i)
         for (int j = 0; j + 2 < src.getDimY(); ++j) {
-            const Vector3 a = src.getGridPos(i, j, 0), b = src.getGridPos(i + 1, j + 1, 0);
-            const double f[4] = {std::floor(a.x), std::floor(a.y), std::floor(b.x), std::floor(b.y)};
+            const Vector3 g0 = src.getGridPos(i, j, 0), g1 = src.getGridPos(i + 1, j + 1, 0);
+            const double f[4] = {std::floor(g0.x), std::floor(g0.y), std::floor(g1.x), std::floor(g1.y)};
             if (!std::all_of(f, f + 4, [](double v) { return v >= INT_MIN && v <= INT_MAX; }))
                 continue;
             const int x0 = int(f[0]), y0 = int(f[1]), x1 = int(f[2]), y1 = int(f[3]);
@@ -145,22 +145,21 @@ private slots:
         QTest::addColumn<int>("kind");
         QTest::addColumn<int>("nx");
         QTest::addColumn<int>("ny");
-        QTest::addColumn<int>("channels");
-        QTest::newRow("even") << int(Even) << 23 << 17 << 2;
-        QTest::newRow("warped") << int(Warped) << 40 << 31 << 2;
-        QTest::newRow("folded") << int(Folded) << 35 << 35 << 2;
-        QTest::newRow("nan") << int(NanFlow) << 30 << 20 << 2;
-        QTest::newRow("zero spans and outside, no channels") << int(Degenerate) << 12 << 8 << 0;
-        QTest::newRow("zero-width extent") << int(FlatExtent) << 6 << 6 << 1;
-        QTest::newRow("copied corners") << int(TinyCells) << 30 << 25 << 3;
-        QTest::newRow("two columns") << int(Even) << 2 << 9 << 1;
+        QTest::newRow("even") << int(Even) << 23 << 17;
+        QTest::newRow("warped") << int(Warped) << 40 << 31;
+        QTest::newRow("folded") << int(Folded) << 35 << 35;
+        QTest::newRow("nan") << int(NanFlow) << 30 << 20;
+        QTest::newRow("zero spans and outside, no channels") << int(Degenerate) << 12 << 8;
+        QTest::newRow("zero-width extent") << int(FlatExtent) << 6 << 6;
+        QTest::newRow("copied corners") << int(TinyCells) << 30 << 25;
+        QTest::newRow("two columns") << int(Even) << 2 << 9;
     }
     void matchesThePlainWalk()
     {
         QFETCH(int, kind);
         QFETCH(int, nx);
         QFETCH(int, ny);
-        QFETCH(int, channels);
+        const int channels = kind == Degenerate ? 0 : kind == TinyCells ? 3 : 2;
         std::unique_ptr<Volume> src(evenDataset(nx, ny, 5.0, 3.0, channels, [&](int x, int y, DataPoint &p) {
             p.mDir = Vector3(std::sin(x * 0.7) + y * 0.1, std::cos(y * 0.3) - x * 0.05, 0.5);
             if (channels)

@@ -13,8 +13,9 @@ class TestVolume : public QObject
     Q_OBJECT
 
 private slots:
-    // A 10 x 5 x 1 volume whose point (x, y) lies at world (10x, 10y) with flow (1 + x, 1 + y).
-    void storageBoundsAndSampling()
+    // A 10 x 5 x 1 volume whose point (x, y) lies at world (10x, 10y) with flow (1 + x, 1 + y);
+    // then grown, and refused absurd sizes.
+    void storageBoundsSamplingAndSize()
     {
         QVERIFY(!Volume().isInside(0, 0, 0));
         QCOMPARE(Volume().getAt(0, 0, 0).mValues.size(), 0);
@@ -52,18 +53,10 @@ private slots:
         QCOMPARE(v.getValue(3, 2, 0.5).mDir, Vector3(2, 1.5, 0));
         QCOMPARE(v.getValue(3, 2, 1.0).mValues.size(), 0);
         QCOMPARE(v.getValue(10.0, 1, 0).mDir, Vector3());
-    }
 
-    void setSizeKeepsPointsAndRefusesAbsurdSizes()
-    {
-        Volume v(2, 2, 1);
-        DataPoint p(1);
-        p.mValues[0] = 5.f;
-        v.setAt(1, 0, 0, p);
-        v.setSize(4, 4, 1);
-        QCOMPARE(v.getAt(1, 0, 0).mValues, QList<float>({5.f}));
-        QCOMPARE(v.getAt(3, 3, 0).mValues.size(), 0);
-
+        v.setSize(10, 6, 1); // growing keeps the points at the start of the block
+        QCOMPARE(v.getAt(3, 2, 0).mDir, Vector3(4, 3, 0));
+        QCOMPARE(v.getAt(3, 5, 0).mValues.size(), 0);
         testsupport::ConsoleCapture console;
         v.setSize(100000, 100000, 100000);
         QCOMPARE(v.getDimX() + int(v.pointCount()), 0);
