@@ -101,8 +101,7 @@ private slots:
         std::uniform_real_distribution<double> px(-1, 18), py(-1, 12), pz(-0.2, 1.2);
         for (int i = 0; i < 20000; ++i) {
             const double x = px(rng), y = py(rng), z = i % 3 ? 0.0 : pz(rng);
-            const Vector3 a = v.sampleDir(x, y, z);
-            const Vector3 b = v.getValue(x, y, z).mDir;
+            const Vector3 a = v.sampleDir(x, y, z), b = v.getValue(x, y, z).mDir;
             QVERIFY2(std::memcmp(&a, &b, sizeof a) == 0, qPrintable(QStringLiteral("at %1 %2 %3").arg(x).arg(y).arg(z)));
         }
     }
