@@ -7,6 +7,8 @@
 #include <QtEndian>
 #include <QtTest>
 
+#include <utility>
+
 namespace testsupport {
 
 namespace {
@@ -34,11 +36,9 @@ void ConsoleCapture::clear() { gLines.clear(); }
 void setVolumes(Volume *loaded, Volume *grid)
 {
     if (loadedVolume != loaded)
-        delete loadedVolume;
+        delete std::exchange(loadedVolume, loaded);
     if (gridVolume != grid)
-        delete gridVolume;
-    loadedVolume = loaded;
-    gridVolume = grid;
+        delete std::exchange(gridVolume, grid);
 }
 
 Volume *makeGrid(int dimX, int dimY, const std::function<Vector3(int, int)> &flow,
