@@ -13,23 +13,19 @@ class TestLoaderFuzzRegressions : public QObject
 {
     Q_OBJECT
 
-    // Every file of a corpus folder but its README.md; `atLeast` counts the README too.
-    static void addFolder(const QString &folder, int atLeast)
-    {
-        const QDir dir(folder);
-        const QFileInfoList files = dir.entryInfoList(QDir::Files, QDir::Name); // hidden files are not listed
-        QVERIFY2(files.size() >= atLeast, qPrintable(folder + QStringLiteral(" has lost its corpus")));
-        for (const QFileInfo &fi : files)
-            if (fi.fileName() != QLatin1String("README.md"))
-                QTest::newRow(qPrintable(dir.dirName() + '/' + fi.fileName())) << fi.filePath();
-    }
-
 private slots:
     void replay_data()
     {
         QTest::addColumn<QString>("file");
-        addFolder(QStringLiteral(TESSALY_FUZZ_SEEDS), 20);
-        addFolder(QStringLiteral(TESSALY_FUZZ_REGRESSIONS), 2); // the README and at least one finding
+        // The seeds, then the findings; `atLeast` counts each folder's README.md too.
+        for (const auto &[folder, atLeast] : {std::pair(QStringLiteral(TESSALY_FUZZ_SEEDS), 20),
+                                              std::pair(QStringLiteral(TESSALY_FUZZ_REGRESSIONS), 2)}) {
+            const QFileInfoList files = QDir(folder).entryInfoList(QDir::Files, QDir::Name);
+            QVERIFY2(files.size() >= atLeast, qPrintable(folder + " has lost its corpus"));
+            for (const QFileInfo &fi : files)
+                if (fi.fileName() != QLatin1String("README.md"))
+                    QTest::newRow(qPrintable(fi.dir().dirName() + '/' + fi.fileName())) << fi.filePath();
+        }
     }
     void replay()
     {

@@ -4,22 +4,19 @@
 #include "Progress.h"
 #include "Volumes.h"
 
-#include <QList>
-#include <QString>
+#include <QPoint>
 #include <QStringList>
 #include <QTemporaryDir>
 
 #include <functional>
 #include <initializer_list>
 
-#include <QPoint>
-
 class QAbstractButton;
 class QWidget;
 
 namespace testsupport {
 
-// Collects every console line (qDebug and friends) while it lives.
+// Collects every console line (qDebug and friends) while it lives; captures may nest.
 class ConsoleCapture
 {
 public:
@@ -27,7 +24,7 @@ public:
     ~ConsoleCapture();
     QStringList lines() const;
     void clear();
-    bool contains(const QString &text) const; // any line containing text
+    bool contains(const QString &text) const { return !lines().filter(text).isEmpty(); } // in any line
 };
 
 // Records the label, range and values of every progress dialog while it lives.
@@ -37,18 +34,25 @@ public:
     struct Run
     {
         QString label;
-        int minimum = 0;
-        int maximum = 0;
+        int minimum = 0, maximum = 0;
         QList<int> values;
         bool closed = false;
     };
-    ProgressRecorder();
-    ~ProgressRecorder() override;
     QList<Run> runs;
 
-    void opened(const QString &label, int minimum, int maximum) override;
-    void valueSet(int value) override;
-    void closed() override;
+    ProgressRecorder() { Progress::setObserver(this); }
+    ~ProgressRecorder() override { Progress::setObserver(nullptr); }
+    void opened(const QString &label, int minimum, int maximum) override { runs.append({label, minimum, maximum, {}, false}); }
+    void valueSet(int value) override
+    {
+        if (!runs.isEmpty())
+            runs.last().values.append(value);
+    }
+    void closed() override
+    {
+        if (!runs.isEmpty())
+            runs.last().closed = true;
+    }
 };
 
 // Replaces the process-wide volumes (deleting the old ones); either may be null.
@@ -60,11 +64,18 @@ Volume *makeGrid(int dimX, int dimY, const std::function<Vector3(int, int)> &flo
                  const std::function<float(int, int)> &pressure = {});
 
 // The same grid with the constant flow (vx, vy, 0) everywhere and zero pressure.
-Volume *uniformFlow(int dimX, int dimY, double vx, double vy);
+inline Volume *uniformFlow(int dimX, int dimY, double vx, double vy)
+{
+    return makeGrid(dimX, dimY, [=](int, int) { return Vector3(vx, vy, 0); });
+}
 
 // Writes a dataset into dir and returns the grid file path.
-QString writeDataset(const QTemporaryDir &dir, const QString &name, int dimX, int dimY, int dimZ, int channels,
-                     const dataset::PointFiller &fill);
+inline QString writeDataset(const QTemporaryDir &dir, const QString &name, int dimX, int dimY, int dimZ,
+                            int channels, const dataset::PointFiller &fill)
+{
+    dataset::write(dir.filePath(name), dimX, dimY, dimZ, channels, fill);
+    return dir.filePath(name);
+}
 
 // Loads a grid file the way the control dock does (loadedVolume, then gridVolume).
 void loadLikeTheDock(const QString &gridFile);
@@ -76,7 +87,7 @@ void writeFile(const QString &path, const QByteArray &bytes);
 // A file's bytes, or "<missing>" when it cannot be read.
 QByteArray readFile(const QString &path);
 // The seeding's grid.log in the working directory, or "<missing>".
-QByteArray readGridLog();
+inline QByteArray readGridLog() { return readFile(QStringLiteral("grid.log")); }
 // The first button under `parent` showing `text`, or null; clickButton clicks it.
 QAbstractButton *findButton(QWidget *parent, const QString &text);
 void clickButton(QWidget *parent, const QString &text);
