@@ -19,8 +19,8 @@
 #include "VolInfo.h"
 #include "streamlines.h"
 
+#include <QAbstractButton>
 #include <QComboBox>
-#include <QCheckBox>
 #include <QSlider>
 #include <QSpinBox>
 #include <QScopedValueRollback>
