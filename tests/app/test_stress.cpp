@@ -139,9 +139,8 @@ private slots:
         long afterFirst = 0;
         for (int i = 0; i < 50; ++i) {
             dock.loadDataset(i % 2 ? b : a);
-            dock.ArrowPlotClicked();
-            dock.StreamLinesClicked();
-            dock.VolInfoClicked();
+            for (QAbstractButton *b : dock.findChildren<QAbstractButton *>().mid(1)) // every view's button
+                QTest::mouseClick(b, Qt::LeftButton);
             testsupport::clickButton(dock.arrowPlotDialog(), "Show Pressure");
             testsupport::clickButton(dock.streamLineDialog(), "Evenlyspaced Seedpoints");
             testsupport::clickButton(dock.streamLineDialog(), "redraw");
