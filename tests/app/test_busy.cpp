@@ -11,40 +11,29 @@
 #include <QPushButton>
 #include <QtTest>
 
-namespace {
-
-// Lets the event loop run until nothing waits any more (bounded: a fault must not hang).
-void drain()
-{
-    for (int turn = 0; turn < 1000 && (turn == 0 || Busy::pendingCount() > 0); ++turn)
-        QCoreApplication::processEvents();
-}
-
-} // namespace
-
 class TestBusy : public QObject
 {
     Q_OBJECT
-private slots:
-    void cleanup()
+
+    // Lets the event loop run until nothing waits any more (bounded: a fault must not hang).
+    static void drain()
     {
-        drain();
-        testsupport::setVolumes(nullptr, nullptr);
-        ProgressDialog::setEventIntervalMs(30);
+        for (int turn = 0; turn < 1000 && (turn == 0 || Busy::pendingCount() > 0); ++turn)
+            QCoreApplication::processEvents();
     }
+
+private slots:
+    void cleanup() { drain(); testsupport::setVolumes(nullptr, nullptr); ProgressDialog::setEventIntervalMs(30); }
 
     // During a load: redraw, then tick "Evenlyspaced Seedpoints"; the untick arrives while
     // the deferred redraw processes events. The view must end as the box says: unticked.
     void untickDuringDeferredRedrawWins()
     {
-        testsupport::setVolumes(nullptr, testsupport::makeGrid(60, 60, [](int x, int y) {
-                                    return Vector3(1.0 + 0.01 * y, 0.3 - 0.01 * x, 0.0);
-                                }));
+        testsupport::setVolumes(nullptr, testsupport::makeGrid(60, 60, [](int x, int y) { return Vector3(1.0 + 0.01 * y, 0.3 - 0.01 * x, 0.0); }));
         testsupport::ConsoleCapture console;
         StreamLineDialog dialog;
         dialog.show();
-        auto *evenly = dialog.findChild<QCheckBox *>(QStringLiteral("mEvenlyCheck"));
-        auto *redraw = dialog.findChild<QPushButton *>(QStringLiteral("mRedrawButton"));
+        auto *evenly = dialog.findChild<QCheckBox *>("mEvenlyCheck");
         ProgressDialog::setEventIntervalMs(0); // every traced seed lets events in
 
         bool unticked = false;
@@ -57,17 +46,15 @@ private slots:
         });
         {
             Busy::Scope loading;
-            QTest::mouseClick(redraw, Qt::LeftButton);
+            QTest::mouseClick(dialog.findChild<QPushButton *>("mRedrawButton"), Qt::LeftButton);
             QTest::mouseClick(evenly, Qt::LeftButton);
             QVERIFY(evenly->isChecked());
             QCOMPARE(Busy::pendingCount(), 2);
         }
         meddler.start(0);
         drain();
-        QVERIFY(unticked);
-        QVERIFY(!evenly->isChecked());
-        QVERIFY(!dialog.view()->mEvenlySpaced);
-        QVERIFY(dialog.view()->mEvenLines.isEmpty());
+        QVERIFY(unticked); // the untick did arrive mid-work
+        QVERIFY(!evenly->isChecked() && !dialog.view()->mEvenlySpaced && dialog.view()->mEvenLines.isEmpty());
     }
 
     // Per key only the latest request runs, in the order the keys first asked; nothing runs
@@ -111,10 +98,7 @@ private slots:
             --depth;
         };
         QTimer input;
-        connect(&input, &QTimer::timeout, this, [&] {
-            ++requests;
-            Busy::whenIdle(&receiver, Busy::Render, work);
-        });
+        connect(&input, &QTimer::timeout, this, [&] { ++requests; Busy::whenIdle(&receiver, Busy::Render, work); });
         {
             Busy::Scope busy;
             Busy::whenIdle(&receiver, Busy::Render, work);

@@ -12,16 +12,11 @@
 #include <functional>
 #include <unistd.h>
 
-using testsupport::ConsoleCapture;
-
-namespace {
-
-// What the process writes on standard output while fn runs.
-QByteArray stdoutOf(const std::function<void()> &fn)
+// What the process writes on standard output while fn runs (nothing if no file can be made).
+static QByteArray stdoutOf(const std::function<void()> &fn)
 {
     QTemporaryFile file;
-    if (!file.open())
-        return "<no temporary file>";
+    file.open();
     std::fflush(stdout);
     const int saved = dup(STDOUT_FILENO);
     dup2(file.handle(), STDOUT_FILENO);
@@ -33,37 +28,23 @@ QByteArray stdoutOf(const std::function<void()> &fn)
     return file.readAll();
 }
 
-} // namespace
-
 class TestDock : public QObject
 {
     Q_OBJECT
 
     QTemporaryDir mDir;
-    QString mSample;
 
 private slots:
-    void initTestCase()
-    {
-        mSample = testsupport::writeDataset(mDir, "flow.gri", 12, 9, 2, 1, [](int x, int y, int z, float p[3], float d[3], float *v) {
-            p[0] = float(x);
-            p[1] = float(y);
-            p[2] = float(z);
-            d[0] = 1.f;
-            v[0] = float(x);
-        });
-    }
     void cleanup() { testsupport::setVolumes(nullptr, nullptr); }
 
     void buttonsAndSizes()
     {
         ControlDock dock;
-        const QStringList texts = {"Load Dataset ...", "Arrow Plot", "Stream Lines", "Volume Information"};
         const QList<QPushButton *> buttons = dock.findChildren<QPushButton *>();
-        QStringList got;
-        for (const QPushButton *b : buttons)
-            got << b->text();
-        QCOMPARE(got, texts);
+        const QStringList texts = {"Load Dataset ...", "Arrow Plot", "Stream Lines", "Volume Information"};
+        QCOMPARE(buttons.size(), texts.size());
+        for (int i = 0; i < texts.size(); ++i)
+            QCOMPARE(buttons[i]->text(), texts[i]);
         QCOMPARE(buttons[0]->size(), QSize(110, 25));
         QCOMPARE(buttons[1]->size(), QSize(90, 25));
         QCOMPARE(buttons[2]->size(), QSize(110, 25));
@@ -74,9 +55,16 @@ private slots:
     // "Dataset Loaded." and empty volumes; a good one prints the whole trace.
     void loadTraceAndVolumes()
     {
+        const QString sample = testsupport::writeDataset(mDir, "flow.gri", 12, 9, 2, 1, [](int x, int y, int z, float p[3], float d[3], float *v) {
+            p[0] = float(x);
+            p[1] = float(y);
+            p[2] = float(z);
+            d[0] = 1.f;
+            v[0] = float(x);
+        });
         ScriptedDock dock;
-        dock.answers = {QString(), QStringLiteral("x"), mDir.filePath("nothing-here.gri"), mSample};
-        ConsoleCapture console;
+        dock.answers = {QString(), QStringLiteral("x"), mDir.filePath("nothing-here.gri"), sample};
+        testsupport::ConsoleCapture console;
         dock.loadClicked();
         QTest::mouseClick(testsupport::findButton(&dock, "Load Dataset ..."), Qt::LeftButton);
         QVERIFY(console.lines().isEmpty());
@@ -92,7 +80,7 @@ private slots:
         QCOMPARE(stdoutOf([&] { QTest::mouseClick(testsupport::findButton(&dock, "Load Dataset ..."), Qt::LeftButton); }),
                  QByteArray("vorher\nnachher\n"));
         QCOMPARE(dock.asked, 4);
-        QCOMPARE(console.lines(), QStringList({"Loading: " + mSample, "Dataset size: 12 9 2", "additional Data: 1",
+        QCOMPARE(console.lines(), QStringList({"Loading: " + sample, "Dataset size: 12 9 2", "additional Data: 1",
                                                "number of Timesteps: 1 0", "min: 0 0 0", "max: 11 8 0",
                                                "Dataset Loaded."}));
         QCOMPARE(loadedVolume->getDimZ(), 2); // the grid is one layer with pressure added
@@ -103,8 +91,7 @@ private slots:
     void noSecondLoadWhileOneRuns()
     {
         // A large dataset with events processed at every row: clicks arrive mid-load.
-        QTemporaryDir dir;
-        const QString big = testsupport::writeDataset(dir, "big.gri", 400, 400, 1, 1, [](int x, int y, int, float p[3], float d[3], float *) {
+        const QString big = testsupport::writeDataset(mDir, "big.gri", 400, 400, 1, 1, [](int x, int y, int, float p[3], float d[3], float *) {
             p[0] = float(x);
             p[1] = float(y);
             d[1] = 1.f;
@@ -123,12 +110,11 @@ private slots:
             dock.loadClicked(); // must be refused without asking for a file
         });
         poke.start(0);
-        ConsoleCapture console;
+        testsupport::ConsoleCapture console;
         dock.loadClicked();
         poke.stop();
         ProgressDialog::setEventIntervalMs(30);
-        QVERIFY(nestedLoads > 0);
-        QVERIFY(sawDisabled);
+        QVERIFY(nestedLoads > 0 && sawDisabled);
         QCOMPARE(dock.asked, 1);
         QCOMPARE(console.lines().filter("Loading:").size(), 1);
         QVERIFY(testsupport::findButton(&dock, "Load Dataset ...")->isEnabled());

@@ -12,7 +12,6 @@
 #include <QRadioButton>
 #include <QtTest>
 
-#include <vector>
 
 namespace {
 
@@ -26,34 +25,6 @@ void setUniformGrid()
 {
     testsupport::setVolumes(new Volume(), testsupport::makeGrid(314, 538, [](int, int) { return Vector3(1, 1, 0); },
                                                               [](int x, int y) { return -4.0f + 0.01f * (x + y); }));
-}
-
-// Number of 8-connected groups of non-black pixels; `bounds` gets their bounding box.
-int litComponents(const QImage &image, QRect *bounds = nullptr)
-{
-    const int w = image.width(), h = image.height();
-    std::vector<char> seen(static_cast<std::size_t>(w) * h, 0);
-    std::vector<QPoint> stack;
-    QRect box;
-    auto push = [&](int x, int y) { // a lit pixel not seen yet joins the current group
-        if (x >= 0 && y >= 0 && x < w && y < h && !seen[y * w + x] && (image.pixel(x, y) & 0xffffff)) {
-            seen[y * w + x] = 1;
-            stack.push_back({x, y});
-            box |= QRect(x, y, 1, 1);
-        }
-    };
-    int groups = 0;
-    for (int y = 0; y < h; ++y)
-        for (int x = 0; x < w; ++x)
-            for (push(x, y), groups += !stack.empty(); !stack.empty();) {
-                const QPoint p = stack.back();
-                stack.pop_back();
-                for (int n = 0; n < 9; ++n)
-                    push(p.x() - 1 + n % 3, p.y() - 1 + n / 3);
-            }
-    if (bounds)
-        *bounds = box;
-    return groups;
 }
 
 } // namespace
@@ -94,8 +65,8 @@ private slots:
         plot->setCtrlPressed(true);
         click(dialog.resetButton());
         atDefaults();
-        // Redrawn at the defaults: white arrows on black, a lattice of 26 x 43 separate glyphs.
-        QCOMPARE(litComponents(plot->image()), 26 * 43);
+        // Redrawn at the defaults (the lattice itself is tst_arrow_render's).
+        QCOMPARE(plot->image(), arrowrender::renderPicture(gridVolume, {}));
     }
 
     void zoomTableAndLimits()
@@ -125,7 +96,6 @@ private slots:
             QCOMPARE(QStringLiteral("%1 %2 %3").arg(plot.cellWidth(), 0, 'f', 3).arg(plot.cellHeight(), 0, 'f', 3).arg(plot.pixelsPerUnitX(), 0, 'f', 2), cells);
         }
         // At the deepest zoom the lattice holds two arrows, with tails at (110, 189) and (221, 189).
-        QCOMPARE(litComponents(plot.image()), 2);
         QVERIFY((plot.image().pixel(110, 189) & 0xffffff) && (plot.image().pixel(221, 189) & 0xffffff));
         plot.setCtrlPressed(true);
         testsupport::rightClick(&plot);
@@ -242,15 +212,9 @@ private slots:
         plot.setArrowColor(true);
         testsupport::rightClick(&plot, 3);
         testsupport::drag(&plot, QPoint(40, 40), {QPoint(25, 60)});
-        arrowrender::PictureSettings s;
-        s.viewX1 = plot.viewX1();
-        s.viewY1 = plot.viewY1();
-        s.viewX2 = plot.viewX2();
-        s.viewY2 = plot.viewY2();
-        s.zoom = plot.zoom();
-        s.fixedLength = false;
-        s.showPressure = true;
-        s.arrowColor = QColor(0, 0, 0);
+        // Size, view, zoom, fixed length, arrows, background, arrow colour.
+        const arrowrender::PictureSettings s{314, 538, plot.viewX1(), plot.viewY1(), plot.viewX2(), plot.viewY2(), plot.zoom(),
+                                             false, true, true, QColor(0, 0, 0)};
         QCOMPARE(arrowrender::renderPicture(gridVolume, s), plot.image());
         QImage painted(314, 538, QImage::Format_RGB32);
         QPainter painter(&painted);
@@ -261,8 +225,10 @@ private slots:
         testsupport::setVolumes(nullptr, nullptr);
         plot.drawArrowPlot();
         QCOMPARE(arrowrender::renderPicture(nullptr, s), plot.image());
-        QRect text;
-        QVERIFY(litComponents(plot.image(), &text) > 0);
+        QRect text; // the lit pixels' bounds
+        for (int y = 0; y < 538; ++y)
+            for (int x = 0; x < 314; ++x)
+                text |= plot.image().pixel(x, y) & 0xffffff ? QRect(x, y, 1, 1) : QRect();
         QVERIFY2(text.width() > 80 && text.height() < 30, qPrintable(QStringLiteral("%1x%2").arg(text.width()).arg(text.height())));
         QVERIFY(std::abs(text.center().x() - 157) <= 3 && std::abs(text.center().y() - 269) <= 3);
     }

@@ -58,7 +58,6 @@ private slots:
         QTest::newRow("p 1e30 clamps blue") << 1e30 << true << "0,0,255";
         QTest::newRow("p NaN black") << double(kNaN) << true << "0,0,0";
         QTest::newRow("t 2") << 2.0 << false << "0,0,122";
-        QTest::newRow("t 5") << 5.0 << false << "0,0,255";
     }
 
     void ramp()
@@ -91,9 +90,8 @@ private slots:
     {
         QTest::addColumn<int>("level");
         QTest::addColumn<QPoint>("pan");
-        // One pixel per cell, fractional cells, and the largest cells.
+        // One pixel per cell, the largest cells, and fractional cells with cells past the grid.
         QTest::newRow("zoom 1") << 1 << QPoint();
-        QTest::newRow("zoom 2") << 2 << QPoint();
         QTest::newRow("zoom 15") << 15 << QPoint();
         QTest::newRow("zoom 10 panned past two edges") << 10 << QPoint(150, -120);
     }
@@ -128,8 +126,7 @@ private slots:
                         painter.drawPoint(px, py);
             }
         painter.end();
-        QCOMPARE(fast.format(), QImage::Format_RGB32);
-        QVERIFY2(fast == reference, qPrintable(firstDiff(fast, reference)));
+        QVERIFY2(fast == reference, qPrintable(firstDiff(fast, reference))); // == also compares the format
         QVERIFY(fast.pixel(157, 269) != qRgb(0, 0, 0));
     }
 
@@ -187,28 +184,26 @@ private slots:
         for (const float cell : {1.0f, 9.3f})
             for (const bool fixed : {true, false}) {
                 const arrowrender::ArrowScale s = scale(fixed, cell);
-                QImage one(314, 538, QImage::Format_RGB32), each(314, 538, QImage::Format_RGB32);
+                QImage images[2]; // the lattice at once, then arrow by arrow
                 int skipped[2] = {0, 0};
-                for (QImage *image : {&one, &each}) {
-                    image->fill(Qt::black);
-                    QPainter painter(image);
+                for (int k = 0; k < 2; ++k) {
+                    images[k] = QImage(314, 538, QImage::Format_RGB32);
+                    images[k].fill(Qt::black);
+                    QPainter painter(&images[k]);
                     painter.setRenderHint(QPainter::Antialiasing, true);
                     QPen pen(Qt::white, 1);
                     pen.setCosmetic(true);
                     painter.setPen(pen);
-                    if (image == &one) {
+                    if (k == 0)
                         skipped[0] = arrowrender::drawArrowLattice(painter, view, s);
-                        continue;
-                    }
-                    for (int i = 12; i < 314; i += 12)
+                    for (int i = 12; k == 1 && i < 314; i += 12)
                         for (int j = 12; j <= 538 - 12; j += 12) {
                             const Vector3 q = view.getAt(i, j, 0).mDir;
-                            skipped[1] += arrowrender::drawArrow(painter, int(float(i) * cell), int(float(j) * cell),
-                                                                 float(q.x), float(q.y), s) < 0;
+                            skipped[1] += arrowrender::drawArrow(painter, int(float(i) * cell), int(float(j) * cell), float(q.x), float(q.y), s) < 0;
                         }
                 }
                 QCOMPARE(skipped[0], skipped[1]);
-                QVERIFY2(one == each, qPrintable(QStringLiteral("cell %1 fixed %2: %3").arg(cell).arg(fixed).arg(firstDiff(one, each))));
+                QVERIFY2(images[0] == images[1], qPrintable(QStringLiteral("cell %1 fixed %2: %3").arg(cell).arg(fixed).arg(firstDiff(images[0], images[1]))));
             }
     }
 };
