@@ -160,14 +160,6 @@ private slots:
         }
     }
 
-    // --fit takes the grid's size; --help answers alone on stdout.
-    void fitAndHelp()
-    {
-        QVERIFY(rendered({mVortices, "--view", "arrows", "--fit", "-o", path("fit.png")}));
-        QCOMPARE(QImage(path("fit.png")).size(), QSize(160, 120));
-        const Run r = render({"--help"});
-        QVERIFY(r.status == 0 && r.out.startsWith("usage: tessaly-render") && r.err.isEmpty());
-    }
 
     // One row per mode; between them both methods, antialiasing, north up, a view rectangle
     // and every length parameter.
@@ -249,7 +241,8 @@ private slots:
         QCOMPARE(o["values"].toArray()[0].toDouble(), double(p.mValues[0]));
     }
 
-    void batchNames()
+    // Batch names from %n and %v; --fit takes the grid's size; --help answers alone on stdout.
+    void batchFitAndHelp()
     {
         QTemporaryDir cwd; // stays empty: no "grid.log" in the working directory
         const QStringList args{mChannel, mVortices, "--view", "evenly", "--grid-log", path("%n.log"), "-o", path("%n-%v.png")};
@@ -257,6 +250,10 @@ private slots:
         for (const char *f : {"channel-evenly.png", "vortices-evenly.png", "channel.log", "vortices.log"})
             QVERIFY2(QFile::exists(path(f)), f);
         QVERIFY(QDir(cwd.path()).isEmpty());
+        QVERIFY(rendered({mVortices, "--view", "arrows", "--fit", "-o", path("fit.png")}));
+        QCOMPARE(QImage(path("fit.png")).size(), QSize(160, 120));
+        const Run r = render({"--help"});
+        QVERIFY(r.status == 0 && r.out.startsWith("usage: tessaly-render") && r.err.isEmpty());
     }
 
     void failures_data()
