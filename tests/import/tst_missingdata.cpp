@@ -34,6 +34,7 @@ class TestMissingData : public QObject
 {
     Q_OBJECT
     QTemporaryDir mDir;
+    testsupport::ConsoleCapture mQuiet; // the views' console trace
 
 private slots:
     // Flow (-1, 0.3), towards the missing half; pressure -1 where there is data.
@@ -48,7 +49,6 @@ private slots:
             dir[1] = gone ? NAN : 0.3f;
             v[1] = gone ? NAN : 1000.0f;
         }));
-        testsupport::ConsoleCapture quiet;
         testsupport::loadLikeTheDock(grid);
         QVERIFY(gridVolume && std::isnan(gridVolume->getAt(10, 10, 0).mDir.x));
     }
@@ -60,7 +60,6 @@ private slots:
     {
         ArrowPlot plot;
         plot.show();
-        testsupport::ConsoleCapture quiet;
         for (bool pressure : {true, false}) {
             plot.setShowPressure(pressure);
             plot.drawArrowPlot();
@@ -79,7 +78,6 @@ private slots:
             for (const Vector3 &p : line)
                 QVERIFY(std::isfinite(p.x) && std::isfinite(p.y) && p.x >= kMissingBelowX - 2);
         }
-        testsupport::ConsoleCapture quiet;
         streamlines view;
         view.show();
         view.resetParameters();

@@ -24,11 +24,7 @@
 
 namespace {
 
-struct Run
-{
-    int status = -1;
-    QString out, err;
-};
+struct Run { int status = -1; QString out, err; };
 
 // Without QT_QPA_PLATFORM: the tool must choose offscreen itself.
 Run render(const QStringList &args, const QString &cwd = QString())
@@ -164,11 +160,6 @@ private slots:
         }
     }
 
-    void fitTakesTheGridSize()
-    {
-        QVERIFY(rendered({mVortices, "--view", "arrows", "--fit", "-o", path("fit.png")}));
-        QCOMPARE(QImage(path("fit.png")).size(), QSize(160, 120));
-    }
 
     // One row per mode; between them both methods, antialiasing, north up, a view rectangle
     // and every length parameter.
@@ -237,10 +228,8 @@ private slots:
     {
         testsupport::loadLikeTheDock(mChannel);
         VolInfo dialog;
-        dialog.xSpin()->setValue(3);
-        dialog.xFracSpin()->setValue(25);
-        dialog.ySpin()->setValue(17);
-        dialog.yFracSpin()->setValue(7);
+        for (auto [spin, value] : {std::pair(dialog.xSpin(), 3), {dialog.xFracSpin(), 25}, {dialog.ySpin(), 17}, {dialog.yFracSpin(), 7}})
+            spin->setValue(value);
         const Run text = render({mChannel, "--probe", "3.25,17.07"});
         const Run json = render({mChannel, "--probe", "3.25,17.07", "--json"});
         QCOMPARE(text.status + json.status, 0);
@@ -252,7 +241,8 @@ private slots:
         QCOMPARE(o["values"].toArray()[0].toDouble(), double(p.mValues[0]));
     }
 
-    void batchNames()
+    // Batch names from %n and %v; --fit takes the grid's size; --help answers alone on stdout.
+    void batchFitAndHelp()
     {
         QTemporaryDir cwd; // stays empty: no "grid.log" in the working directory
         const QStringList args{mChannel, mVortices, "--view", "evenly", "--grid-log", path("%n.log"), "-o", path("%n-%v.png")};
@@ -260,6 +250,10 @@ private slots:
         for (const char *f : {"channel-evenly.png", "vortices-evenly.png", "channel.log", "vortices.log"})
             QVERIFY2(QFile::exists(path(f)), f);
         QVERIFY(QDir(cwd.path()).isEmpty());
+        QVERIFY(rendered({mVortices, "--view", "arrows", "--fit", "-o", path("fit.png")}));
+        QCOMPARE(QImage(path("fit.png")).size(), QSize(160, 120));
+        const Run r = render({"--help"});
+        QVERIFY(r.status == 0 && r.out.startsWith("usage: tessaly-render") && r.err.isEmpty());
     }
 
     void failures_data()
@@ -310,12 +304,6 @@ private slots:
         QStringList left = QDir(root).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden);
         left.removeAll("channel.png");
         QCOMPARE(left, (QStringList{"dir.png", "text.00000.dat", "text.gri"}));
-    }
-
-    void help()
-    {
-        const Run r = render({"--help"});
-        QVERIFY(r.status == 0 && r.out.startsWith("usage: tessaly-render") && r.err.isEmpty());
     }
 };
 

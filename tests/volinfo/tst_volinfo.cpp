@@ -31,10 +31,8 @@ QString report(const VolInfo &dlg) { return dlg.output()->toPlainText(); }
 
 void dial(VolInfo &dlg, int x, int xFrac, int y, int yFrac)
 {
-    dlg.xSpin()->setValue(x);
-    dlg.xFracSpin()->setValue(xFrac);
-    dlg.ySpin()->setValue(y);
-    dlg.yFracSpin()->setValue(yFrac);
+    for (auto [spin, value] : {std::pair(dlg.xSpin(), x), {dlg.xFracSpin(), xFrac}, {dlg.ySpin(), y}, {dlg.yFracSpin(), yFrac}})
+        spin->setValue(value);
 }
 
 } // namespace
