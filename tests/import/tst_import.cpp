@@ -43,7 +43,6 @@ bool ncgen(const QString &cdl, const QString &out, const char *kind = "nc4")
     QProcess p;
     p.start(QStringLiteral("ncgen"), {"-k", kind, "-o", out, out + ".cdl"});
     const bool ok = p.waitForFinished(30000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
-    QFile::remove(out + ".cdl");
     return ok || (qWarning().noquote() << "ncgen (netcdf-bin):" << p.readAllStandardError(), false);
 }
 
@@ -163,7 +162,7 @@ private slots:
         Volume vol;
         vol.load(out);
         QCOMPARE(QSize(vol.getDimX(), vol.getDimY()), QSize(180, 90));
-        int nc, id, land = 0;
+        int nc, id;
         NC(nc_open(kCoads, NC_NOWRITE, &nc));
         for (const auto &pt : {QPoint(0, 0), QPoint(100, 45), QPoint(60, 30), QPoint(179, 89), QPoint(150, 60), QPoint(10, 70)}) {
             const std::size_t at[] = {0, std::size_t(pt.y()), std::size_t(pt.x())};
@@ -175,15 +174,12 @@ private slots:
             }
             const DataPoint p = vol.getAt(pt.x(), pt.y(), 0);
             QVERIFY(p.mPos.x == double(float(x)) && p.mPos.y == double(float(y)));
-            const bool gone = u == -1e34f || v == -1e34f;
-            land += gone;
-            QVERIFY(gone ? std::isnan(p.mDir.x) && std::isnan(p.mDir.y) : p.mDir.x == u && p.mDir.y == v);
+            QVERIFY(u == -1e34f || v == -1e34f ? std::isnan(p.mDir.x) && std::isnan(p.mDir.y) : p.mDir.x == u && p.mDir.y == v);
             QCOMPARE(p.mValues.size(), 2);
             QVERIFY(s == -1e34f ? std::isnan(p.mValues[1]) && std::isnan(p.mValues[0])
                                 : p.mValues[1] == float(s) && p.mValues[0] >= -4.0f && p.mValues[0] <= 2.5f);
         }
         nc_close(nc);
-        QVERIFY(land > 0 && land < 6); // the points cover both land and sea
     }
 
     // Both row orders give the same grid; columns by number with a descending y reversed;
