@@ -46,15 +46,13 @@ struct ReferenceSeeding
     {
         if (!gridVolume->isInside(x, y, z))
             return false;
-        QVector<int> indices;
         for (const Vector2 &c : grid.getNeighbourCells(std::floor(x / double(dSep)), std::floor(y / double(dSep))))
-            indices += grid.getCell(int(c.x), int(c.y));
-        for (int index : indices) {
-            if (index >= points.size())
-                qDebug() << "INDEX OUT OF BOUND:" << index << " count:" << points.size();
-            else if ((points.at(index) - Vector3(x, y, z)).length() < minDistance)
-                return false;
-        }
+            for (int index : grid.getCell(int(c.x), int(c.y))) {
+                if (index >= points.size())
+                    qDebug() << "INDEX OUT OF BOUND:" << index << " count:" << points.size();
+                else if ((points.at(index) - Vector3(x, y, z)).length() < minDistance)
+                    return false;
+            }
         return true;
     }
 
