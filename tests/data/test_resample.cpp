@@ -75,11 +75,10 @@ QString firstDifference(const Volume &expected, const Volume &actual)
 {
     const auto same = [](const auto &u, const auto &v) { return std::memcmp(&u, &v, sizeof u) == 0; };
     const auto show = [](const DataPoint &p) {
-        QStringList values;
-        for (float v : p.mValues)
-            values << QString::number(v, 'g', 9);
-        return QStringLiteral("pos (%1, %2) dir (%3, %4) values [%5]").arg(p.mPos.x, 0, 'g', 17).arg(p.mPos.y, 0, 'g', 17)
-            .arg(p.mDir.x, 0, 'g', 17).arg(p.mDir.y, 0, 'g', 17).arg(values.join(", "));
+        QString s;
+        QDebug(&s).nospace() << qSetRealNumberPrecision(17) << "pos (" << p.mPos.x << ", " << p.mPos.y << ") dir ("
+                             << p.mDir.x << ", " << p.mDir.y << ") values " << p.mValues;
+        return s;
     };
     for (int y = 0; y < expected.getDimY(); ++y)
         for (int x = 0; x < expected.getDimX(); ++x) {

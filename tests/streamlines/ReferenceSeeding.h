@@ -46,15 +46,13 @@ struct ReferenceSeeding
     {
         if (!gridVolume->isInside(x, y, z))
             return false;
-        QVector<int> indices;
         for (const Vector2 &c : grid.getNeighbourCells(std::floor(x / double(dSep)), std::floor(y / double(dSep))))
-            indices += grid.getCell(int(c.x), int(c.y));
-        for (int index : indices) {
-            if (index >= points.size())
-                qDebug() << "INDEX OUT OF BOUND:" << index << " count:" << points.size();
-            else if ((points.at(index) - Vector3(x, y, z)).length() < minDistance)
-                return false;
-        }
+            for (int index : grid.getCell(int(c.x), int(c.y))) {
+                if (index >= points.size())
+                    qDebug() << "INDEX OUT OF BOUND:" << index << " count:" << points.size();
+                else if ((points.at(index) - Vector3(x, y, z)).length() < minDistance)
+                    return false;
+            }
         return true;
     }
 
@@ -62,20 +60,18 @@ struct ReferenceSeeding
     {
         if (!inside(seed))
             return {seed};
-        QVector<Vector3> halves[2];
+        // Backwards first, each point put in front of the line; then forwards, appended.
+        QVector<Vector3> line{seed};
         for (int half = 0; half < 2; ++half) {
             Vector3 p = seed;
             for (int i = 0; i < 1000 && inside(p); ++i) {
                 const Vector3 q = integrate(p, half == 0 ? dt * -1.0 : dt, method, gridVolume);
                 if (!isValidPoint(q.x, q.y, q.z, dTest * dSep))
                     break;
-                halves[half].append(q);
+                line.insert(half == 0 ? 0 : line.size(), q);
                 p = q;
             }
         }
-        QVector<Vector3> line(halves[0].rbegin(), halves[0].rend());
-        line.append(seed);
-        line += halves[1];
         for (const Vector3 &p : line) {
             points.append(p);
             grid.addPoint(int(std::floor(p.x / double(dSep))), int(std::floor(p.y / double(dSep))), int(points.size() - 1));
