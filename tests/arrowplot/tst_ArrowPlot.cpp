@@ -199,7 +199,8 @@ private slots:
     }
 
     // The widget and the headless picture are one pipeline: after zooming, dragging and the
-    // background on, the widget's image is the core's picture of the same settings.
+    // background on, the core's painter path draws the widget's image exactly. (Its image path
+    // against the widget: tst_render's arrowsMatchTheDialog, whose PNG is that picture.)
     void widgetShowsTheCorePicture()
     {
         setUniformGrid();
@@ -213,7 +214,6 @@ private slots:
         // Size, view, zoom, fixed length, arrows, background, arrow colour.
         const arrowrender::PictureSettings s{314, 538, plot.viewX1(), plot.viewY1(), plot.viewX2(), plot.viewY2(), plot.zoom(),
                                              false, true, true, QColor(0, 0, 0)};
-        QCOMPARE(arrowrender::renderPicture(gridVolume, s), plot.image());
         QImage painted(314, 538, QImage::Format_RGB32);
         QPainter painter(&painted);
         arrowrender::paintPicture(painter, gridVolume, s);

@@ -68,31 +68,29 @@ private slots:
         }
     }
 
-    // Traces run towards the gap and stop at its edge; no pixel comes from a NaN position,
-    // for regular seeds and for the evenly spaced seeding.
+    // A trace runs towards the gap and stops at its edge; no pixel of the regular seeds' lines
+    // comes from a NaN position. (The evenly spaced seeding on missing flow: the "land" and
+    // "allnan" rows of tst_evenlyspacedseeding, against the plain reference.)
     void streamlinesStopAtTheGap()
     {
-        for (int y : {5, 40, 80}) {
-            const Streamline line = traceFixedLength(Vector3(110.5, y + 0.5, 0), 1.55, Euler, 200, *gridVolume);
-            QVERIFY(line.size() > 20 && line.last().x < kMissingBelowX + 2);
-            for (const Vector3 &p : line)
-                QVERIFY(std::isfinite(p.x) && std::isfinite(p.y) && p.x >= kMissingBelowX - 2);
-        }
+        const Streamline trace = traceFixedLength(Vector3(110.5, 40.5, 0), 1.55, Euler, 200, *gridVolume);
+        QVERIFY(trace.size() > 20 && trace.last().x < kMissingBelowX + 2);
+        for (const Vector3 &p : trace)
+            QVERIFY(std::isfinite(p.x) && std::isfinite(p.y) && p.x >= kMissingBelowX - 2);
         streamlines view;
         view.show();
         view.resetParameters();
-        for (bool even : {false, true}) {
-            view.computeSeedPoints(even);
-            view.drawStreamLines();
-            QVERIFY(!view.mPolylines.isEmpty());
-            const QRect inside = view.getImage().rect().adjusted(-2, -2, 2, 2);
-            for (const QPolygon &line : view.mPolylines)
-                for (const QPoint &p : line)
-                    QVERIFY2(inside.contains(p), qPrintable(QStringLiteral("pixel %1, %2").arg(p.x()).arg(p.y())));
-        }
+        view.computeSeedPoints(false);
+        view.drawStreamLines();
+        QVERIFY(!view.mPolylines.isEmpty());
+        const QRect inside = view.getImage().rect().adjusted(-2, -2, 2, 2);
+        for (const QPolygon &line : view.mPolylines)
+            for (const QPoint &p : line)
+                QVERIFY2(inside.contains(p), qPrintable(QStringLiteral("pixel %1, %2").arg(p.x()).arg(p.y())));
     }
 
-    // The probe reports a missing point as missing, and data beside it as before.
+    // The probe reports a missing point as missing (reports of points with data:
+    // tst_volinfo's exact texts).
     void volumeInformation()
     {
         VolInfo dlg;
@@ -101,9 +99,6 @@ private slots:
         const QString gap = dlg.output()->toPlainText();
         QVERIFY2(gap.contains("missing data at this position") && !gap.contains("-nan") && gap.contains("mDir: (nan,nan,"),
                  qPrintable(gap));
-        dlg.xSpin()->setValue(100);
-        const QString data = dlg.output()->toPlainText();
-        QVERIFY2(!data.contains("nan") && data.contains("mDir: (-1.000000,0.300000,0.000000)"), qPrintable(data));
     }
 };
 
