@@ -54,18 +54,17 @@ private slots:
     }
     void cleanupTestCase() { testsupport::setVolumes(nullptr, nullptr); }
 
-    // Black background and no arrows over the missing half, with and without the pressure
-    // colours; colour or arrows beside it. Arrows at column 60 reach 6 cells to the left.
+    // Black background and no arrows over the missing half (the arrows are drawn the same
+    // with or without the pressure colours); colour and arrows beside it. Arrows at column
+    // 60 reach 6 cells to the left.
     void arrowPlot()
     {
         ArrowPlot plot;
         plot.show();
-        for (bool pressure : {true, false}) {
-            plot.setShowPressure(pressure);
-            plot.drawArrowPlot();
-            QVERIFY(!litIn(plot.image(), QRect(0, 0, kMissingBelowX - 8, kDimY - 2)));
-            QVERIFY(litIn(plot.image(), QRect(kMissingBelowX + 6, 0, 40, kDimY - 2)));
-        }
+        plot.setShowPressure(true);
+        plot.drawArrowPlot();
+        QVERIFY(!litIn(plot.image(), QRect(0, 0, kMissingBelowX - 8, kDimY - 2)));
+        QVERIFY(litIn(plot.image(), QRect(kMissingBelowX + 6, 0, 40, kDimY - 2)));
     }
 
     // A trace runs towards the gap and stops at its edge; no pixel of the regular seeds' lines
