@@ -52,7 +52,8 @@ private slots:
     }
 
     // Cancelled and one-character choices do nothing; a refused file still ends with
-    // "Dataset Loaded." and empty volumes; a good one prints the whole trace.
+    // "Dataset Loaded." and empty volumes (the loader's message: tst_loaderbadinput's
+    // "missing file" row); a good one prints the whole trace.
     void loadTraceAndVolumes()
     {
         const QString sample = testsupport::writeDataset(mDir, "flow.gri", 12, 9, 2, 1, [](int x, int y, int z, float p[3], float d[3], float *v) {
@@ -71,7 +72,6 @@ private slots:
         QVERIFY(!loadedVolume && !gridVolume);
 
         dock.loadClicked();
-        QVERIFY(console.contains("cannot open the grid file"));
         QCOMPARE(console.lines().last(), QStringLiteral("Dataset Loaded."));
         QVERIFY(loadedVolume && gridVolume);
         QCOMPARE(gridVolume->pointCount(), std::size_t(0));
