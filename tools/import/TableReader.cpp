@@ -92,21 +92,21 @@ QString show(Field f)
 }
 
 // Resolves one column choice; -1 with an error when it names nothing.
-int resolve(const QString &spec, const QStringList &names, bool header, QString &error)
+int resolve(const QString &column, const QStringList &names, bool header, QString &error)
 {
     if (header) {
         for (int i = 0; i < names.size(); ++i)
-            if (names[i].compare(spec, Qt::CaseInsensitive) == 0)
+            if (names[i].compare(column, Qt::CaseInsensitive) == 0)
                 return i;
     }
     bool isNumber = false;
-    const int n = spec.toInt(&isNumber);
+    const int n = column.toInt(&isNumber);
     if (isNumber && n >= 1 && n <= names.size())
         return n - 1;
     if (isNumber)
-        error = QStringLiteral("no column %1: the table has %2 columns").arg(spec).arg(names.size());
+        error = QStringLiteral("no column %1: the table has %2 columns").arg(column).arg(names.size());
     else
-        error = QStringLiteral("no column named '%1' (columns: %2)").arg(spec, names.join(QStringLiteral(", ")));
+        error = QStringLiteral("no column named '%1' (columns: %2)").arg(column, names.join(QStringLiteral(", ")));
     return -1;
 }
 
