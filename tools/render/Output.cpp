@@ -160,16 +160,20 @@ bool writeVtk(const QString &path, const QVector<Streamline> &lines, const Volum
             out.buffer += "# vtk DataFile Version 3.0\n" + head + "\nASCII\nDATASET POLYDATA\nPOINTS ";
             appendNumber(out.buffer, points);
             out.buffer += " double\n";
-            for (const Streamline &line : lines) {
-                for (const Vector3 &p : line) {
-                    const Vector3 world = loaded.getWorldPos(p.x, p.y);
-                    appendNumber(out.buffer, world.x);
-                    out.buffer += ' ';
-                    appendNumber(out.buffer, world.y);
-                    out.buffer += " 0\n";
+            // One row per point: "x y" plus `tail`, from the point as `place` maps it.
+            auto appendRows = [&](auto place, const char *tail) {
+                for (const Streamline &line : lines) {
+                    for (const Vector3 &p : line) {
+                        const Vector3 q = place(p);
+                        appendNumber(out.buffer, q.x);
+                        out.buffer += ' ';
+                        appendNumber(out.buffer, q.y);
+                        out.buffer += tail;
+                    }
+                    out.flushIfFull();
                 }
-                out.flushIfFull();
-            }
+            };
+            appendRows([&](const Vector3 &p) { return loaded.getWorldPos(p.x, p.y); }, " 0\n");
             out.buffer += "LINES ";
             appendNumber(out.buffer, lines.size());
             out.buffer += ' ';
@@ -190,15 +194,7 @@ bool writeVtk(const QString &path, const QVector<Streamline> &lines, const Volum
             out.buffer += "\nFIELD FieldData 2\nindex 2 ";
             appendNumber(out.buffer, points);
             out.buffer += " double\n";
-            for (const Streamline &line : lines) {
-                for (const Vector3 &p : line) {
-                    appendNumber(out.buffer, p.x);
-                    out.buffer += ' ';
-                    appendNumber(out.buffer, p.y);
-                    out.buffer += '\n';
-                }
-                out.flushIfFull();
-            }
+            appendRows([](const Vector3 &p) { return p; }, "\n");
             out.buffer += "line 1 ";
             appendNumber(out.buffer, points);
             out.buffer += " int\n";
