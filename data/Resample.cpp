@@ -6,7 +6,11 @@
 // the value of the last one in that order. Walking the cells that way strides across the
 // row-major storage at every step, so the cells are walked row by row instead, and every grid
 // point remembers the order key of the cell that wrote it: a cell writes a point only when it
-// comes later in the defining order. The outcome is the same for any grid shape.
+// comes later in the defining order. The outcome is the same for any walk, which allows:
+// - walking backwards (last row of cells first, right to left): the deciding cell of a point
+//   mostly comes first and the others skip it, so most grid points are computed once;
+// - splitting the grid into two bands of columns, each walked by its own thread: a point is
+//   only ever read or written by the thread of its band.
 
 #include "Progress.h"
 #include "SinglePrecision.h"
@@ -14,21 +18,366 @@
 
 #include <QDebug>
 
+#include <atomic>
 #include <cmath>
+#include <functional>
 #include <limits>
+#include <system_error>
+#include <thread>
+#include <vector>
 
 namespace {
 
-// floor() of a grid coordinate as an int; false when it is not finite or out of int range
-// (degenerate extents and far-away points), in which case the cell is skipped.
-bool floorToInt(double v, int &out)
+// A source point as the walk over its row of cells reads it: its position in grid index
+// space, rounded down, and its first channel value (0 without channels). `ok` is false when
+// a coordinate is not finite or out of int range (degenerate extents, far-away points), and
+// the cells with that corner are skipped.
+struct RowPoint
 {
-    const double f = std::floor(v);
-    if (!(f >= std::numeric_limits<int>::min() && f <= std::numeric_limits<int>::max()))
-        return false;
-    out = static_cast<int>(f);
-    return true;
+    int x = 0;
+    int y = 0;
+    float first = 0.0f;
+    bool ok = false;
+};
+
+using Pair = double __attribute__((vector_size(16)));
+using PairMask = long long __attribute__((vector_size(16)));
+using IntPair = int __attribute__((vector_size(8)));
+
+// floor() of a grid position's x and y as ints, both at once; false when either is not
+// finite or out of int range. Inside the range truncation towards zero is floor, except for
+// negative non-integers: one below. Values outside are not converted (that would be undefined).
+inline bool floorToInts(Pair g, int &x, int &y)
+{
+    const PairMask inside = (g >= -2147483648.0) & (g < 2147483648.0); // NaN: false
+    g = inside ? g : Pair{0.0, 0.0};
+    IntPair t = __builtin_convertvector(g, IntPair);
+    t += __builtin_convertvector(g < __builtin_convertvector(t, Pair), IntPair); // true is -1
+    x = t[0];
+    y = t[1];
+    return (inside[0] & inside[1]) != 0;
 }
+
+// One interpolation step along a span of grid points, "(hi - lo) / span * k + lo", evaluated
+// as written (T is double for the vector, float for the channel; span >= 1, 0 <= k <= span).
+// Two shortcuts give the same bits without the division:
+// - span 1, the usual cell of a grid resampled to its own point count: d / 1 is d, NaN too;
+// - k = 0, the start of a span: a finite d over span >= 1 is finite, so the product is a zero
+//   with d's sign, and that zero is what is added to lo. Non-finite d takes the written path.
+template <typename T>
+inline T step(T lo, T hi, T span, T k)
+{
+    const T d = hi - lo;
+    if (span == T(1))
+        return d * k + lo;
+    if (k == T(0) && d - d == T(0))
+        return std::copysign(T(0), d) + lo;
+    return d / span * k + lo;
+}
+
+// The four corners of a source cell as the interpolation reads them: flow x and y, first
+// channel, and the cell's spans in grid units (64 bits: corners far outside the grid, on
+// curved grids or at stray points, can lie more than 2^31 grid units apart; the values
+// still convert to double for the vector and to float for the channel as ints would).
+struct Cell
+{
+    double x00, y00, x01, y01, x10, y10, x11, y11;
+    float v00, v01, v10, v11;
+    long long dx, dy;
+};
+
+// Grid column a of the cell along its bottom (row j) and top (row j + 1) edges. A zero span
+// in one direction: no interpolation along it.
+struct Edges
+{
+    double bx, by, tx, ty;
+    float bv, tv;
+};
+
+inline Edges edgesAt(const Cell &c, long long a)
+{
+    if (c.dx == 0)
+        return {c.x00, c.y00, c.x01, c.y01, c.v00, c.v01};
+    const double span = static_cast<double>(c.dx), k = static_cast<double>(a);
+    const float spanf = static_cast<float>(c.dx), kf = static_cast<float>(a);
+    return {step(c.x00, c.x10, span, k), step(c.y00, c.y10, span, k), step(c.x01, c.x11, span, k),
+            step(c.y01, c.y11, span, k), step(c.v00, c.v10, spanf, kf), step(c.v01, c.v11, spanf, kf)};
+}
+
+// The grid points being written, with the order key of each point's last writer.
+struct Target
+{
+    Vector3 *pos;
+    Vector3 *dir;
+    int32_t *count;
+    float *values;
+    std::size_t stride;
+    int32_t *stamp;
+
+    // Point t, row b of the cell, as the cell's interpolation between its edges.
+    void store(std::size_t t, const Cell &c, const Edges &e, long long b, int32_t key) const
+    {
+        double rx = e.bx, ry = e.by;
+        float rv = e.bv;
+        if (c.dy != 0) {
+            const double span = static_cast<double>(c.dy), k = static_cast<double>(b);
+            rx = step(e.bx, e.tx, span, k);
+            ry = step(e.by, e.ty, span, k);
+            rv = step(e.bv, e.tv, static_cast<float>(c.dy), static_cast<float>(b));
+        }
+        if (stamp[t] != 0)
+            pos[t] = Vector3(); // may hold a copied point's position
+        stamp[t] = key;
+        dir[t] = Vector3(rx, ry, 0.0);
+        count[t] = 2;
+        values[t * stride] = rv;
+        values[t * stride + 1] = 0.0f;
+    }
+};
+
+// One resampling: what every band reads, and the grid they write.
+class Resampler
+{
+public:
+    Resampler(const Volume &source, Volume &grid, int32_t *stamp)
+        : mSrcX(source.getDimX()), mSrcY(source.getDimY()), mDimX(grid.getDimX()), mDimY(grid.getDimY()),
+          // The same scale factors as getGridPos.
+          mSx(roundToSingle(mSrcX / (source.mMaxPos.x - source.mMinPos.x))),
+          mSy(roundToSingle(mSrcY / (source.mMaxPos.y - source.mMinPos.y))), mMinX(source.mMinPos.x),
+          mMinY(source.mMinPos.y), mPos(source.store().pos()), mDir(source.store().dir()),
+          mCount(source.store().count()), mVal(source.store().values()),
+          mStride(static_cast<std::size_t>(source.store().stride())),
+          mTarget{grid.store().pos(),    grid.store().dir(), grid.store().count(), grid.store().values(),
+                  static_cast<std::size_t>(grid.store().stride()), stamp}
+    {
+    }
+
+    // Row buffers of one band's walk, allocated before any thread starts.
+    struct Rows
+    {
+        std::vector<RowPoint> lower, upper;
+    };
+    Rows rows() const { return {std::vector<RowPoint>(mSrcX), std::vector<RowPoint>(mSrcX)}; }
+
+    // Lowest and highest grid row (floor of y in grid index space) of each source row's
+    // points, for rows first..last: where the cells of a row can write. Empty (lowest above
+    // highest) for a row without a usable y.
+    void spanRows(int firstRow, int lastRow, std::vector<int> &lowest, std::vector<int> &highest) const
+    {
+        for (int row = firstRow; row <= lastRow; ++row) {
+            const Vector3 *p = mPos + static_cast<std::size_t>(row) * static_cast<std::size_t>(mSrcX);
+            // Two points at a time; a NaN y leaves the extremes as they are.
+            const double inf = std::numeric_limits<double>::infinity();
+            Pair lo2 = {inf, inf}, hi2 = {-inf, -inf};
+            const Pair origin = {mMinY, mMinY}, scale = {mSy, mSy};
+            int i = 0;
+            for (; i + 1 < mSrcX; i += 2) {
+                const Pair y = (Pair{p[i].y, p[i + 1].y} - origin) * scale;
+                lo2 = y < lo2 ? y : lo2;
+                hi2 = y > hi2 ? y : hi2;
+            }
+            if (i < mSrcX) {
+                const Pair y = (Pair{p[i].y, p[i].y} - origin) * scale;
+                lo2 = y < lo2 ? y : lo2;
+                hi2 = y > hi2 ? y : hi2;
+            }
+            const double lo = std::min(lo2[0], lo2[1]), hi = std::max(hi2[0], hi2[1]);
+            // floor() is monotonic: the floors of the extremes are the extremes of the floors.
+            const auto floorClamped = [](double v) {
+                if (v < -2147483648.0)
+                    return std::numeric_limits<int>::min();
+                if (v >= 2147483648.0)
+                    return std::numeric_limits<int>::max();
+                return static_cast<int>(std::floor(v));
+            };
+            lowest[row] = floorClamped(lo);
+            highest[row] = floorClamped(hi);
+        }
+    }
+
+    // Walks the cells that can reach grid rows gyLo..gyHi, last row of cells first, and writes
+    // those rows. Past `budget` point writes it sets `stop`; it also ends when another band has
+    // set it. afterRow (may be empty) is called with the number of rows of cells walked.
+    void run(int gyLo, int gyHi, const std::vector<int> &lowest, const std::vector<int> &highest,
+             long long budget, std::atomic<bool> &stop, Rows &rows, const std::function<void(int)> &afterRow) const
+    {
+        const int32_t cellsY = mSrcY - 2;
+        long long work = 0;
+        int lowerRow = -1, upperRow = -1; // the source rows the buffers hold
+        for (int j = mSrcY - 3; j >= 0; --j) {
+            if (stop.load(std::memory_order_relaxed))
+                return;
+            if (std::max(highest[j], highest[j + 1]) >= gyLo && std::min(lowest[j], lowest[j + 1]) <= gyHi) {
+                if (upperRow != j + 1) {
+                    if (lowerRow == j + 1)
+                        rows.lower.swap(rows.upper);
+                    else
+                        readRow(j + 1, rows.upper);
+                }
+                readRow(j, rows.lower);
+                lowerRow = j;
+                upperRow = j + 1;
+                walkRow(j, gyLo, gyHi, rows, work);
+                if (work > budget) {
+                    stop.store(true, std::memory_order_relaxed);
+                    return;
+                }
+            }
+            if (afterRow)
+                afterRow(cellsY - j);
+        }
+    }
+
+private:
+    // Cells (i, j) of one row, right to left, writing grid rows gyLo..gyHi.
+    void walkRow(int j, int gyLo, int gyHi, const Rows &rows, long long &work) const
+    {
+        const int32_t cellsY = mSrcY - 2;
+        const std::size_t rowStart = static_cast<std::size_t>(j) * static_cast<std::size_t>(mSrcX);
+        for (int i = mSrcX - 3; i >= 0; --i) {
+            const RowPoint &c00 = rows.lower[i], &c11 = rows.upper[i + 1];
+            if (!(c00.ok & c11.ok))
+                continue;
+            const int x0 = c00.x, y0 = c00.y, x1 = c11.x, y1 = c11.y;
+            const int32_t key = i * cellsY + j + 1;
+            // The usual cell of a grid resampled to its own point count: one grid unit each
+            // way and inside the band.
+            if (y0 >= gyLo && y0 < gyHi && y1 == y0 + 1 && x0 >= 0 && x0 < mDimX - 1 && x1 == x0 + 1) {
+                work += 4;
+                unitCell(rowStart + static_cast<std::size_t>(i), &rows.lower[i], &rows.upper[i], index(x0, y0), key);
+                continue;
+            }
+            // Cells wholly below or above the band write nothing here.
+            if ((y0 < gyLo && y1 < gyLo) || (y0 > gyHi && y1 > gyHi))
+                continue;
+            cell(i, j, key, x0, y0, x1, y1, gyLo, gyHi, work);
+        }
+    }
+
+    // Source row `row` as its cells read it; each band reads every row once.
+    void readRow(int row, std::vector<RowPoint> &into) const
+    {
+        const std::size_t k0 = static_cast<std::size_t>(row) * static_cast<std::size_t>(mSrcX);
+        const Pair origin = {mMinX, mMinY}, scale = {mSx, mSy};
+        for (int i = 0; i < mSrcX; ++i) {
+            const Vector3 &p = mPos[k0 + i];
+            RowPoint &r = into[i];
+            r.ok = floorToInts((Pair{p.x, p.y} - origin) * scale, r.x, r.y);
+            r.first = first(k0 + i);
+        }
+    }
+
+    // A cell one grid unit wide and high with source corner k00 and grid point t at its corner
+    // (x0, y0): its points (a, b) at t + a + b * row. With spans of 1 the interpolation's
+    // "/ span" drops out: x / 1 is x, NaN included.
+    void unitCell(std::size_t k00, const RowPoint *bottom, const RowPoint *top, std::size_t t, int32_t key) const
+    {
+        int32_t *stamp = mTarget.stamp;
+        const std::size_t up = static_cast<std::size_t>(mDimX);
+        const std::size_t at[4] = {t, t + 1, t + up, t + up + 1};
+        const int32_t previous[4] = {stamp[at[0]], stamp[at[1]], stamp[at[2]], stamp[at[3]]};
+        if (previous[0] > key && previous[1] > key && previous[2] > key && previous[3] > key)
+            return;
+        const std::size_t k10 = k00 + 1, k01 = k00 + static_cast<std::size_t>(mSrcX), k11 = k01 + 1;
+        const Vector3 &p00 = mDir[k00], &p01 = mDir[k01], &p10 = mDir[k10], &p11 = mDir[k11];
+        const float v00 = bottom[0].first, v10 = bottom[1].first, v01 = top[0].first, v11 = top[1].first;
+        for (int q = 0; q < 4; ++q) {
+            if (previous[q] > key)
+                continue;
+            const double a = q & 1, b = q >> 1;
+            const float af = static_cast<float>(q & 1), bf = static_cast<float>(q >> 1);
+            const double bx = (p10.x - p00.x) * a + p00.x, by = (p10.y - p00.y) * a + p00.y;
+            const double tx = (p11.x - p01.x) * a + p01.x, ty = (p11.y - p01.y) * a + p01.y;
+            const float bv = (v10 - v00) * af + v00, tv = (v11 - v01) * af + v01;
+            const std::size_t u = at[q];
+            if (previous[q] != 0)
+                mTarget.pos[u] = Vector3(); // may hold a copied point's position
+            stamp[u] = key;
+            mTarget.dir[u] = Vector3((tx - bx) * b + bx, (ty - by) * b + by, 0.0);
+            mTarget.count[u] = 2;
+            mTarget.values[u * mTarget.stride] = (tv - bv) * bf + bv;
+            mTarget.values[u * mTarget.stride + 1] = 0.0f;
+        }
+    }
+
+    // First channel of a source point; a dataset without channels interpolates zeros.
+    float first(std::size_t k) const { return mCount[k] > 0 ? mVal[k * mStride] : 0.0f; }
+
+    // Cell (i, j) with diagonal corners (x0, y0) and (x1, y1) in grid index space, written
+    // where it falls into grid rows gyLo..gyHi.
+    void cell(int i, int j, int32_t key, int x0, int y0, int x1, int y1, int gyLo, int gyHi, long long &work) const
+    {
+        const int32_t *stamp = mTarget.stamp;
+        const std::size_t row = static_cast<std::size_t>(mSrcX);
+        const std::size_t k00 = static_cast<std::size_t>(j) * row + static_cast<std::size_t>(i);
+
+        if (x1 <= x0 && y1 <= y0) {
+            // The cell lies within one grid cell: copy its corner (i, j) as it is.
+            if (x0 < 0 || x0 >= mDimX || y0 < gyLo || y0 > gyHi)
+                return;
+            const std::size_t t = index(x0, y0);
+            if (stamp[t] > key)
+                return;
+            mTarget.stamp[t] = key;
+            mTarget.pos[t] = mPos[k00];
+            mTarget.dir[t] = mDir[k00];
+            mTarget.count[t] = mCount[k00];
+            for (int c = 0; c < mCount[k00]; ++c)
+                mTarget.values[t * mTarget.stride + c] = mVal[k00 * mStride + c];
+            return;
+        }
+
+        // Corner data only once the cell writes a point: most cells write one point, some none.
+        const auto corners = [&] {
+            const std::size_t k10 = k00 + 1, k01 = k00 + row, k11 = k01 + 1;
+            const Vector3 &p00 = mDir[k00], &p01 = mDir[k01], &p10 = mDir[k10], &p11 = mDir[k11];
+            return Cell{p00.x,     p00.y,     p01.x,     p01.y,     p10.x,
+                        p10.y,     p11.x,     p11.y,     first(k00), first(k01),
+                        first(k10), first(k11), static_cast<long long>(x1) - x0, static_cast<long long>(y1) - y0};
+        };
+
+        // Only grid points inside the band are written; clipping the loops keeps a cell with
+        // far-away corners from spinning over points that would be skipped anyway.
+        const int gxFrom = std::max(x0, 0), gxTo = std::min(x1, mDimX - 1);
+        const int gyFrom = std::max(y0, gyLo), gyTo = std::min(y1, gyHi);
+        if (gxFrom > gxTo || gyFrom > gyTo)
+            return;
+        work += (static_cast<long long>(gxTo) - gxFrom + 1) * (static_cast<long long>(gyTo) - gyFrom + 1);
+        const Cell c = corners();
+        for (int gx = gxFrom; gx <= gxTo; ++gx) {
+            // Edges at the column's first write: most columns are decided by a later cell.
+            bool haveEdges = false;
+            Edges e{};
+            for (int gy = gyFrom; gy <= gyTo; ++gy) {
+                const std::size_t t = index(gx, gy);
+                if (stamp[t] > key)
+                    continue;
+                if (!haveEdges) {
+                    e = edgesAt(c, static_cast<long long>(gx) - x0);
+                    haveEdges = true;
+                }
+                mTarget.store(t, c, e, static_cast<long long>(gy) - y0, key);
+            }
+        }
+    }
+
+    std::size_t index(int x, int y) const
+    {
+        return static_cast<std::size_t>(y) * static_cast<std::size_t>(mDimX) + static_cast<std::size_t>(x);
+    }
+
+    const int mSrcX, mSrcY, mDimX, mDimY;
+    const float mSx, mSy;
+    const double mMinX, mMinY;
+    const Vector3 *mPos, *mDir;
+    const int32_t *mCount;
+    const float *mVal;
+    const std::size_t mStride;
+    const Target mTarget;
+};
+
+// Below this many grid points a second thread costs more to start than it saves.
+constexpr std::size_t kTwoBandPoints = std::size_t(1) << 16;
 
 } // namespace
 
@@ -37,147 +386,77 @@ void Volume::calculateGridFrom(const Volume &source)
     const int srcX = source.getDimX();
     const int srcY = source.getDimY();
     Progress progress(QStringLiteral("Calculating Grid ..."), 0, srcX - 2);
-    if (source.pointCount() == 0 || srcX < 3 || srcY < 3 || pointCount() == 0) {
+    if (source.pointCount() == 0 || srcX < 3 || srcY < 3 || pointCount() == 0
+        || !mData.reserveChannels(std::max(2, source.store().stride()))) {
         progress.close();
         return;
     }
-
-    if (!mData.reserveChannels(std::max(2, source.store().stride()))) {
-        progress.close();
-        return;
-    }
-
-    // The same scale factors as getGridPos, computed once.
-    const float sx = roundToSingle(srcX / (source.mMaxPos.x - source.mMinPos.x));
-    const float sy = roundToSingle(srcY / (source.mMaxPos.y - source.mMinPos.y));
-    const double minX = source.mMinPos.x;
-    const double minY = source.mMinPos.y;
-
-    const Vector3 *sPos = source.store().pos();
-    const Vector3 *sDir = source.store().dir();
-    const int32_t *sCount = source.store().count();
-    const float *sVal = source.store().values();
-    const std::size_t sStride = static_cast<std::size_t>(source.store().stride());
-
-    Vector3 *tPos = mData.pos();
-    Vector3 *tDir = mData.dir();
-    int32_t *tCount = mData.count();
-    float *tVal = mData.values();
-    const std::size_t tStride = static_cast<std::size_t>(mData.stride());
-    const std::size_t srcRow = static_cast<std::size_t>(srcX);
 
     // Order key of the cell that last wrote each grid point; 0 = not written.
     // Keys run up to (srcX - 2) * (srcY - 2) < the point count, which fits in int32.
-    const int32_t cellsY = srcY - 2;
     PointStore::Block stampBlock;
     if (!stampBlock.allocate(pointCount() * sizeof(int32_t))) {
         progress.close();
         return;
     }
-    int32_t *stamp = stampBlock.as<int32_t>();
-
-    // Progress counts columns of cells (0 .. srcX - 3, in order) as the defining order does;
-    // they are reported in proportion to the rows of cells done.
-    const int columns = srcX - 2;
-    int reported = 0;
+    const Resampler resampler(source, *this, stampBlock.as<int32_t>());
 
     // Cells of a sound grid cover a few grid points each. Crafted or broken positions can make
     // every cell span the whole grid, which would take cells x points steps (hours for a
     // million points): past a generous budget the resampling stops and says so.
     const long long budget = 64LL * static_cast<long long>(pointCount()) + 10000000LL;
-    long long work = 0;
+    std::atomic<bool> stop{false};
 
-    for (int j = 0; j < srcY - 2; ++j) {
-        for (int i = 0; i < srcX - 2; ++i) {
-            const int32_t key = i * cellsY + j + 1;
-            const std::size_t k00 = static_cast<std::size_t>(j) * srcRow + static_cast<std::size_t>(i);
-            const std::size_t k10 = k00 + 1;
-            const std::size_t k01 = k00 + srcRow;
-            const std::size_t k11 = k01 + 1;
-            int x0, y0, x1, y1;
-            if (!floorToInt((sPos[k00].x - minX) * sx, x0) || !floorToInt((sPos[k00].y - minY) * sy, y0)
-                || !floorToInt((sPos[k11].x - minX) * sx, x1) || !floorToInt((sPos[k11].y - minY) * sy, y1))
-                continue;
-
-            if (x1 <= x0 && y1 <= y0) {
-                // The cell lies within one grid cell: copy its corner (i, j) as it is.
-                if (!isInside(x0, y0, 0))
-                    continue;
-                const std::size_t t = indexOf(x0, y0, 0);
-                if (stamp[t] > key)
-                    continue;
-                stamp[t] = key;
-                tPos[t] = sPos[k00];
-                tDir[t] = sDir[k00];
-                tCount[t] = sCount[k00];
-                for (int c = 0; c < sCount[k00]; ++c)
-                    tVal[t * tStride + c] = sVal[k00 * sStride + c];
-                continue;
-            }
-
-            // Spans and offsets in 64 bits: corners far outside the grid (curved grids, stray
-            // points) can lie more than 2^31 grid units apart. The values are the same as in
-            // int, and they still convert to double (vector) or float (channel) as ints would.
-            const long long dx = static_cast<long long>(x1) - x0;
-            const long long dy = static_cast<long long>(y1) - y0;
-            const Vector3 &p00 = sDir[k00], &p01 = sDir[k01], &p10 = sDir[k10], &p11 = sDir[k11];
-            // First channel of each corner; a dataset without channels interpolates zeros.
-            auto first = [&](std::size_t k) { return sCount[k] > 0 ? sVal[k * sStride] : 0.0f; };
-            const float v00 = first(k00), v01 = first(k01), v10 = first(k10), v11 = first(k11);
-
-            // Only grid points inside the grid are written; clipping the loops keeps a cell
-            // with far-away corners from spinning over points that would be skipped anyway.
-            const int gxFrom = std::max(x0, 0), gxTo = std::min(x1, mDimX - 1);
-            const int gyFrom = std::max(y0, 0), gyTo = std::min(y1, mDimY - 1);
-            if (gxFrom <= gxTo && gyFrom <= gyTo)
-                work += (static_cast<long long>(gxTo) - gxFrom + 1) * (static_cast<long long>(gyTo) - gyFrom + 1);
-            if (work > budget) {
-                qDebug().noquote() << QStringLiteral("Resampling stopped: the dataset's cells overlap far beyond "
-                                                     "its grid (more than %1 grid point writes); the rest of "
-                                                     "the grid stays empty.").arg(budget);
-                progress.close();
-                return;
-            }
-            for (int gx = gxFrom; gx <= gxTo; ++gx) {
-                const long long a = static_cast<long long>(gx) - x0;
-                // A zero span in one direction: no interpolation along it.
-                double bx = p00.x, by = p00.y, tx = p01.x, ty = p01.y;
-                float bv = v00, tv = v01;
-                if (dx != 0) {
-                    bx = (p10.x - p00.x) / dx * a + p00.x;
-                    by = (p10.y - p00.y) / dx * a + p00.y;
-                    tx = (p11.x - p01.x) / dx * a + p01.x;
-                    ty = (p11.y - p01.y) / dx * a + p01.y;
-                    bv = (v10 - v00) / dx * a + v00;
-                    tv = (v11 - v01) / dx * a + v01;
-                }
-                for (int gy = gyFrom; gy <= gyTo; ++gy) {
-                    const std::size_t t = indexOf(gx, gy, 0);
-                    const int32_t previous = stamp[t];
-                    if (previous > key)
-                        continue;
-                    stamp[t] = key;
-                    const long long b = static_cast<long long>(gy) - y0;
-                    double rx = bx, ry = by;
-                    float rv = bv;
-                    if (dy != 0) {
-                        rx = (tx - bx) / dy * b + bx;
-                        ry = (ty - by) / dy * b + by;
-                        rv = (tv - bv) / dy * b + bv;
-                    }
-                    if (previous != 0)
-                        tPos[t] = Vector3(); // may hold a copied point's position
-                    tDir[t] = Vector3(rx, ry, 0.0);
-                    tCount[t] = 2;
-                    tVal[t * tStride] = rv;
-                    tVal[t * tStride + 1] = 0.0f;
-                }
-            }
-        }
-        const int due = static_cast<int>(int64_t(j + 1) * columns / cellsY);
+    // Progress counts columns of cells (0 .. srcX - 3, in order) as the defining order does;
+    // they are reported in proportion to the rows of cells done.
+    const int columns = srcX - 2;
+    const int cellsY = srcY - 2;
+    int reported = 0;
+    const auto afterRow = [&](int rowsDone) {
+        const int due = static_cast<int>(int64_t(rowsDone) * columns / cellsY);
         while (reported < due)
             progress.setValue(reported++);
         progress.keepAlive();
+    };
+
+    // The lower band of grid rows on this thread (it keeps the window live), the upper one on
+    // a second. Each walks only the rows of cells that reach its band, known from a first pass
+    // over the rows, also split. Nothing else reads this grid meanwhile: views wait for the
+    // load to end.
+    std::vector<int> lowest(static_cast<std::size_t>(srcY)), highest(static_cast<std::size_t>(srcY));
+    Resampler::Rows lowerRows = resampler.rows(), upperRows;
+    int lowerEnd = mDimY - 1;
+    std::thread upper;
+    const auto startUpper = [&](auto work) {
+        try {
+            upper = std::thread(work);
+        } catch (const std::system_error &) {
+            // No second thread to be had: this one does it all.
+        }
+    };
+    const bool twoBands = pointCount() >= kTwoBandPoints && mDimY >= 2 && std::thread::hardware_concurrency() > 1;
+    const int half = srcY / 2;
+    if (twoBands)
+        startUpper([&] { resampler.spanRows(half, srcY - 1, lowest, highest); });
+    resampler.spanRows(0, upper.joinable() ? half - 1 : srcY - 1, lowest, highest);
+    if (upper.joinable())
+        upper.join();
+    if (twoBands) {
+        upperRows = resampler.rows();
+        const int middle = mDimY / 2;
+        startUpper([&, middle] {
+            resampler.run(middle, mDimY - 1, lowest, highest, budget / 2, stop, upperRows, {});
+        });
+        if (upper.joinable())
+            lowerEnd = middle - 1;
     }
+    resampler.run(0, lowerEnd, lowest, highest, upper.joinable() ? budget / 2 : budget, stop, lowerRows, afterRow);
+    if (upper.joinable())
+        upper.join();
+    if (stop.load())
+        qDebug().noquote() << QStringLiteral("Resampling stopped: the dataset's cells overlap far beyond "
+                                             "its grid (more than %1 grid point writes); the rest of "
+                                             "the grid stays empty.")
+                                  .arg(budget);
     progress.close();
 }

@@ -73,7 +73,12 @@ void plainResample(const Volume &src, Volume &grid)
 // "" when the two grids hold the same bits everywhere, else the first differing point.
 QString firstDifference(const Volume &expected, const Volume &actual)
 {
-    const auto same = [](const auto &u, const auto &v) { return std::memcmp(&u, &v, sizeof u) == 0; };
+    // Same bits, except that any NaN equals any NaN: which of two NaN operands propagates
+    // follows the compiler's operand order, which the arithmetic does not fix.
+    const auto same = [](auto u, auto v) { return (u != u && v != v) || std::memcmp(&u, &v, sizeof u) == 0; };
+    const auto sameVector = [&](const Vector3 &u, const Vector3 &v) {
+        return same(u.x, v.x) && same(u.y, v.y) && same(u.z, v.z);
+    };
     const auto show = [](const DataPoint &p) {
         QString s;
         QDebug(&s).nospace() << qSetRealNumberPrecision(17) << "pos (" << p.mPos.x << ", " << p.mPos.y << ") dir ("
@@ -83,14 +88,14 @@ QString firstDifference(const Volume &expected, const Volume &actual)
     for (int y = 0; y < expected.getDimY(); ++y)
         for (int x = 0; x < expected.getDimX(); ++x) {
             const DataPoint e = expected.getAt(x, y, 0), a = actual.getAt(x, y, 0);
-            if (!same(e.mPos, a.mPos) || !same(e.mDir, a.mDir) || e.mValues.size() != a.mValues.size()
+            if (!sameVector(e.mPos, a.mPos) || !sameVector(e.mDir, a.mDir) || e.mValues.size() != a.mValues.size()
                 || !std::equal(e.mValues.begin(), e.mValues.end(), a.mValues.begin(), same))
                 return QStringLiteral("grid point (%1, %2): expected %3, got %4").arg(x).arg(y).arg(show(e), show(a));
         }
     return QString();
 }
 
-enum Kind { Even, Warped, Folded, NanFlow, Degenerate, FlatExtent, TinyCells };
+enum Kind { Even, Warped, Folded, NanFlow, Degenerate, FlatExtent, TinyCells, SpecialValues };
 
 } // namespace
 
@@ -143,20 +148,27 @@ private slots:
         QTest::addColumn<int>("kind");
         QTest::addColumn<int>("nx");
         QTest::addColumn<int>("ny");
-        QTest::newRow("even") << int(Even) << 23 << 17;
-        QTest::newRow("warped") << int(Warped) << 40 << 31;
-        QTest::newRow("folded") << int(Folded) << 35 << 35;
-        QTest::newRow("nan") << int(NanFlow) << 30 << 20;
-        QTest::newRow("zero spans and outside, no channels") << int(Degenerate) << 12 << 8;
-        QTest::newRow("zero-width extent") << int(FlatExtent) << 6 << 6;
-        QTest::newRow("copied corners") << int(TinyCells) << 30 << 25;
-        QTest::newRow("two columns") << int(Even) << 2 << 9;
+        QTest::addColumn<bool>("sameSize"); // else wider and lower than the source
+        QTest::newRow("even") << int(Even) << 23 << 17 << false;
+        QTest::newRow("warped") << int(Warped) << 40 << 31 << false;
+        QTest::newRow("folded") << int(Folded) << 35 << 35 << false;
+        QTest::newRow("nan") << int(NanFlow) << 30 << 20 << false;
+        QTest::newRow("zero spans and outside, no channels") << int(Degenerate) << 12 << 8 << false;
+        QTest::newRow("zero-width extent") << int(FlatExtent) << 6 << 6 << false;
+        QTest::newRow("copied corners") << int(TinyCells) << 30 << 25 << false;
+        QTest::newRow("two columns") << int(Even) << 2 << 9 << false;
+        // Unit cells, with signed zeros, infinities and NaN in flow and channel.
+        QTest::newRow("same size, special values") << int(SpecialValues) << 40 << 30 << true;
+        // Large enough for the grid to be split between threads, cells crossing the split.
+        QTest::newRow("same size, warped, large") << int(Warped) << 400 << 300 << true;
+        QTest::newRow("folded, large") << int(Folded) << 300 << 300 << false;
     }
     void matchesThePlainWalk()
     {
         QFETCH(int, kind);
         QFETCH(int, nx);
         QFETCH(int, ny);
+        QFETCH(bool, sameSize);
         const int channels = kind == Degenerate ? 0 : kind == TinyCells ? 3 : 2;
         std::unique_ptr<Volume> src(evenDataset(nx, ny, 5.0, 3.0, channels, [&](int x, int y, DataPoint &p) {
             p.mDir = Vector3(std::sin(x * 0.7) + y * 0.1, std::cos(y * 0.3) - x * 0.05, 0.5);
@@ -168,6 +180,12 @@ private slots:
                 p.mPos = Vector3(5.0 * (x - 2) / (nx - 1), 3.0 * (y - 3) / (ny - 1), 0);
             if (kind == NanFlow && x > 10 && x < 14)
                 p.mDir.x = std::nan("");
+            if (kind == SpecialValues) {
+                const double special[] = {0.0, -0.0, INFINITY, -INFINITY, std::nan(""), 1e308, -1e308};
+                p.mDir.x = special[(x * 3 + y) % 7];
+                p.mDir.y = special[(x + y * 5) % 7];
+                p.mValues[0] = float(special[(x * 2 + y * 3) % 7]);
+            }
             if (kind == Degenerate) // rows at y = 0 or 3 only; row 1 far to the left
                 p.mPos = Vector3(p.mPos.x - (y == 1 ? 50 : 0), y % 4 == 3 ? 3.0 : 0.0, 0);
         }));
@@ -175,7 +193,8 @@ private slots:
             src->mMaxPos.x = 0;
         if (kind == TinyCells)
             src->mMaxPos = Vector3(50, 40, 0);
-        Volume fast(nx + 7, ny - 3, 1), plain(nx + 7, ny - 3, 1);
+        const int gx = sameSize ? nx : nx + 7, gy = sameSize ? ny : ny - 3;
+        Volume fast(gx, gy, 1), plain(gx, gy, 1);
         fast.calculateGridFrom(*src);
         plainResample(*src, plain);
         const QString diff = firstDifference(plain, fast);
