@@ -14,6 +14,7 @@
 #include <QDir>
 #include <QTemporaryDir>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cmath>
@@ -29,7 +30,7 @@ namespace {
 std::atomic<long long> gAllocations{0};
 
 const int kSizes[] = {500, 1000, 2000};
-std::map<std::string, double> gSeconds; // mean seconds per iteration, by benchmark
+std::map<std::string, double> gSeconds; // median seconds per iteration, by benchmark
 
 QTemporaryDir &workDir()
 {
@@ -64,18 +65,21 @@ std::vector<char> readAll(const QString &name)
 
 using Clock = std::chrono::steady_clock;
 
+// Times each iteration; the summary uses the median, which an occasional stall of the
+// virtual machine's memory (a huge-page compaction, a host hiccup) does not move.
 template <typename Body>
 void timed(benchmark::State &state, const std::string &key, Body body)
 {
-    double total = 0;
+    std::vector<double> times;
     for (auto _ : state) {
         const auto t0 = Clock::now();
         body(state);
         const double s = std::chrono::duration<double>(Clock::now() - t0).count();
         state.SetIterationTime(s);
-        total += s;
+        times.push_back(s);
     }
-    gSeconds[key] = total / static_cast<double>(state.iterations());
+    std::nth_element(times.begin(), times.begin() + times.size() / 2, times.end());
+    gSeconds[key] = times[times.size() / 2];
 }
 
 std::string key(const char *what, int n) { return std::string(what) + "/" + std::to_string(n); }

@@ -5,11 +5,12 @@
 // is defined by visiting cells i outer, j inner: a grid point covered by several cells keeps
 // the value of the last one in that order. Walking the cells that way strides across the
 // row-major storage at every step, so the cells are walked row by row instead, and every grid
-// point remembers the order key of the cell that wrote it: a cell writes a point only when it
-// comes later in the defining order. The outcome is the same for any walk, which allows:
+// point remembers the order of the cell that wrote it (in its count, until the end): a cell
+// writes a point only when it comes later in the defining order. The outcome is the same for
+// any walk, which allows:
 // - walking backwards (last row of cells first, right to left): the deciding cell of a point
 //   mostly comes first and the others skip it, so most grid points are computed once;
-// - splitting the grid into two bands of columns, each walked by its own thread: a point is
+// - splitting the grid into two bands of rows, each walked by its own thread: a point is
 //   only ever read or written by the thread of its band.
 
 #include "Progress.h"
@@ -104,18 +105,23 @@ inline Edges edgesAt(const Cell &c, long long a)
             step(c.y01, c.y11, span, k), step(c.v00, c.v10, spanf, kf), step(c.v01, c.v11, spanf, kf)};
 }
 
-// The grid points being written, with the order key of each point's last writer.
+// The order of a cell: its key in the defining order (i * (rows of cells) + j + 1, below 2^31
+// since the grid holds fewer points) times 2. While the walk runs, a grid point's count holds
+// the order of its last writer, plus 1 when that writer copied a source point; 0 = not
+// written. A cell of order m writes a point holding at most m + 1. Counts are set at the end.
+using Order = uint32_t;
+
+// The grid points being written.
 struct Target
 {
     Vector3 *pos;
     Vector3 *dir;
-    int32_t *count;
+    Order *mark; // the counts, during the walk
     float *values;
     std::size_t stride;
-    int32_t *stamp;
 
     // Point t, row b of the cell, as the cell's interpolation between its edges.
-    void store(std::size_t t, const Cell &c, const Edges &e, long long b, int32_t key) const
+    void store(std::size_t t, const Cell &c, const Edges &e, long long b, Order order) const
     {
         double rx = e.bx, ry = e.by;
         float rv = e.bv;
@@ -125,13 +131,64 @@ struct Target
             ry = step(e.by, e.ty, span, k);
             rv = step(e.bv, e.tv, static_cast<float>(c.dy), static_cast<float>(b));
         }
-        if (stamp[t] != 0)
-            pos[t] = Vector3(); // may hold a copied point's position
-        stamp[t] = key;
+        if (mark[t] & 1)
+            pos[t] = Vector3(); // a copied point's position
+        mark[t] = order;
         dir[t] = Vector3(rx, ry, 0.0);
-        count[t] = 2;
         values[t * stride] = rv;
         values[t * stride + 1] = 0.0f;
+    }
+};
+
+// The cells one grid unit wide and high of one row of cells: source rows `bottom` and `top`
+// of flow, the grid's rows `row` points apart.
+struct UnitCells
+{
+    const Vector3 *bottom, *top;
+    Target target;
+    std::size_t row;
+
+    // Cell i with its corner (x0, y0) at grid point t, its points (a, b) at t + a + b * row,
+    // and the corners' first channels in the row buffers.
+    void write(int i, const RowPoint *low, const RowPoint *high, std::size_t t, Order order) const
+    {
+        const Order *mark = target.mark, limit = order + 1;
+        const Order s00 = mark[t], s10 = mark[t + 1], s01 = mark[t + row], s11 = mark[t + row + 1];
+        if (s00 > limit && s10 > limit && s01 > limit && s11 > limit)
+            return;
+        const Corners c{bottom[i], bottom[i + 1], top[i], top[i + 1], low[0].first, low[1].first, high[0].first, high[1].first};
+        if (s00 <= limit)
+            point<0, 0>(c, t, s00, order);
+        if (s10 <= limit)
+            point<1, 0>(c, t + 1, s10, order);
+        if (s01 <= limit)
+            point<0, 1>(c, t + row, s01, order);
+        if (s11 <= limit)
+            point<1, 1>(c, t + row + 1, s11, order);
+    }
+
+    struct Corners
+    {
+        const Vector3 &p00, &p10, &p01, &p11;
+        float v00, v10, v01, v11;
+    };
+
+    // Point (A, B) of a cell, written at grid point u over `previous`. With spans of 1 the
+    // interpolation's "/ span" drops out: x / 1 is x, NaN included.
+    template <int A, int B>
+    void point(const Corners &c, std::size_t u, Order previous, Order order) const
+    {
+        const double a = A, b = B;
+        const float af = A, bf = B;
+        const double bx = (c.p10.x - c.p00.x) * a + c.p00.x, by = (c.p10.y - c.p00.y) * a + c.p00.y;
+        const double tx = (c.p11.x - c.p01.x) * a + c.p01.x, ty = (c.p11.y - c.p01.y) * a + c.p01.y;
+        const float bv = (c.v10 - c.v00) * af + c.v00, tv = (c.v11 - c.v01) * af + c.v01;
+        if (previous & 1)
+            target.pos[u] = Vector3(); // a copied point's position
+        target.mark[u] = order;
+        target.dir[u] = Vector3((tx - bx) * b + bx, (ty - by) * b + by, 0.0);
+        target.values[u * target.stride] = (tv - bv) * bf + bv;
+        target.values[u * target.stride + 1] = 0.0f;
     }
 };
 
@@ -139,7 +196,7 @@ struct Target
 class Resampler
 {
 public:
-    Resampler(const Volume &source, Volume &grid, int32_t *stamp)
+    Resampler(const Volume &source, Volume &grid)
         : mSrcX(source.getDimX()), mSrcY(source.getDimY()), mDimX(grid.getDimX()), mDimY(grid.getDimY()),
           // The same scale factors as getGridPos.
           mSx(roundToSingle(mSrcX / (source.mMaxPos.x - source.mMinPos.x))),
@@ -147,8 +204,8 @@ public:
           mMinY(source.mMinPos.y), mPos(source.store().pos()), mDir(source.store().dir()),
           mCount(source.store().count()), mVal(source.store().values()),
           mStride(static_cast<std::size_t>(source.store().stride())),
-          mTarget{grid.store().pos(),    grid.store().dir(), grid.store().count(), grid.store().values(),
-                  static_cast<std::size_t>(grid.store().stride()), stamp}
+          mTarget{grid.store().pos(), grid.store().dir(), reinterpret_cast<Order *>(grid.store().count()),
+                  grid.store().values(), static_cast<std::size_t>(grid.store().stride())}
     {
     }
 
@@ -228,75 +285,75 @@ public:
         }
     }
 
+    // Turns the marks of grid rows gyLo..gyHi into counts: 2 for an interpolated point, the
+    // copied source point's count for a copy (its cell (i, j) follows from the order), 0 where
+    // nothing was written. A mark that names no cell (a grid that was not fresh) counts 0.
+    void setCounts(int gyLo, int gyHi) const
+    {
+        if (gyLo > gyHi)
+            return;
+        const Order cellsY = Order(mSrcY - 2), cells = Order(mSrcX - 2) * cellsY;
+        for (std::size_t t = index(0, gyLo), end = index(0, gyHi) + std::size_t(mDimX); t < end; ++t) {
+            const Order m = mTarget.mark[t];
+            if (m == 0)
+                continue;
+            Order count = 2;
+            if (m & 1) {
+                const Order key = (m >> 1) - 1;
+                count = key < cells ? Order(mCount[std::size_t(key % cellsY) * std::size_t(mSrcX) + key / cellsY]) : 0;
+            }
+            mTarget.mark[t] = count;
+        }
+    }
+
 private:
     // Cells (i, j) of one row, right to left, writing grid rows gyLo..gyHi.
     void walkRow(int j, int gyLo, int gyHi, const Rows &rows, long long &work) const
     {
+        // Locals, not members: the marks written may alias an int member as far as the
+        // compiler knows, which would reload it at every cell.
         const int32_t cellsY = mSrcY - 2;
+        const int dimX = mDimX;
         const std::size_t rowStart = static_cast<std::size_t>(j) * static_cast<std::size_t>(mSrcX);
+        const RowPoint *lower = rows.lower.data(), *upper = rows.upper.data();
+        const UnitCells unitCells{mDir + rowStart, mDir + rowStart + std::size_t(mSrcX), mTarget, std::size_t(dimX)};
         for (int i = mSrcX - 3; i >= 0; --i) {
-            const RowPoint &c00 = rows.lower[i], &c11 = rows.upper[i + 1];
-            if (!(c00.ok & c11.ok))
-                continue;
+            const RowPoint &c00 = lower[i], &c11 = upper[i + 1];
             const int x0 = c00.x, y0 = c00.y, x1 = c11.x, y1 = c11.y;
-            const int32_t key = i * cellsY + j + 1;
+            const Order order = 2 * (Order(i) * Order(cellsY) + Order(j) + 1);
             // The usual cell of a grid resampled to its own point count: one grid unit each
-            // way and inside the band.
-            if (y0 >= gyLo && y0 < gyHi && y1 == y0 + 1 && x0 >= 0 && x0 < mDimX - 1 && x1 == x0 + 1) {
+            // way and inside the band. Unsigned arithmetic: in range tests without overflow.
+            const bool unit = c00.ok & c11.ok & (unsigned(y0) - unsigned(gyLo) < unsigned(gyHi - gyLo))
+                              & (unsigned(x0) < unsigned(dimX - 1)) & (unsigned(x1) - unsigned(x0) == 1u)
+                              & (unsigned(y1) - unsigned(y0) == 1u);
+            if (unit) {
                 work += 4;
-                unitCell(rowStart + static_cast<std::size_t>(i), &rows.lower[i], &rows.upper[i], index(x0, y0), key);
+                unitCells.write(i, lower + i, upper + i, std::size_t(y0) * std::size_t(dimX) + std::size_t(x0), order);
                 continue;
             }
             // Cells wholly below or above the band write nothing here.
-            if ((y0 < gyLo && y1 < gyLo) || (y0 > gyHi && y1 > gyHi))
+            if (!(c00.ok & c11.ok) || (y0 < gyLo && y1 < gyLo) || (y0 > gyHi && y1 > gyHi))
                 continue;
-            cell(i, j, key, x0, y0, x1, y1, gyLo, gyHi, work);
+            cell(i, j, order, x0, y0, x1, y1, gyLo, gyHi, work);
         }
     }
 
     // Source row `row` as its cells read it; each band reads every row once.
     void readRow(int row, std::vector<RowPoint> &into) const
     {
-        const std::size_t k0 = static_cast<std::size_t>(row) * static_cast<std::size_t>(mSrcX);
+        // Locals, not members: stores into the row may alias an int member as far as the
+        // compiler knows, which would reload it at every point.
+        const int n = mSrcX;
+        const std::size_t k0 = static_cast<std::size_t>(row) * static_cast<std::size_t>(n), stride = mStride;
+        const Vector3 *pos = mPos + k0;
+        const int32_t *count = mCount + k0;
+        const float *first = stride ? mVal + k0 * stride : nullptr;
         const Pair origin = {mMinX, mMinY}, scale = {mSx, mSy};
-        for (int i = 0; i < mSrcX; ++i) {
-            const Vector3 &p = mPos[k0 + i];
-            RowPoint &r = into[i];
-            r.ok = floorToInts((Pair{p.x, p.y} - origin) * scale, r.x, r.y);
-            r.first = first(k0 + i);
-        }
-    }
-
-    // A cell one grid unit wide and high with source corner k00 and grid point t at its corner
-    // (x0, y0): its points (a, b) at t + a + b * row. With spans of 1 the interpolation's
-    // "/ span" drops out: x / 1 is x, NaN included.
-    void unitCell(std::size_t k00, const RowPoint *bottom, const RowPoint *top, std::size_t t, int32_t key) const
-    {
-        int32_t *stamp = mTarget.stamp;
-        const std::size_t up = static_cast<std::size_t>(mDimX);
-        const std::size_t at[4] = {t, t + 1, t + up, t + up + 1};
-        const int32_t previous[4] = {stamp[at[0]], stamp[at[1]], stamp[at[2]], stamp[at[3]]};
-        if (previous[0] > key && previous[1] > key && previous[2] > key && previous[3] > key)
-            return;
-        const std::size_t k10 = k00 + 1, k01 = k00 + static_cast<std::size_t>(mSrcX), k11 = k01 + 1;
-        const Vector3 &p00 = mDir[k00], &p01 = mDir[k01], &p10 = mDir[k10], &p11 = mDir[k11];
-        const float v00 = bottom[0].first, v10 = bottom[1].first, v01 = top[0].first, v11 = top[1].first;
-        for (int q = 0; q < 4; ++q) {
-            if (previous[q] > key)
-                continue;
-            const double a = q & 1, b = q >> 1;
-            const float af = static_cast<float>(q & 1), bf = static_cast<float>(q >> 1);
-            const double bx = (p10.x - p00.x) * a + p00.x, by = (p10.y - p00.y) * a + p00.y;
-            const double tx = (p11.x - p01.x) * a + p01.x, ty = (p11.y - p01.y) * a + p01.y;
-            const float bv = (v10 - v00) * af + v00, tv = (v11 - v01) * af + v01;
-            const std::size_t u = at[q];
-            if (previous[q] != 0)
-                mTarget.pos[u] = Vector3(); // may hold a copied point's position
-            stamp[u] = key;
-            mTarget.dir[u] = Vector3((tx - bx) * b + bx, (ty - by) * b + by, 0.0);
-            mTarget.count[u] = 2;
-            mTarget.values[u * mTarget.stride] = (tv - bv) * bf + bv;
-            mTarget.values[u * mTarget.stride + 1] = 0.0f;
+        RowPoint *out = into.data();
+        for (int i = 0; i < n; ++i) {
+            RowPoint &r = out[i];
+            r.ok = floorToInts((Pair{pos[i].x, pos[i].y} - origin) * scale, r.x, r.y);
+            r.first = count[i] > 0 ? first[std::size_t(i) * stride] : 0.0f;
         }
     }
 
@@ -305,9 +362,9 @@ private:
 
     // Cell (i, j) with diagonal corners (x0, y0) and (x1, y1) in grid index space, written
     // where it falls into grid rows gyLo..gyHi.
-    void cell(int i, int j, int32_t key, int x0, int y0, int x1, int y1, int gyLo, int gyHi, long long &work) const
+    void cell(int i, int j, Order order, int x0, int y0, int x1, int y1, int gyLo, int gyHi, long long &work) const
     {
-        const int32_t *stamp = mTarget.stamp;
+        const Order *mark = mTarget.mark, limit = order + 1;
         const std::size_t row = static_cast<std::size_t>(mSrcX);
         const std::size_t k00 = static_cast<std::size_t>(j) * row + static_cast<std::size_t>(i);
 
@@ -316,12 +373,11 @@ private:
             if (x0 < 0 || x0 >= mDimX || y0 < gyLo || y0 > gyHi)
                 return;
             const std::size_t t = index(x0, y0);
-            if (stamp[t] > key)
+            if (mark[t] > limit)
                 return;
-            mTarget.stamp[t] = key;
+            mTarget.mark[t] = order + 1;
             mTarget.pos[t] = mPos[k00];
             mTarget.dir[t] = mDir[k00];
-            mTarget.count[t] = mCount[k00];
             for (int c = 0; c < mCount[k00]; ++c)
                 mTarget.values[t * mTarget.stride + c] = mVal[k00 * mStride + c];
             return;
@@ -350,13 +406,13 @@ private:
             Edges e{};
             for (int gy = gyFrom; gy <= gyTo; ++gy) {
                 const std::size_t t = index(gx, gy);
-                if (stamp[t] > key)
+                if (mark[t] > limit)
                     continue;
                 if (!haveEdges) {
                     e = edgesAt(c, static_cast<long long>(gx) - x0);
                     haveEdges = true;
                 }
-                mTarget.store(t, c, e, static_cast<long long>(gy) - y0, key);
+                mTarget.store(t, c, e, static_cast<long long>(gy) - y0, order);
             }
         }
     }
@@ -392,14 +448,7 @@ void Volume::calculateGridFrom(const Volume &source)
         return;
     }
 
-    // Order key of the cell that last wrote each grid point; 0 = not written.
-    // Keys run up to (srcX - 2) * (srcY - 2) < the point count, which fits in int32.
-    PointStore::Block stampBlock;
-    if (!stampBlock.allocate(pointCount() * sizeof(int32_t))) {
-        progress.close();
-        return;
-    }
-    const Resampler resampler(source, *this, stampBlock.as<int32_t>());
+    const Resampler resampler(source, *this);
 
     // Cells of a sound grid cover a few grid points each. Crafted or broken positions can make
     // every cell span the whole grid, which would take cells x points steps (hours for a
@@ -425,34 +474,40 @@ void Volume::calculateGridFrom(const Volume &source)
     // load to end.
     std::vector<int> lowest(static_cast<std::size_t>(srcY)), highest(static_cast<std::size_t>(srcY));
     Resampler::Rows lowerRows = resampler.rows(), upperRows;
-    int lowerEnd = mDimY - 1;
+    const int half = srcY / 2, middle = mDimY / 2;
+    // Both threads finish the first pass before either walks cells; a short spin, since the
+    // two halves take about as long.
+    std::atomic<int> halvesSpanned{0};
+    const auto spanned = [&halvesSpanned] {
+        halvesSpanned.fetch_add(1);
+        while (halvesSpanned.load() < 2)
+            std::this_thread::yield();
+    };
     std::thread upper;
-    const auto startUpper = [&](auto work) {
+    if (pointCount() >= kTwoBandPoints && mDimY >= 2 && std::thread::hardware_concurrency() > 1) {
+        upperRows = resampler.rows();
         try {
-            upper = std::thread(work);
+            upper = std::thread([&] {
+                resampler.spanRows(half, srcY - 1, lowest, highest);
+                spanned();
+                resampler.run(middle, mDimY - 1, lowest, highest, budget / 2, stop, upperRows, {});
+                resampler.setCounts(middle, mDimY - 1);
+            });
         } catch (const std::system_error &) {
             // No second thread to be had: this one does it all.
         }
-    };
-    const bool twoBands = pointCount() >= kTwoBandPoints && mDimY >= 2 && std::thread::hardware_concurrency() > 1;
-    const int half = srcY / 2;
-    if (twoBands)
-        startUpper([&] { resampler.spanRows(half, srcY - 1, lowest, highest); });
-    resampler.spanRows(0, upper.joinable() ? half - 1 : srcY - 1, lowest, highest);
-    if (upper.joinable())
-        upper.join();
-    if (twoBands) {
-        upperRows = resampler.rows();
-        const int middle = mDimY / 2;
-        startUpper([&, middle] {
-            resampler.run(middle, mDimY - 1, lowest, highest, budget / 2, stop, upperRows, {});
-        });
-        if (upper.joinable())
-            lowerEnd = middle - 1;
     }
-    resampler.run(0, lowerEnd, lowest, highest, upper.joinable() ? budget / 2 : budget, stop, lowerRows, afterRow);
-    if (upper.joinable())
+    if (upper.joinable()) {
+        resampler.spanRows(0, half - 1, lowest, highest);
+        spanned();
+        resampler.run(0, middle - 1, lowest, highest, budget / 2, stop, lowerRows, afterRow);
+        resampler.setCounts(0, middle - 1);
         upper.join();
+    } else {
+        resampler.spanRows(0, srcY - 1, lowest, highest);
+        resampler.run(0, mDimY - 1, lowest, highest, budget, stop, lowerRows, afterRow);
+        resampler.setCounts(0, mDimY - 1);
+    }
     if (stop.load())
         qDebug().noquote() << QStringLiteral("Resampling stopped: the dataset's cells overlap far beyond "
                                              "its grid (more than %1 grid point writes); the rest of "

@@ -113,7 +113,8 @@ public:
     // Fills this volume by resampling the process-wide loadedVolume. Defined by the interface
     // library (tessaly_data_ui), the only place that knows the process-wide volumes.
     void calculateGrid();
-    // The same resampling from an explicit source.
+    // The same resampling from an explicit source, into a grid that holds only zero points,
+    // as created.
     void calculateGridFrom(const Volume &source);
 
     // Bilinear sample at an index-space position; a zero point outside.
