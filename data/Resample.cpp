@@ -149,11 +149,14 @@ struct UnitCells
     std::size_t row;
 
     // Cell i with its corner (x0, y0) at grid point t, its points (a, b) at t + a + b * row,
-    // and the corners' first channels in the row buffers.
-    void write(int i, const RowPoint *low, const RowPoint *high, std::size_t t, Order order) const
+    // and the corners' first channels in the row buffers. rightDone: the cell to the right,
+    // later in the defining order, was a unit cell with its corner at t + 1, so points t + 1
+    // and t + row + 1 are marked beyond this cell's limit.
+    void write(int i, const RowPoint *low, const RowPoint *high, std::size_t t, Order order, bool rightDone) const
     {
         const Order *mark = target.mark, limit = order + 1;
-        const Order s00 = mark[t], s10 = mark[t + 1], s01 = mark[t + row], s11 = mark[t + row + 1];
+        const Order s00 = mark[t], s01 = mark[t + row];
+        const Order s10 = rightDone ? Order(-1) : mark[t + 1], s11 = rightDone ? Order(-1) : mark[t + row + 1];
         if (s00 > limit && s10 > limit && s01 > limit && s11 > limit)
             return;
         const Corners c{bottom[i], bottom[i + 1], top[i], top[i + 1], low[0].first, low[1].first, high[0].first, high[1].first};
@@ -317,10 +320,11 @@ private:
         const std::size_t rowStart = static_cast<std::size_t>(j) * static_cast<std::size_t>(mSrcX);
         const RowPoint *lower = rows.lower.data(), *upper = rows.upper.data();
         const UnitCells unitCells{mDir + rowStart, mDir + rowStart + std::size_t(mSrcX), mTarget, std::size_t(dimX)};
-        for (int i = mSrcX - 3; i >= 0; --i) {
+        std::size_t rightCorner = std::size_t(-1); // grid corner of the unit cell just walked
+        Order order = 2 * (Order(mSrcX - 3) * Order(cellsY) + Order(j) + 1);
+        for (int i = mSrcX - 3; i >= 0; --i, order -= 2 * Order(cellsY)) {
             const RowPoint &c00 = lower[i], &c11 = upper[i + 1];
             const int x0 = c00.x, y0 = c00.y, x1 = c11.x, y1 = c11.y;
-            const Order order = 2 * (Order(i) * Order(cellsY) + Order(j) + 1);
             // The usual cell of a grid resampled to its own point count: one grid unit each
             // way and inside the band. Unsigned arithmetic: in range tests without overflow.
             const bool unit = c00.ok & c11.ok & (unsigned(y0) - unsigned(gyLo) < unsigned(gyHi - gyLo))
@@ -328,9 +332,12 @@ private:
                               & (unsigned(y1) - unsigned(y0) == 1u);
             if (unit) {
                 work += 4;
-                unitCells.write(i, lower + i, upper + i, std::size_t(y0) * std::size_t(dimX) + std::size_t(x0), order);
+                const std::size_t t = std::size_t(y0) * std::size_t(dimX) + std::size_t(x0);
+                unitCells.write(i, lower + i, upper + i, t, order, t + 1 == rightCorner);
+                rightCorner = t;
                 continue;
             }
+            rightCorner = std::size_t(-1);
             // Cells wholly below or above the band write nothing here.
             if (!(c00.ok & c11.ok) || (y0 < gyLo && y1 < gyLo) || (y0 > gyHi && y1 > gyHi))
                 continue;
