@@ -15,7 +15,6 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QPainter>
-#include <QProcess>
 #include <QRadioButton>
 #include <QSpinBox>
 #include <QSvgRenderer>
@@ -24,21 +23,8 @@
 
 namespace {
 
-struct Run { int status = -1; QString out, err; };
-
-// Without QT_QPA_PLATFORM: the tool must choose offscreen itself.
-Run render(const QStringList &args, const QString &cwd = QString())
-{
-    QProcess p;
-    p.setWorkingDirectory(cwd);
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.remove("QT_QPA_PLATFORM");
-    p.setProcessEnvironment(env);
-    p.start(TESSALY_RENDER, args);
-    const bool done = p.waitForFinished(120000) && p.exitStatus() == QProcess::NormalExit;
-    return {done ? p.exitCode() : -1, QString::fromLocal8Bit(p.readAllStandardOutput()),
-            QString::fromLocal8Bit(p.readAllStandardError())};
-}
+using Run = testsupport::ToolRun;
+Run render(const QStringList &args, const QString &cwd = QString()) { return testsupport::runTool(TESSALY_RENDER, args, cwd); }
 
 // Done, and silent: the console trace stays off stderr without --verbose.
 bool rendered(const QStringList &args)
@@ -219,7 +205,6 @@ private slots:
                      QPointF(points[i].x, points[i].y));
         const int lines = rows.last().section(',', 0, 0).toInt() + 1; // numbered from 0 in order
         const QString text = QString::fromLatin1(testsupport::readFile(vtk));
-        QVERIFY(text.startsWith("# vtk DataFile Version 3.0\n"));
         QVERIFY(text.contains(QStringLiteral("\nPOINTS %1 double\n").arg(points.size())));
         QVERIFY(text.contains(QStringLiteral("\nLINES %1 %2\n").arg(lines).arg(points.size() + lines)));
     }
