@@ -17,12 +17,6 @@ using namespace testsupport;
 
 namespace {
 
-void sendMouse(QWidget *w, QEvent::Type type, Qt::MouseButtons buttons, QPoint pos)
-{
-    QMouseEvent e(type, QPointF(pos), QPointF(w->mapToGlobal(pos)), Qt::LeftButton, buttons, Qt::NoModifier);
-    QApplication::sendEvent(w, &e);
-}
-
 template <typename T>
 T *control(const StreamLineDialog &d, const char *name) { return d.findChild<T *>(QLatin1String(name)); }
 
@@ -50,12 +44,12 @@ private slots:
 
         // Dragging moves the rectangle opposite to the mouse and renders on release only.
         view.resetParameters();
-        sendMouse(&view, QEvent::MouseButtonPress, Qt::LeftButton, QPoint(100, 100));
-        sendMouse(&view, QEvent::MouseMove, Qt::LeftButton, QPoint(103, 101));
-        sendMouse(&view, QEvent::MouseMove, Qt::LeftButton, QPoint(105, 103));
+        QTest::mousePress(&view, Qt::LeftButton, Qt::NoModifier, QPoint(100, 100));
+        QTest::mouseMove(&view, QPoint(103, 101));
+        QTest::mouseMove(&view, QPoint(105, 103));
         QCOMPARE(view.viewRect(), (ViewRect{-5, -3, 309, 535}));
         QCOMPARE(view.mSeedPoints.first(), Vector3(1, 1, 0));
-        sendMouse(&view, QEvent::MouseButtonRelease, Qt::NoButton, QPoint(105, 103));
+        QTest::mouseRelease(&view, Qt::LeftButton, Qt::NoModifier, QPoint(105, 103));
         QCOMPARE(view.mSeedPoints.first(), Vector3(-4, -2, 0));
         QVERIFY(view.mPolylines.first().isEmpty()); // that seed is outside the field
     }
