@@ -169,7 +169,6 @@ private slots:
     {
         ArrowPlotDialog dialog;
         dialog.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&dialog));
         QTest::keyClick(&dialog, Qt::Key_Escape);
         QVERIFY(dialog.isVisible());
         ArrowPlot *plot = dialog.plot();

@@ -34,7 +34,6 @@ private slots:
         setVolumes(nullptr, uniformFlow(314, 538, 1, 0.25));
         streamlines view;
         view.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&view));
         rightClick(&view);
         QCOMPARE(view.viewRect(), (ViewRect{10, 17, 303, 520}));
         QCOMPARE(view.mSeedPoints.first(), Vector3(11, 18, 0));
@@ -81,7 +80,6 @@ private slots:
     {
         StreamLineDialog d;
         d.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&d));
         const QImage fresh = d.view()->getImage();
         control<QComboBox>(d, "mMethodCombo")->setFocus();
         QTest::keyClick(control<QComboBox>(d, "mMethodCombo"), Qt::Key_Down);
