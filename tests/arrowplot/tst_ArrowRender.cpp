@@ -158,13 +158,12 @@ private slots:
         QFETCH(float, dx);
         QFETCH(float, dy);
         QFETCH(bool, fixed);
-        QFETCH(QString, lines);
         QLine out[3];
         const int n = arrowrender::arrowGlyph(100, 100, dx, dy, scale(fixed), out);
         QStringList got;
         for (int i = 0; i < n; ++i)
             got << QStringLiteral("%1,%2,%3,%4").arg(out[i].x1()).arg(out[i].y1()).arg(out[i].x2()).arg(out[i].y2());
-        QCOMPARE(n > 0 ? got.join(' ') : QString::number(n), lines);
+        QTEST(n > 0 ? got.join(' ') : QString::number(n), "lines");
     }
 
     void latticeMatchesArrowByArrow()

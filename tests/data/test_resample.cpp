@@ -99,13 +99,15 @@ class TestResample : public QObject
     Q_OBJECT
 
 private slots:
-    // One progress step per source column but the last two (the grid itself: the plain walk).
-    void progressPerColumn()
+    // An even dataset covers all but the last column and row of its grid (the values there:
+    // the plain walk), with one progress step per source column but the last two.
+    void coverageAndProgress()
     {
         std::unique_ptr<Volume> src(evenDataset(7, 5, 6.0, 4.0, 1, [](int, int, DataPoint &) {}));
         Volume grid(7, 5, 1);
         testsupport::ProgressRecorder progress;
         grid.calculateGridFrom(*src);
+        QVERIFY(grid.getAt(6, 2, 0).mValues.isEmpty() && grid.getAt(3, 4, 0).mValues.isEmpty() && grid.getAt(5, 3, 0).mValues.size() == 2);
         QCOMPARE(progress.runs[0].label, QString("Calculating Grid ..."));
         QCOMPARE(progress.runs[0].maximum, 5);
         QCOMPARE(progress.runs[0].values, QList<int>({0, 1, 2, 3, 4}));
