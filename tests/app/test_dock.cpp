@@ -1,6 +1,7 @@
 // The control dock: its buttons, the load trace and re-entrancy while a load processes events.
 
 #include "Busy.h"
+#include "Flows.h"
 #include "ProgressDialog.h"
 #include "ScriptedDock.h"
 #include "TestSupport.h"
@@ -86,11 +87,8 @@ private slots:
     void noSecondLoadWhileOneRuns()
     {
         // A large dataset with events processed at every row: clicks arrive mid-load.
-        const QString big = testsupport::writeDataset(mDir, "big.gri", 400, 400, 1, 1, [](int x, int y, int, float p[3], float d[3], float *) {
-            p[0] = float(x);
-            p[1] = float(y);
-            d[1] = 1.f;
-        });
+        const QString big = mDir.filePath("big.gri");
+        QVERIFY(flows::write("uniform", big, {400, 400}));
         ProgressDialog::setEventIntervalMs(0);
         ScriptedDock dock;
         dock.answers = {big, big};

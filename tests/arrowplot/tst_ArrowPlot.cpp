@@ -154,12 +154,11 @@ private slots:
             QCOMPARE(plot.zoom(), 3);
             QVERIFY(plot.image().isNull() && plot.viewVolume() == nullptr);
             QCOMPARE(recorder.runs.size(), 0);
-            delete gridVolume; // the load finishes before the busy period ends
-            gridVolume = testsupport::makeGrid(314, 538, [](int, int) { return Vector3(0, 1, 0); },
-                                               [](int x, int) { return -4.0f + 0.02f * x; });
+            testsupport::setVolumes(loadedVolume, testsupport::makeGrid(314, 538, [](int, int) { return Vector3(0, 1, 0); },
+                                                                      [](int x, int) { return -4.0f + 0.02f * x; }));
         }
         QCoreApplication::processEvents();
-        // One rendering, of the latest state.
+        // The load finished before the busy period ended: one rendering, of the latest state.
         QCOMPARE(recorder.runs.size(), 1);
         QCOMPARE(recorder.runs[0].maximum, 274);
         QVERIFY(plot.colorsValid());

@@ -162,17 +162,11 @@ private slots:
     void latticeMatchesArrowByArrow()
     {
         // A swirling field with zero, tiny, steep and NaN vectors, at cell sizes of 1 and 9.3.
-        Volume view(314, 538, 1);
-        for (int y = 0; y < 538; ++y)
-            for (int x = 0; x < 314; ++x) {
-                DataPoint p;
-                p.mDir = Vector3(std::sin(x * 0.05) * (y % 5), std::cos(y * 0.03) - 0.5, 0);
-                if ((x + y) % 7 == 0)
-                    p.mDir = Vector3(0, (x % 3) - 1, 0);
-                if (x == 120)
-                    p.mDir.x = std::nan("");
-                view.setAt(x, y, 0, p);
-            }
+        const std::unique_ptr<Volume> view(testsupport::makeGrid(314, 538, [](int x, int y) {
+            Vector3 d = (x + y) % 7 ? Vector3(std::sin(x * 0.05) * (y % 5), std::cos(y * 0.03) - 0.5, 0) : Vector3(0, (x % 3) - 1, 0);
+            d.x = x == 120 ? std::nan("") : d.x;
+            return d;
+        }));
         for (const float cell : {1.0f, 9.3f})
             for (const bool fixed : {true, false}) {
                 const arrowrender::ArrowScale s = scale(fixed, cell);
@@ -187,10 +181,10 @@ private slots:
                     pen.setCosmetic(true);
                     painter.setPen(pen);
                     if (k == 0)
-                        skipped[0] = arrowrender::drawArrowLattice(painter, view, s);
+                        skipped[0] = arrowrender::drawArrowLattice(painter, *view, s);
                     for (int i = 12; k == 1 && i < 314; i += 12)
                         for (int j = 12; j <= 538 - 12; j += 12) {
-                            const Vector3 q = view.getAt(i, j, 0).mDir;
+                            const Vector3 q = view->getAt(i, j, 0).mDir;
                             skipped[1] += arrowrender::drawArrow(painter, int(float(i) * cell), int(float(j) * cell), float(q.x), float(q.y), s) < 0;
                         }
                 }
