@@ -35,7 +35,9 @@ private slots:
     void init() { testsupport::setVolumes(nullptr, nullptr); }
     void cleanup() { testsupport::setVolumes(nullptr, nullptr); QVERIFY(!Busy::isBusy()); }
 
-    void defaultsAndReset()
+    // The dialog's controls and keys: defaults, Escape, Ctrl (from the dialog or a focused
+    // control) until any key is released, and Reset.
+    void defaultsKeysAndReset()
     {
         setUniformGrid();
         ArrowPlotDialog dialog;
@@ -53,6 +55,17 @@ private slots:
         };
         atDefaults();
         dialog.show();
+        QTest::keyClick(&dialog, Qt::Key_Escape);
+        QVERIFY(dialog.isVisible());
+        QTest::keyPress(&dialog, Qt::Key_Control);
+        QVERIFY(plot->ctrlPressed());
+        QTest::keyPress(&dialog, Qt::Key_A, Qt::ControlModifier);
+        QTest::keyRelease(&dialog, Qt::Key_A, Qt::ControlModifier);
+        QVERIFY(!plot->ctrlPressed());
+        QTest::keyPress(dialog.showArrowsCheck(), Qt::Key_Control);
+        QVERIFY(plot->ctrlPressed());
+        QTest::keyRelease(dialog.showArrowsCheck(), Qt::Key_Control);
+        QVERIFY(!plot->ctrlPressed());
         click(dialog.pressureCheck());
         click(dialog.intensityCheck());
         click(dialog.blackRadio());
@@ -61,7 +74,7 @@ private slots:
         QCOMPARE(plot->arrowColor(), QColor(0, 0, 0));
         testsupport::rightClick(plot, 2);
         testsupport::drag(plot, QPoint(10, 10), {QPoint(30, 40)});
-        plot->setCtrlPressed(true);
+        QTest::keyPress(&dialog, Qt::Key_Control);
         click(dialog.resetButton());
         atDefaults();
         // Redrawn at the defaults (the lattice itself is tst_arrow_render's).
@@ -162,25 +175,6 @@ private slots:
         QCOMPARE(recorder.runs.size(), 1);
         QCOMPARE(recorder.runs[0].maximum, 274);
         QVERIFY(plot.colorsValid());
-    }
-
-    void keyboard()
-    {
-        ArrowPlotDialog dialog;
-        dialog.show();
-        QTest::keyClick(&dialog, Qt::Key_Escape);
-        QVERIFY(dialog.isVisible());
-        ArrowPlot *plot = dialog.plot();
-        QTest::keyPress(&dialog, Qt::Key_Control);
-        QVERIFY(plot->ctrlPressed());
-        // Any other key released while Ctrl is still held ends the zoom-out mode.
-        QTest::keyPress(&dialog, Qt::Key_A, Qt::ControlModifier);
-        QTest::keyRelease(&dialog, Qt::Key_A, Qt::ControlModifier);
-        QVERIFY(!plot->ctrlPressed());
-        QTest::keyPress(dialog.showArrowsCheck(), Qt::Key_Control); // from a focused control too
-        QVERIFY(plot->ctrlPressed());
-        QTest::keyRelease(dialog.showArrowsCheck(), Qt::Key_Control);
-        QVERIFY(!plot->ctrlPressed());
     }
 
     // Dragging moves the view opposite to the mouse until the release. Without data the

@@ -66,8 +66,7 @@ bool writeCfFile(const QString &path, bool other = false)
                  path);
 }
 
-using Run = testsupport::ToolRun;
-Run runImport(const QStringList &args) { return testsupport::runTool(QStringLiteral(TESSALY_IMPORT_BIN), args); }
+testsupport::ToolRun runImport(const QStringList &args) { return testsupport::runTool(QStringLiteral(TESSALY_IMPORT_BIN), args); }
 
 } // namespace
 
@@ -135,7 +134,7 @@ private slots:
         if (!QFile::exists(QLatin1String(kCoads)))
             QSKIP("ferret-datasets is not installed");
         const QString out = path("coads.gri");
-        const Run r = runImport({QLatin1String(kCoads), out});
+        const auto r = runImport({QLatin1String(kCoads), out});
         QVERIFY2(r.status == 0, qPrintable(r.err));
         QVERIFY2(r.out.contains("scalar SLP [MB]: ") && r.out.contains("onto -4 ... 2.5 as channel 0"), qPrintable(r.out));
         Volume vol;
@@ -187,7 +186,7 @@ private slots:
     void scalarMappingAndFlowScale()
     {
         testsupport::writeFile(path("t.txt"), "x y u v p\n0 0 1 2 0\n1 0 1 2 5\n0 1 1 2 10\n1 1 1 2 20\n");
-        const Run r = runImport({path("t.txt"), path("t.gri"), "--scalar-range", "0:10", "--flow-scale", "2.5"});
+        const auto r = runImport({path("t.txt"), path("t.gri"), "--scalar-range", "0:10", "--flow-scale", "2.5"});
         QVERIFY2(r.status == 0, qPrintable(r.err));
         QVERIFY(r.out.contains("scalar p: 0 ... 10 (--scalar-range) mapped linearly onto -4 ... 2.5 as channel 0"));
         QVERIFY(r.out.contains("flow scale: 2.5 (u and v multiplied by 2.5)"));
@@ -234,7 +233,7 @@ private slots:
         testsupport::writeFile(path("nongrid.txt"), "0 0 1 0\n1 0 1 0\n2 5 1 0\n");
         testsupport::writeFile(path("ragged.txt"), "0 0 1 0\n1 0 1 0\n2 5 1\n");
         const QStringList before = QDir(mDir.path()).entryList(QDir::Files);
-        const Run r = runImport(args);
+        const auto r = runImport(args);
         QTEST(r.status, "code");
         QVERIFY2(r.err.startsWith("tessaly-import: ") && r.err.count('\n') == 1 && r.err.contains(message), qPrintable(r.err));
         QCOMPARE(QDir(mDir.path()).entryList(QDir::Files), before);

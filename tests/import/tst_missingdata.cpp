@@ -61,11 +61,7 @@ private slots:
         QVERIFY(trace.size() > 20 && trace.last().x < kMissingBelowX + 2);
         for (const Vector3 &p : trace)
             QVERIFY(std::isfinite(p.x) && std::isfinite(p.y) && p.x >= kMissingBelowX - 2);
-        streamlines view;
-        view.show();
-        view.resetParameters();
-        view.computeSeedPoints(false);
-        view.drawStreamLines();
+        streamlines view; // the regular seeds, traced and drawn at once
         QVERIFY(!view.mPolylines.isEmpty());
         const QRect inside = view.getImage().rect().adjusted(-2, -2, 2, 2);
         for (const QPolygon &line : view.mPolylines)

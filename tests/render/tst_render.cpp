@@ -23,13 +23,12 @@
 
 namespace {
 
-using Run = testsupport::ToolRun;
-Run render(const QStringList &args, const QString &cwd = QString()) { return testsupport::runTool(TESSALY_RENDER, args, cwd); }
+testsupport::ToolRun render(const QStringList &args, const QString &cwd = QString()) { return testsupport::runTool(TESSALY_RENDER, args, cwd); }
 
 // Done, and silent: the console trace stays off stderr without --verbose.
 bool rendered(const QStringList &args)
 {
-    const Run r = render(args);
+    const auto r = render(args);
     return r.status == 0 && r.err.isEmpty();
 }
 
@@ -215,8 +214,8 @@ private slots:
         VolInfo dialog;
         for (auto [spin, value] : {std::pair(dialog.xSpin(), 3), {dialog.xFracSpin(), 25}, {dialog.ySpin(), 17}, {dialog.yFracSpin(), 7}})
             spin->setValue(value);
-        const Run text = render({mChannel, "--probe", "3.25,17.07"});
-        const Run json = render({mChannel, "--probe", "3.25,17.07", "--json"});
+        const auto text = render({mChannel, "--probe", "3.25,17.07"});
+        const auto json = render({mChannel, "--probe", "3.25,17.07", "--json"});
         QCOMPARE(text.status + json.status, 0);
         QCOMPARE(text.out, dialog.output()->toPlainText() + "\n");
         const QJsonObject o = QJsonDocument::fromJson(json.out.toUtf8()).object();
@@ -237,7 +236,7 @@ private slots:
         QVERIFY(QDir(cwd.path()).isEmpty());
         QVERIFY(rendered({mVortices, "--view", "arrows", "--fit", "-o", path("fit.png")}));
         QCOMPARE(QImage(path("fit.png")).size(), QSize(160, 120));
-        const Run r = render({"--help"});
+        const auto r = render({"--help"});
         QVERIFY(r.status == 0 && r.out.startsWith("usage: tessaly-render") && r.err.isEmpty());
     }
 
@@ -282,7 +281,7 @@ private slots:
         QFile::copy(mChannel.chopped(4) + ".00000.dat", root + "/text.00000.dat");
         for (QString &a : args)
             a.replace("CHANNEL", mChannel).replace("TINY", mTiny).replace("OUT", root);
-        const Run r = render(args);
+        const auto r = render(args);
         QTEST(r.status, "status");
         QVERIFY2(r.err.contains(message.replace("OUT", root)) && r.err.count('\n') == 1, qPrintable(r.err));
         QStringList left = QDir(root).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden);
