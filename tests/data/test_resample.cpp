@@ -120,7 +120,6 @@ private slots:
     {
         std::unique_ptr<Volume> src(evenDataset(300, 300, 10.0, 10.0, 0, [](int x, int, DataPoint &p) {
             p.mPos = x % 2 ? Vector3(10, 10, 0) : Vector3();
-            p.mDir = Vector3(1, 0, 0);
         }));
         Volume grid(300, 300, 1);
         testsupport::ConsoleCapture console;
