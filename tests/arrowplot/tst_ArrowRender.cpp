@@ -25,14 +25,12 @@ QString firstDiff(const QImage &a, const QImage &b)
                 return QStringLiteral("pixel (%1, %2) is %3, expected %4").arg(x).arg(y).arg(a.pixel(x, y), 0, 16).arg(b.pixel(x, y), 0, 16);
     return QString();
 }
-// The scale of the default view of the sample data (27.69 x 29.17 pixels per unit).
+// The scale of the default view (27.69 x 29.17 pixels per unit: tst_arrow_plot's zoom table)
+// with cells of the given size.
 arrowrender::ArrowScale scale(bool fixed, float cell = 1.0f)
 {
-    arrowrender::ArrowScale s;
-    s.pixelsPerUnitX = 314.0f / (11.6701f - 0.3299f);
-    s.pixelsPerUnitY = 538.0f / (18.77217f - 0.3299f);
+    arrowrender::ArrowScale s = arrowrender::arrowScaleFor(314, 538, 0, 0, 314, 538, 1, fixed);
     s.cellWidth = s.cellHeight = cell;
-    s.fixedLength = fixed;
     return s;
 }
 } // namespace
@@ -127,32 +125,30 @@ private slots:
     {
         // Tail at (100, 100), zoom 1; lines as "x1,y1,x2,y2" (shaft, then the two barbs), or the
         // return value when nothing is drawn (0 for no flow, -1 for non-finite flow).
-        QTest::addColumn<float>("dx");
-        QTest::addColumn<float>("dy");
+        QTest::addColumn<QPointF>("flow");
         QTest::addColumn<bool>("fixed");
         QTest::addColumn<QString>("lines");
         QTest::newRow("fixed (1,1): clamped to 6 px, right-angle head")
-            << 1.0f << 1.0f << true << "100,100,106,106 103,106,106,106 106,103,106,106";
+            << QPointF(1, 1) << true << "100,100,106,106 103,106,106,106 106,103,106,106";
         QTest::newRow("intensity (1,1): m = sqrt 2 + 0.3")
-            << 1.0f << 1.0f << false << "100,100,110,110 104,110,110,110 110,104,110,110";
+            << QPointF(1, 1) << false << "100,100,110,110 104,110,110,110 110,104,110,110";
         QTest::newRow("right angle turned back (-1,-1)")
-            << -1.0f << -1.0f << true << "100,100,94,94 97,94,94,94 94,97,94,94";
-        QTest::newRow("V head down (0,1)") << 0.0f << 1.0f << true << "100,100,100,106 97,103,100,106 103,103,100,106";
-        QTest::newRow("mirrored V up (0,-1)") << 0.0f << -1.0f << true << "100,100,100,94 97,97,100,94 103,97,100,94";
-        QTest::newRow("horizontal (1,0)") << 1.0f << 0.0f << true << "100,100,106,100 103,97,106,100 103,103,106,100";
-        QTest::newRow("components clamped apart (1,0.1)") << 1.0f << 0.1f << true << "100,100,106,102 103,102,106,102 106,99,106,102";
-        QTest::newRow("no flow") << 0.0f << 0.0f << true << "0";
-        QTest::newRow("NaN flow") << kNaN << 1.0f << true << "-1";
-        QTest::newRow("infinite flow") << 1.0f << std::numeric_limits<float>::infinity() << false << "-1";
+            << QPointF(-1, -1) << true << "100,100,94,94 97,94,94,94 94,97,94,94";
+        QTest::newRow("V head down (0,1)") << QPointF(0, 1) << true << "100,100,100,106 97,103,100,106 103,103,100,106";
+        QTest::newRow("mirrored V up (0,-1)") << QPointF(0, -1) << true << "100,100,100,94 97,97,100,94 103,97,100,94";
+        QTest::newRow("horizontal (1,0)") << QPointF(1, 0) << true << "100,100,106,100 103,97,106,100 103,103,106,100";
+        QTest::newRow("components clamped apart (1,0.1)") << QPointF(1, 0.1f) << true << "100,100,106,102 103,102,106,102 106,99,106,102";
+        QTest::newRow("no flow") << QPointF(0, 0) << true << "0";
+        QTest::newRow("NaN flow") << QPointF(kNaN, 1) << true << "-1";
+        QTest::newRow("infinite flow") << QPointF(1, std::numeric_limits<float>::infinity()) << false << "-1";
     }
 
     void glyphs()
     {
-        QFETCH(float, dx);
-        QFETCH(float, dy);
+        QFETCH(QPointF, flow);
         QFETCH(bool, fixed);
         QLine out[3];
-        const int n = arrowrender::arrowGlyph(100, 100, dx, dy, scale(fixed), out);
+        const int n = arrowrender::arrowGlyph(100, 100, float(flow.x()), float(flow.y()), scale(fixed), out);
         QStringList got;
         for (int i = 0; i < n; ++i)
             got << QStringLiteral("%1,%2,%3,%4").arg(out[i].x1()).arg(out[i].y1()).arg(out[i].x2()).arg(out[i].y2());
