@@ -16,14 +16,12 @@ class StreamlineComputeTest : public QObject
 {
     Q_OBJECT
 private slots:
-    // A step is |dt| long along the flow direction, forwards or backwards, whatever the speed.
+    // A step is |dt| long along the flow direction, backwards for a negative dt, whatever the
+    // speed (forwards: the border test's exact Euler step).
     void stepLengthIsDtWhateverTheSpeed()
     {
         for (int method : {0, 1})
             for (double speed : {1e-6, 2.5e4}) {
-                std::unique_ptr<Volume> along(uniformFlow(20, 20, speed, 0));
-                const Vector3 q = integrate(Vector3(5, 5, 0), 1.55, method, along.get());
-                QVERIFY(std::fabs(q.x - 6.55) < 1e-12 && q.y == 5.0);
                 std::unique_ptr<Volume> diagonal(uniformFlow(20, 20, speed, speed));
                 const Vector3 r = integrate(Vector3(5, 5, 0), -2.0, method, diagonal.get());
                 QVERIFY(std::fabs((r - Vector3(5, 5, 0)).length() - 2.0) < 1e-12);

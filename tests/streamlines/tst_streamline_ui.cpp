@@ -81,7 +81,6 @@ private slots:
         StreamLineDialog d;
         d.show();
         const QImage fresh = d.view()->getImage();
-        control<QComboBox>(d, "mMethodCombo")->setFocus();
         QTest::keyClick(control<QComboBox>(d, "mMethodCombo"), Qt::Key_Down);
         QCOMPARE(d.view()->mIntegrationMethod, 1);
         const std::pair<const char *, int> sliders[] = {{"mDtSlider", 155}, {"mDSepSlider", 30}, {"mDTestSlider", 50}};
