@@ -52,12 +52,10 @@ private slots:
     // "missing file" row); a good one prints the whole trace.
     void loadTraceAndVolumes()
     {
-        const QString sample = testsupport::writeDataset(mDir, "flow.gri", 12, 9, 2, 1, [](int x, int y, int z, float p[3], float d[3], float *v) {
+        const QString sample = testsupport::writeDataset(mDir, "flow.gri", 12, 9, 2, 1, [](int x, int y, int z, float p[3], float *, float *) {
             p[0] = float(x);
             p[1] = float(y);
             p[2] = float(z);
-            d[0] = 1.f;
-            v[0] = float(x);
         });
         ScriptedDock dock;
         dock.answers = {QString(), QStringLiteral("x"), mDir.filePath("nothing-here.gri"), sample};

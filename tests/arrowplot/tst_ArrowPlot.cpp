@@ -32,7 +32,6 @@ class TestArrowPlot : public QObject
 {
     Q_OBJECT
 private slots:
-    void init() { testsupport::setVolumes(nullptr, nullptr); }
     void cleanup() { testsupport::setVolumes(nullptr, nullptr); QVERIFY(!Busy::isBusy()); }
 
     // The dialog's controls and keys: defaults, Escape, Ctrl (from the dialog or a focused
