@@ -55,7 +55,7 @@ class TestStress : public QObject
         if (mDock->volInfo() && mDock->volInfo()->isVisible()) dialogs << mDock->volInfo();
         QWidget *dialog = any(dialogs), *view = any(views);
         if (kind == 0) { // a dock button
-            mDock->next = any(mFiles);
+            mDock->answers = {any(mFiles)};
             QTest::mouseClick(randomChild<QAbstractButton>(mDock), Qt::LeftButton);
         } else if (kind == 1) { // any button of a dialog
             if (QAbstractButton *b = randomChild<QAbstractButton>(dialog))

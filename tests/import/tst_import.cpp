@@ -205,6 +205,11 @@ private slots:
         QTest::addColumn<int>("code");
         QTest::addColumn<QString>("message");
         const QString cf = path("cf.nc"), out = path("out.gri");
+        QVERIFY(writeCfFile(cf, true)); // the inputs, once for every row
+        testsupport::writeFile(path("binary.bin"), QByteArray("\x7f" "ELF\x02\x01\x01\0\0\0", 10));
+        testsupport::writeFile(path("cut.nc"), testsupport::readFile(cf).left(200));
+        testsupport::writeFile(path("nongrid.txt"), "0 0 1 0\n1 0 1 0\n2 5 1 0\n");
+        testsupport::writeFile(path("ragged.txt"), "0 0 1 0\n1 0 1 0\n2 5 1\n");
         QTest::newRow("no arguments") << QStringList() << 2 << "no INPUT file given";
         QTest::newRow("unknown option") << QStringList{cf, out, "--speed", "3"} << 2 << "unknown option --speed";
         QTest::newRow("output name") << QStringList{cf, path("out.dat")} << 2 << "must be named NAME.gri";
@@ -226,12 +231,6 @@ private slots:
     {
         QFETCH(QStringList, args);
         QFETCH(QString, message);
-        QVERIFY(QDir(mDir.path()).removeRecursively() && QDir().mkpath(mDir.path()));
-        QVERIFY(writeCfFile(path("cf.nc"), true));
-        testsupport::writeFile(path("binary.bin"), QByteArray("\x7f" "ELF\x02\x01\x01\0\0\0", 10));
-        testsupport::writeFile(path("cut.nc"), testsupport::readFile(path("cf.nc")).left(200));
-        testsupport::writeFile(path("nongrid.txt"), "0 0 1 0\n1 0 1 0\n2 5 1 0\n");
-        testsupport::writeFile(path("ragged.txt"), "0 0 1 0\n1 0 1 0\n2 5 1\n");
         const QStringList before = QDir(mDir.path()).entryList(QDir::Files);
         const auto r = runImport(args);
         QTEST(r.status, "code");
