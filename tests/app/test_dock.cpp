@@ -77,7 +77,7 @@ private slots:
         QCOMPARE(console.lines(), QStringList({"Loading: " + sample, "Dataset size: 12 9 2", "additional Data: 1",
                                                "number of Timesteps: 1 0", "min: 0 0 0", "max: 11 8 0",
                                                "Dataset Loaded."}));
-        // The grid is one layer (the dataset's two: the trace) with pressure added.
+        // One grid layer (the dataset has two, as the trace says), with pressure added.
         QCOMPARE((QList<int>{gridVolume->getDimX(), gridVolume->getDimY(), gridVolume->getDimZ()}), (QList<int>{12, 9, 1}));
         QCOMPARE(gridVolume->getAt(3, 3, 0).mValues.size(), 2);
     }
