@@ -1,5 +1,5 @@
-// Resampling onto the regular grid: the documented grid of an even dataset, the copy case,
-// the stop on runaway cells, and the same bits as a plain walk of the cells everywhere else.
+// Resampling onto the regular grid: its progress, the stop on runaway cells, and the same bits
+// as a plain walk of the cells (even, warped and folded datasets, the copy case, edge cases).
 
 #include "TestSupport.h"
 
@@ -104,20 +104,15 @@ class TestResample : public QObject
     Q_OBJECT
 
 private slots:
-    void evenDatasetCoversAllButLastColumnAndRow()
+    // An even dataset covers all but the last column and row of its grid (the values there:
+    // the plain walk), with one progress step per source column but the last two.
+    void coverageAndProgress()
     {
-        std::unique_ptr<Volume> src(evenDataset(7, 5, 6.0, 4.0, 3, [](int x, int y, DataPoint &p) {
-            p.mDir = Vector3(x + 1, 10 * y + 1, 5);
-            p.mValues = {2.5f, 9.f, 9.f};
-        }));
+        std::unique_ptr<Volume> src(evenDataset(7, 5, 6.0, 4.0, 1, [](int, int, DataPoint &) {}));
         Volume grid(7, 5, 1);
         testsupport::ProgressRecorder progress;
         grid.calculateGridFrom(*src);
-        QCOMPARE(grid.getAt(6, 2, 0).mValues.size() + grid.getAt(3, 4, 0).mValues.size(), 0); // last column, row
-        QCOMPARE(grid.getAt(5, 3, 0).mValues, QList<float>({2.5f, 0.f}));
-        const DataPoint p = grid.getAt(0, 0, 0); // a cell's lower-left corner: its vector exactly, z dropped
-        QCOMPARE(p.mDir, Vector3(1, 1, 0));
-        QCOMPARE(p.mPos, Vector3());
+        QVERIFY(grid.getAt(6, 2, 0).mValues.isEmpty() && grid.getAt(3, 4, 0).mValues.isEmpty() && grid.getAt(5, 3, 0).mValues.size() == 2);
         QCOMPARE(progress.runs[0].label, QString("Calculating Grid ..."));
         QCOMPARE(progress.runs[0].maximum, 5);
         QCOMPARE(progress.runs[0].values, QList<int>({0, 1, 2, 3, 4}));
@@ -130,7 +125,6 @@ private slots:
     {
         std::unique_ptr<Volume> src(evenDataset(300, 300, 10.0, 10.0, 0, [](int x, int, DataPoint &p) {
             p.mPos = x % 2 ? Vector3(10, 10, 0) : Vector3();
-            p.mDir = Vector3(1, 0, 0);
         }));
         Volume grid(300, 300, 1);
         testsupport::ConsoleCapture console;
@@ -172,6 +166,7 @@ private slots:
         const int channels = kind == Degenerate ? 0 : kind == TinyCells ? 3 : 2;
         std::unique_ptr<Volume> src(evenDataset(nx, ny, 5.0, 3.0, channels, [&](int x, int y, DataPoint &p) {
             p.mDir = Vector3(std::sin(x * 0.7) + y * 0.1, std::cos(y * 0.3) - x * 0.05, 0.5);
+            p.mValues.fill(9.f); // the grid keeps the first channel only and adds a zero
             if (channels)
                 p.mValues[0] = float(x * 0.37 - y * 0.11);
             if (kind == Warped)

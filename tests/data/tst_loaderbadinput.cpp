@@ -24,7 +24,13 @@ QByteArray good(bool grid)
 
 QByteArray withHeader(const QByteArray &text) { return header(text) + good(true).mid(40); }
 
+// `grid` and `data` are the bytes of NAME.gri and NAME.00000.dat, written when not null;
+// `setup` replaces one of them with something that is not a regular file.
+struct Refusal { QString name; QByteArray grid, data; QString setup, message; };
+
 } // namespace
+
+Q_DECLARE_METATYPE(Refusal)
 
 class TestLoaderBadInput : public QObject
 {
@@ -33,61 +39,49 @@ class TestLoaderBadInput : public QObject
 private slots:
     void cleanup() { setVolumes(nullptr, nullptr); }
 
-    // `grid` and `data` are the bytes of NAME.gri and NAME.00000.dat, written when not null;
-    // `setup` replaces one of them with something that is not a regular file.
     void refused_data()
     {
-        QTest::addColumn<QString>("name");
-        QTest::addColumn<QByteArray>("grid");
-        QTest::addColumn<QByteArray>("data");
-        QTest::addColumn<QString>("setup");
-        QTest::addColumn<QString>("message");
+        QTest::addColumn<Refusal>("r");
         const QByteArray none, empty(""), g = good(true), d = good(false);
         const QString tooLarge = "negative or impossibly large", magic = "does not start with \"SN4DB\"";
-        const auto row = [](const char *tag, const QString &name, const QByteArray &grid, const QByteArray &data,
-                            const QString &setup, const QString &message) {
-            QTest::newRow(tag) << name << grid << data << setup << message;
-        };
-        row("missing file", "nowhere.gri", none, none, "", "cannot open the grid file");
-        row("empty file", "a.gri", empty, d, "", magic);
-        row("empty data file", "a.gri", g, empty, "", "Data file too short");
-        row("missing data file", "a.gri", g, none, "", "cannot open the data file");
-        row("upper-case name", "FLOW.GRI", g, none, "", "has no \".gri\"");
-        row("short grid file", "a.gri", g.left(40 + 12 * 8 + 5), d, "", "Grid file too short");
-        row("short data file", "a.gri", g, d.left(16 * 9 - 1), "", "Data file too short");
-        row("lower-case magic", "a.gri", "sn4db" + g.mid(5), d, "", magic);
-        row("negative y", "a.gri", withHeader("SN4DB 3 -3 1 1 1 0"), d, "", tooLarge);
-        row("negative channels", "a.gri", withHeader("SN4DB 3 3 1 -1 1 0"), d, "", tooLarge);
-        row("int min", "a.gri", withHeader("SN4DB -2147483648 1 1 0 1 0"), d, "", tooLarge);
-        row("product past 64 bits", "a.gri", header("SN4DB 2147483647 2147483647 2147483647 1"), d, "", tooLarge);
-        row("channels past the data", "a.gri", withHeader("SN4DB 3 3 1 2147483647 1 0"), d, "", "Data file too short");
-        row("points past 32 bits", "a.gri", withHeader("SN4DB 65536 65536 2 1 1 0"), d, "", "Grid file too short");
+        const auto row = [](const char *tag, const Refusal &r) { QTest::newRow(tag) << r; };
+        row("missing file", {"nowhere.gri", none, none, "", "cannot open the grid file"});
+        row("empty file", {"a.gri", empty, d, "", magic});
+        row("empty data file", {"a.gri", g, empty, "", "Data file too short"});
+        row("missing data file", {"a.gri", g, none, "", "cannot open the data file"});
+        row("upper-case name", {"FLOW.GRI", g, none, "", "has no \".gri\""});
+        row("short grid file", {"a.gri", g.left(40 + 12 * 8 + 5), d, "", "Grid file too short"});
+        row("short data file", {"a.gri", g, d.left(16 * 9 - 1), "", "Data file too short"});
+        row("lower-case magic", {"a.gri", "sn4db" + g.mid(5), d, "", magic});
+        row("negative y", {"a.gri", withHeader("SN4DB 3 -3 1 1 1 0"), d, "", tooLarge});
+        row("negative channels", {"a.gri", withHeader("SN4DB 3 3 1 -1 1 0"), d, "", tooLarge});
+        row("int min", {"a.gri", withHeader("SN4DB -2147483648 1 1 0 1 0"), d, "", tooLarge});
+        row("product past 64 bits", {"a.gri", header("SN4DB 2147483647 2147483647 2147483647 1"), d, "", tooLarge});
+        row("channels past the data", {"a.gri", withHeader("SN4DB 3 3 1 2147483647 1 0"), d, "", "Data file too short"});
+        row("points past 32 bits", {"a.gri", withHeader("SN4DB 65536 65536 2 1 1 0"), d, "", "Grid file too short"});
         // 2^32 points in sparse files of the right size: the count does not fit the volume's int
         // indices, and nothing may be allocated or read for it.
-        row("points past int indices", "a.gri", header("SN4DB 65536 65536 1 0 1 0"), empty, "sparse",
-            "Cannot hold 65536 x 65536 x 1 points");
+        row("points past int indices", {"a.gri", header("SN4DB 65536 65536 1 0 1 0"), empty, "sparse",
+            "Cannot hold 65536 x 65536 x 1 points"});
         // No points at all, yet counts of 4e18 rows: must not spin over them; the extent stays unset.
-        row("counts without points", "a.gri", header("SN4DB 0 2000000000 2000000000 3 1 0"), empty, "",
-            "max: -1e+08 -1e+08 0");
-        row("magic only", "a.gri", withHeader("SN4DB"), d, "", "no points (0 of 6 numbers read)");
-        row("two numbers", "a.gri", withHeader("SN4DB 3 3"), d, "", "no points (2 of 6 numbers read)");
-        row("text file picked", "notes.txt", "just some words\n", none, "", "has no \".gri\" in its file name");
-        row("device picked", "zero.gri", none, none, "zero", "is not a regular file");
-        row("folder named .gri", "a.gri", none, d, "grid dir", "is not a regular file");
-        row("folder as data file", "a.gri", g, none, "data dir", "is not a regular file");
-        row("the folder itself", "", none, none, "", "has no \".gri\"");
-        row("pipe as grid file", "a.gri", none, d, "grid pipe", "is not a regular file");
-        row("pipe as data file", "a.gri", g, none, "data pipe", "is not a regular file");
-        row("non-ASCII name", "Strömung ü 渦/fehlt-ß.gri", none, none, "", "Strömung ü 渦/fehlt-ß.gri");
-        row("non-ASCII short data", "Strömung/wirbel-δ.gri", g, d.left(7), "", "wirbel-δ.00000.dat holds 7 bytes");
+        row("counts without points", {"a.gri", header("SN4DB 0 2000000000 2000000000 3 1 0"), empty, "",
+            "max: -1e+08 -1e+08 0"});
+        row("magic only", {"a.gri", withHeader("SN4DB"), d, "", "no points (0 of 6 numbers read)"});
+        row("two numbers", {"a.gri", withHeader("SN4DB 3 3"), d, "", "no points (2 of 6 numbers read)"});
+        row("text file picked", {"notes.txt", "just some words\n", none, "", "has no \".gri\" in its file name"});
+        row("device picked", {"zero.gri", none, none, "zero", "is not a regular file"});
+        row("folder named .gri", {"a.gri", none, d, "grid dir", "is not a regular file"});
+        row("folder as data file", {"a.gri", g, none, "data dir", "is not a regular file"});
+        row("the folder itself", {"", none, none, "", "has no \".gri\""});
+        row("pipe as grid file", {"a.gri", none, d, "grid pipe", "is not a regular file"});
+        row("pipe as data file", {"a.gri", g, none, "data pipe", "is not a regular file"});
+        row("non-ASCII name", {"Strömung ü 渦/fehlt-ß.gri", none, none, "", "Strömung ü 渦/fehlt-ß.gri"});
+        row("non-ASCII short data", {"Strömung/wirbel-δ.gri", g, d.left(7), "", "wirbel-δ.00000.dat holds 7 bytes"});
     }
     void refused()
     {
-        QFETCH(QString, name);
-        QFETCH(QByteArray, grid);
-        QFETCH(QByteArray, data);
-        QFETCH(QString, setup);
-        QFETCH(QString, message);
+        QFETCH(Refusal, r);
+        const auto &[name, grid, data, setup, message] = r;
         QTemporaryDir dir;
         const QString g = dir.filePath(name), d = dataset::dataFileName(g);
         QVERIFY(QDir().mkpath(QFileInfo(g).path()));

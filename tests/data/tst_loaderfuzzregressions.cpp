@@ -1,9 +1,11 @@
-// Replays every input of the loader fuzz corpus that is checked in (the seeds and each past
-// finding) through the fuzz target's own entry function: load, resample, and the checks of
-// what must hold afterwards. A finding that comes back fails here, in the normal build.
+// Replays every fuzz input that is checked in (the loader's seeds and each past finding, the
+// importer readers' corpora) through the fuzz targets' own entry functions: load or read,
+// resample, and the checks of what must hold afterwards. A finding that comes back fails
+// here, in the normal build.
 // (resample-span-overflow-written pins the wrapped cell span: its grid values must stay
 // within the corners' range, which the target's checks demand.)
 
+#include "ImportFuzz.h"
 #include "LoaderFuzz.h"
 #include "TestSupport.h"
 
@@ -17,9 +19,11 @@ private slots:
     void replay_data()
     {
         QTest::addColumn<QString>("file");
-        // The seeds, then the findings; `atLeast` counts each folder's README.md too.
+        // `atLeast` counts each folder's README.md too: the corpus has not been lost.
         for (const auto &[folder, atLeast] : {std::pair(QStringLiteral(TESSALY_FUZZ_SEEDS), 20),
-                                              std::pair(QStringLiteral(TESSALY_FUZZ_REGRESSIONS), 2)}) {
+                                              {TESSALY_FUZZ_REGRESSIONS, 2},
+                                              {TESSALY_IMPORT_CORPORA "/corpus-table", 2},
+                                              {TESSALY_IMPORT_CORPORA "/corpus-netcdf", 2}}) {
             const QFileInfoList files = QDir(folder).entryInfoList(QDir::Files, QDir::Name);
             QVERIFY2(files.size() >= atLeast, qPrintable(folder + " has lost its corpus"));
             for (const QFileInfo &fi : files)
@@ -30,12 +34,12 @@ private slots:
     void replay()
     {
         QFETCH(QString, file);
-        QFile f(file);
-        QVERIFY(f.open(QIODevice::ReadOnly));
-        const QByteArray bytes = f.readAll();
+        const QByteArray bytes = testsupport::readFile(file);
         testsupport::ConsoleCapture quiet; // the load's trace is not what is tested here
-        const QString problem = loaderfuzz::runOne(reinterpret_cast<const std::uint8_t *>(bytes.constData()),
-                                                   static_cast<std::size_t>(bytes.size()));
+        const auto run = file.contains("/corpus-table/")    ? importfuzz::runTable
+                         : file.contains("/corpus-netcdf/") ? importfuzz::runNetcdf
+                                                            : loaderfuzz::runOne;
+        const QString problem = run(reinterpret_cast<const std::uint8_t *>(bytes.constData()), std::size_t(bytes.size()));
         QVERIFY2(problem.isEmpty(), qPrintable(problem));
     }
 };

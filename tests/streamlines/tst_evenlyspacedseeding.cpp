@@ -198,23 +198,6 @@ private slots:
         QCOMPARE(readGridLog(), plain.gridLog);
     }
 
-    // Missing (NaN) or zero flow at (10, 10): the run starts from the nearest grid point with
-    // flow, and no seed lies where the flow is missing.
-    void firstSeedMovesOffMissingFlow()
-    {
-        for (const auto &[field, start] : {std::pair{"land", "Initail SP: 10 14"}, {"stagnant", "Initail SP: 10 9"}}) {
-            QVERIFY(setField(QLatin1String(field)));
-            ConsoleCapture console;
-            View view;
-            view.run(4.0f);
-            QCOMPARE(console.lines().first(), QLatin1String(start));
-            for (const Vector3 &s : std::as_const(view.seeds)) {
-                const Vector3 d = gridVolume->getValue(s.x, s.y, s.z).mDir;
-                QVERIFY2(std::isfinite(d.x) && std::isfinite(d.y), qPrintable(show(s)));
-            }
-        }
-    }
-
     // Row 10 flows along +x; beside it the flow points at it, so every later line stays short
     // and the long first line offers seed after seed. The pass that starts with 500 seeds
     // runs to its end, then the run stops.

@@ -16,14 +16,12 @@ class StreamlineComputeTest : public QObject
 {
     Q_OBJECT
 private slots:
-    // A step is |dt| long along the flow direction, forwards or backwards, whatever the speed.
+    // A step is |dt| long along the flow direction, backwards for a negative dt, whatever the
+    // speed (forwards: the border test's exact Euler step).
     void stepLengthIsDtWhateverTheSpeed()
     {
         for (int method : {0, 1})
             for (double speed : {1e-6, 2.5e4}) {
-                std::unique_ptr<Volume> along(uniformFlow(20, 20, speed, 0));
-                const Vector3 q = integrate(Vector3(5, 5, 0), 1.55, method, along.get());
-                QVERIFY(std::fabs(q.x - 6.55) < 1e-12 && q.y == 5.0);
                 std::unique_ptr<Volume> diagonal(uniformFlow(20, 20, speed, speed));
                 const Vector3 r = integrate(Vector3(5, 5, 0), -2.0, method, diagonal.get());
                 QVERIFY(std::fabs((r - Vector3(5, 5, 0)).length() - 2.0) < 1e-12);
@@ -79,21 +77,15 @@ private slots:
             }
     }
 
-    void noDataPictureIsDarkRedWithCentredWhiteText()
+    void noDataPictureIsDarkRedWithCentredText()
     {
         QImage img = blankStreamlineImage(QSize(314, 538));
         paintNoData(img);
-        QRect text;
-        for (int y = 0; y < img.height(); ++y)
-            for (int x = 0; x < img.width(); ++x) {
-                const QRgb c = img.pixel(x, y);
-                if (c == qRgba(128, 0, 0, 255))
-                    continue;
-                QVERIFY(qRed(c) >= 128 && qGreen(c) == qBlue(c)); // white, blended at the edges
-                text |= QRect(x, y, 1, 1);
-            }
-        QVERIFY2(std::abs(text.center().x() - 157) <= 3 && std::abs(text.center().y() - 269) <= 3 && text.width() > 80,
-                 qPrintable(QStringLiteral("text at %1,%2 %3 wide").arg(text.center().x()).arg(text.center().y()).arg(text.width())));
+        const QRect text = litBounds(img, qRgb(128, 0, 0));
+        const QPoint off = text.center() - QPoint(157, 269);
+        QVERIFY2(text.width() > 80 && text.height() < 30 && std::abs(off.x()) <= 3 && std::abs(off.y()) <= 3,
+                 qPrintable(QStringLiteral("%1x%2 at %3,%4").arg(text.width()).arg(text.height()).arg(text.x()).arg(text.y())));
+
     }
 
     void separationGridCells()

@@ -17,12 +17,6 @@ using namespace testsupport;
 
 namespace {
 
-void sendMouse(QWidget *w, QEvent::Type type, Qt::MouseButtons buttons, QPoint pos)
-{
-    QMouseEvent e(type, QPointF(pos), QPointF(w->mapToGlobal(pos)), Qt::LeftButton, buttons, Qt::NoModifier);
-    QApplication::sendEvent(w, &e);
-}
-
 template <typename T>
 T *control(const StreamLineDialog &d, const char *name) { return d.findChild<T *>(QLatin1String(name)); }
 
@@ -40,7 +34,6 @@ private slots:
         setVolumes(nullptr, uniformFlow(314, 538, 1, 0.25));
         streamlines view;
         view.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&view));
         rightClick(&view);
         QCOMPARE(view.viewRect(), (ViewRect{10, 17, 303, 520}));
         QCOMPARE(view.mSeedPoints.first(), Vector3(11, 18, 0));
@@ -50,12 +43,12 @@ private slots:
 
         // Dragging moves the rectangle opposite to the mouse and renders on release only.
         view.resetParameters();
-        sendMouse(&view, QEvent::MouseButtonPress, Qt::LeftButton, QPoint(100, 100));
-        sendMouse(&view, QEvent::MouseMove, Qt::LeftButton, QPoint(103, 101));
-        sendMouse(&view, QEvent::MouseMove, Qt::LeftButton, QPoint(105, 103));
+        QTest::mousePress(&view, Qt::LeftButton, Qt::NoModifier, QPoint(100, 100));
+        QTest::mouseMove(&view, QPoint(103, 101));
+        QTest::mouseMove(&view, QPoint(105, 103));
         QCOMPARE(view.viewRect(), (ViewRect{-5, -3, 309, 535}));
         QCOMPARE(view.mSeedPoints.first(), Vector3(1, 1, 0));
-        sendMouse(&view, QEvent::MouseButtonRelease, Qt::NoButton, QPoint(105, 103));
+        QTest::mouseRelease(&view, Qt::LeftButton, Qt::NoModifier, QPoint(105, 103));
         QCOMPARE(view.mSeedPoints.first(), Vector3(-4, -2, 0));
         QVERIFY(view.mPolylines.first().isEmpty()); // that seed is outside the field
     }
@@ -87,9 +80,7 @@ private slots:
     {
         StreamLineDialog d;
         d.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&d));
         const QImage fresh = d.view()->getImage();
-        control<QComboBox>(d, "mMethodCombo")->setFocus();
         QTest::keyClick(control<QComboBox>(d, "mMethodCombo"), Qt::Key_Down);
         QCOMPARE(d.view()->mIntegrationMethod, 1);
         const std::pair<const char *, int> sliders[] = {{"mDtSlider", 155}, {"mDSepSlider", 30}, {"mDTestSlider", 50}};
@@ -122,21 +113,17 @@ private slots:
 
     void saveWritesTheViewImage()
     {
-        QTemporaryDir dir;
-        const QString previous = QDir::currentPath();
-        QVERIFY(QDir::setCurrent(dir.path()));
-        StreamLineDialog d;
+        StreamLineDialog d; // saves into the working directory, the test's own
         auto *save = control<QPushButton>(d, "mSaveButton");
         QTest::mouseClick(save, Qt::LeftButton);
-        const QImage saved(dir.filePath(QStringLiteral("streamlines.png")));
+        const QImage saved(QStringLiteral("streamlines.png"));
         QCOMPARE(saved.convertToFormat(QImage::Format_ARGB32_Premultiplied), d.view()->getImage());
         // A folder in the file's place: the failure is reported on the console.
-        QVERIFY(QFile::remove(dir.filePath(QStringLiteral("streamlines.png"))));
-        QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("streamlines.png")));
+        QVERIFY(QFile::remove(QStringLiteral("streamlines.png")) && QDir().mkdir(QStringLiteral("streamlines.png")));
         ConsoleCapture console;
         QTest::mouseClick(save, Qt::LeftButton);
         QVERIFY(console.contains(QStringLiteral("Could not write the streamline image")));
-        QVERIFY(QDir::setCurrent(previous));
+        QVERIFY(QDir().rmdir(QStringLiteral("streamlines.png")));
     }
 };
 

@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QFile>
 #include <QMouseEvent>
+#include <QProcess>
 #include <QtEndian>
 #include <QtTest>
 
@@ -111,6 +112,29 @@ void drag(QWidget *w, QPoint from, const QList<QPoint> &to)
         QApplication::sendEvent(w, &move);
     }
     QTest::mouseRelease(w, Qt::LeftButton, Qt::NoModifier, to.last());
+}
+
+QRect litBounds(const QImage &image, QRgb background)
+{
+    QRect lit;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x)
+            if ((image.pixel(x, y) ^ background) & 0xffffff)
+                lit |= QRect(x, y, 1, 1);
+    return lit;
+}
+
+ToolRun runTool(const QString &program, const QStringList &args, const QString &workingDir)
+{
+    QProcess p;
+    p.setWorkingDirectory(workingDir);
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.remove(QStringLiteral("QT_QPA_PLATFORM"));
+    p.setProcessEnvironment(env);
+    p.start(program, args);
+    const bool done = p.waitForFinished(120000) && p.exitStatus() == QProcess::NormalExit;
+    return {done ? p.exitCode() : -1, QString::fromLocal8Bit(p.readAllStandardOutput()),
+            QString::fromLocal8Bit(p.readAllStandardError())};
 }
 
 } // namespace testsupport

@@ -4,6 +4,7 @@
 #include "Progress.h"
 #include "Volumes.h"
 
+#include <QImage>
 #include <QPoint>
 #include <QStringList>
 #include <QTemporaryDir>
@@ -94,5 +95,12 @@ void clickButton(QWidget *parent, const QString &text);
 // `times` right clicks at `at`; a left drag from `from` through `to` (release at the last).
 void rightClick(QWidget *w, int times = 1, QPoint at = QPoint(20, 20));
 void drag(QWidget *w, QPoint from, const QList<QPoint> &to);
+// The bounds of the pixels whose colour is not `background` (alpha ignored); null when none.
+QRect litBounds(const QImage &image, QRgb background = 0xff000000);
+
+// A command-line tool run to its end (status -1 when it did not end normally within two
+// minutes), without QT_QPA_PLATFORM: it must do without a display on its own.
+struct ToolRun { int status = -1; QString out, err; };
+ToolRun runTool(const QString &program, const QStringList &args, const QString &workingDir = QString());
 
 } // namespace testsupport

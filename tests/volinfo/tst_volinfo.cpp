@@ -73,11 +73,11 @@ private slots:
         clickButton(&dock, "Volume Information");
         VolInfo *dlg = dock.volInfo();
         QCOMPARE(report(*dlg), VolInfo::noDataText());
-        dock.next = write(mDir, "first.gri", 6, 4, 2);
+        dock.answers = {write(mDir, "first.gri", 6, 4, 2)};
         clickButton(&dock, "Load Dataset ...");
         clickButton(&dock, "Volume Information");
         dial(*dlg, 5, 25, 1, 0);
-        dock.next = write(mDir, "second.gri", 100, 50, 0);
+        dock.answers = {write(mDir, "second.gri", 100, 50, 0)};
         clickButton(&dock, "Load Dataset ...");
         clickButton(&dock, "Volume Information");
         QCOMPARE(dock.volInfo(), dlg);
