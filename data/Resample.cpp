@@ -106,7 +106,7 @@ inline Edges edgesAt(const Cell &c, long long a)
 }
 
 // The order of a cell: its key in the defining order (i * (rows of cells) + j + 1, below 2^31
-// since the grid holds fewer points) times 2. While the walk runs, a grid point's count holds
+// since the source has fewer points) times 2. While the walk runs, a grid point's count holds
 // the order of its last writer, plus 1 when that writer copied a source point; 0 = not
 // written. A cell of order m writes a point holding at most m + 1. Counts are set at the end.
 using Order = uint32_t;
@@ -288,24 +288,30 @@ public:
         }
     }
 
-    // Turns the marks of grid rows gyLo..gyHi into counts: 2 for an interpolated point, the
-    // copied source point's count for a copy (its cell (i, j) follows from the order), 0 where
-    // nothing was written. A mark that names no cell (a grid that was not fresh) counts 0.
-    void setCounts(int gyLo, int gyHi) const
+    // Ends grid rows gyLo..gyHi: marks become counts (2 for an interpolated point, the copied
+    // source point's count for a copy, its cell (i, j) following from the order; 0 where
+    // nothing was written), and every value slot past a point's count is set to 0, since the
+    // values were not zero-filled beforehand. A mark that names no cell (a grid that was not
+    // fresh) counts 0.
+    void finish(int gyLo, int gyHi) const
     {
         if (gyLo > gyHi)
             return;
         const Order cellsY = Order(mSrcY - 2), cells = Order(mSrcX - 2) * cellsY;
+        const std::size_t stride = mTarget.stride;
+        Order *mark = mTarget.mark;
+        float *values = mTarget.values;
         for (std::size_t t = index(0, gyLo), end = index(0, gyHi) + std::size_t(mDimX); t < end; ++t) {
-            const Order m = mTarget.mark[t];
-            if (m == 0)
-                continue;
-            Order count = 2;
+            const Order m = mark[t];
+            Order count = m == 0 ? 0 : 2;
             if (m & 1) {
                 const Order key = (m >> 1) - 1;
                 count = key < cells ? Order(mCount[std::size_t(key % cellsY) * std::size_t(mSrcX) + key / cellsY]) : 0;
+                count = std::min(count, Order(stride));
             }
-            mTarget.mark[t] = count;
+            mark[t] = count;
+            for (std::size_t c = count; c < stride; ++c)
+                values[t * stride + c] = 0.0f;
         }
     }
 
@@ -450,7 +456,7 @@ void Volume::calculateGridFrom(const Volume &source)
     const int srcY = source.getDimY();
     Progress progress(QStringLiteral("Calculating Grid ..."), 0, srcX - 2);
     if (source.pointCount() == 0 || srcX < 3 || srcY < 3 || pointCount() == 0
-        || !mData.reserveChannels(std::max(2, source.store().stride()))) {
+        || !mData.setChannelsUnfilled(std::max(2, source.store().stride()))) {
         progress.close();
         return;
     }
@@ -498,7 +504,7 @@ void Volume::calculateGridFrom(const Volume &source)
                 resampler.spanRows(half, srcY - 1, lowest, highest);
                 spanned();
                 resampler.run(middle, mDimY - 1, lowest, highest, budget / 2, stop, upperRows, {});
-                resampler.setCounts(middle, mDimY - 1);
+                resampler.finish(middle, mDimY - 1);
             });
         } catch (const std::system_error &) {
             // No second thread to be had: this one does it all.
@@ -508,12 +514,12 @@ void Volume::calculateGridFrom(const Volume &source)
         resampler.spanRows(0, half - 1, lowest, highest);
         spanned();
         resampler.run(0, middle - 1, lowest, highest, budget / 2, stop, lowerRows, afterRow);
-        resampler.setCounts(0, middle - 1);
+        resampler.finish(0, middle - 1);
         upper.join();
     } else {
         resampler.spanRows(0, srcY - 1, lowest, highest);
         resampler.run(0, mDimY - 1, lowest, highest, budget, stop, lowerRows, afterRow);
-        resampler.setCounts(0, mDimY - 1);
+        resampler.finish(0, mDimY - 1);
     }
     if (stop.load())
         qDebug().noquote() << QStringLiteral("Resampling stopped: the dataset's cells overlap far beyond "

@@ -23,8 +23,9 @@ constexpr std::size_t kHugePage = 2u << 20;
 class BlockPool
 {
 public:
-    // A kept block of at least `bytes` (and not wastefully larger), zeroed; null if none.
-    void *take(std::size_t bytes, std::size_t &capacity)
+    // A kept block of at least `bytes` (and not wastefully larger), zeroed unless the caller
+    // writes every byte itself; null if none.
+    void *take(std::size_t bytes, std::size_t &capacity, bool zeroed)
     {
         std::lock_guard<std::mutex> lock(mMutex);
         for (std::size_t i = 0; i < mBlocks.size(); ++i) {
@@ -33,7 +34,8 @@ public:
                 mBlocks.erase(mBlocks.begin() + static_cast<long>(i));
                 mTotal -= k.capacity;
                 capacity = k.capacity;
-                std::memset(k.data, 0, bytes);
+                if (zeroed)
+                    std::memset(k.data, 0, bytes);
                 return k.data;
             }
         }
@@ -101,14 +103,14 @@ PointStore::Block &PointStore::Block::operator=(Block &&o) noexcept
     return *this;
 }
 
-bool PointStore::Block::allocate(std::size_t bytes)
+bool PointStore::Block::allocate(std::size_t bytes, bool zeroed)
 {
     release();
     if (bytes == 0)
         return true;
     if (bytes >= kMapThreshold) {
         std::size_t capacity = 0;
-        void *p = pool().take(bytes, capacity);
+        void *p = pool().take(bytes, capacity, zeroed);
         if (!p) {
             if (bytes > std::numeric_limits<std::size_t>::max() - kHugePage)
                 return false;
@@ -168,6 +170,17 @@ bool PointStore::resize(std::size_t n)
         return false;
     }
     mSize = n;
+    return true;
+}
+
+bool PointStore::setChannelsUnfilled(int channels)
+{
+    if (mStride != 0 || channels <= 0)
+        return reserveChannels(channels);
+    std::size_t bytes = 0;
+    if (!multiplyFits(mSize, sizeof(float) * static_cast<std::size_t>(channels), bytes) || !mValues.allocate(bytes, false))
+        return false;
+    mStride = channels;
     return true;
 }
 

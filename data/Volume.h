@@ -24,6 +24,9 @@ public:
     bool resize(std::size_t n);
     // Makes room for at least `channels` values per point, keeping what is stored.
     bool reserveChannels(int channels);
+    // The same for a store without values yet, whose caller then writes every value of every
+    // point: the new values are left as the memory holds them (no zero-filling pass).
+    bool setChannelsUnfilled(int channels);
     void clear();
 
     std::size_t size() const { return mSize; }
@@ -51,7 +54,7 @@ public:
         Block(Block &&o) noexcept;
         Block &operator=(Block &&o) noexcept;
 
-        bool allocate(std::size_t bytes);          // fresh zeroed block
+        bool allocate(std::size_t bytes, bool zeroed = true); // fresh block, zeroed unless asked not to
         bool resize(std::size_t bytes);            // keeps the common prefix, zeroes the rest
         void release();
         template <typename T> T *as() const { return static_cast<T *>(mData); }
