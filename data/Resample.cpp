@@ -19,6 +19,7 @@
 
 #include <QDebug>
 
+#include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <functional>
@@ -303,15 +304,20 @@ public:
         float *values = mTarget.values;
         for (std::size_t t = index(0, gyLo), end = index(0, gyHi) + std::size_t(mDimX); t < end; ++t) {
             const Order m = mark[t];
-            Order count = m == 0 ? 0 : 2;
+            float *v = values + t * stride;
             if (m & 1) {
                 const Order key = (m >> 1) - 1;
-                count = key < cells ? Order(mCount[std::size_t(key % cellsY) * std::size_t(mSrcX) + key / cellsY]) : 0;
+                Order count = key < cells ? Order(mCount[std::size_t(key % cellsY) * std::size_t(mSrcX) + key / cellsY]) : 0;
                 count = std::min(count, Order(stride));
+                mark[t] = count;
+                std::fill(v + count, v + stride, 0.0f);
+            } else if (m != 0) {
+                mark[t] = 2;
+                if (stride > 2) // the grid keeps two values; slots for more channels are cleared
+                    std::fill(v + 2, v + stride, 0.0f);
+            } else {
+                std::fill(v, v + stride, 0.0f);
             }
-            mark[t] = count;
-            for (std::size_t c = count; c < stride; ++c)
-                values[t * stride + c] = 0.0f;
         }
     }
 
