@@ -135,19 +135,15 @@ void computePressureBackground(QImage &image, int w, int h, const Volume &view, 
     pixelOwners(vw, cellWidth, w, colOwner.data());
     pixelOwners(vh, cellHeight, h, rowOwner.data());
 
-    // Each pixel takes the colour of the cell that painted it last. Colours are computed
-    // where a pixel row first meets a cell, never stored per cell: at zoom level 1 that is
-    // once per cell, deeper in once per cell and pixel row. A cell without a value (outside
-    // the grid, never written by the resampling, a dataset without channels) is black: its
-    // empty value list is never read.
+    // Each pixel takes the colour of the cell that painted it last. A cell row's colours are
+    // computed once, where a pixel row first meets it, in a loop of their own; the pixels then
+    // only look them up. A cell without a value (outside the grid, never written by the
+    // resampling, a dataset without channels) is black: its empty value list is never read.
     const PointStore &s = view.store();
     const int32_t *count = s.count();
     const float *values = s.values();
     const std::size_t stride = static_cast<std::size_t>(s.stride());
-    auto cellColour = [&](int ci, int cj) {
-        const std::size_t k = view.indexOf(ci, cj, 0);
-        return count[k] > 0 ? ramp::pressureRgb(values[k * stride]) : black;
-    };
+    std::vector<QRgb> rowColours(static_cast<std::size_t>(vw));
 
     uchar *bits = image.bits();
     const qsizetype bpl = image.bytesPerLine();
@@ -163,15 +159,14 @@ void computePressureBackground(QImage &image, int w, int h, const Volume &view, 
             // Rows painted by the same cell row are identical: copy the first of them.
             std::memcpy(line, previous, static_cast<std::size_t>(w) * sizeof(QRgb));
         } else {
-            int lastCell = -1;
-            QRgb colour = black;
+            const std::size_t k0 = view.indexOf(0, cj, 0);
+            for (int ci = 0; ci < vw; ++ci) {
+                const std::size_t k = k0 + static_cast<std::size_t>(ci);
+                rowColours[static_cast<std::size_t>(ci)] = count[k] > 0 ? ramp::pressureRgb(values[k * stride]) : black;
+            }
             for (int px = 0; px < w; ++px) {
                 const int ci = colOwner[static_cast<std::size_t>(px)];
-                if (ci != lastCell) {
-                    lastCell = ci;
-                    colour = ci < 0 ? black : cellColour(ci, cj);
-                }
-                line[px] = colour;
+                line[px] = ci < 0 ? black : rowColours[static_cast<std::size_t>(ci)];
             }
             previous = line;
             previousRow = cj;
