@@ -278,8 +278,7 @@ public:
                 readRow(j, rows.lower);
                 lowerRow = j;
                 upperRow = j + 1;
-                walkRow(j, gyLo, gyHi, rows, work);
-                if (work > budget) {
+                if (!walkRow(j, gyLo, gyHi, rows, budget, work)) {
                     stop.store(true, std::memory_order_relaxed);
                     return;
                 }
@@ -322,8 +321,10 @@ public:
     }
 
 private:
-    // Cells (i, j) of one row, right to left, writing grid rows gyLo..gyHi.
-    void walkRow(int j, int gyLo, int gyHi, const Rows &rows, long long &work) const
+    // Cells (i, j) of one row, right to left, writing grid rows gyLo..gyHi; false once the
+    // point writes (counted in `work`) exceed `budget`, checked after every cell that can
+    // write more than its four points.
+    bool walkRow(int j, int gyLo, int gyHi, const Rows &rows, long long budget, long long &work) const
     {
         // Locals, not members: the marks written may alias an int member as far as the
         // compiler knows, which would reload it at every cell.
@@ -354,7 +355,10 @@ private:
             if (!(c00.ok & c11.ok) || (y0 < gyLo && y1 < gyLo) || (y0 > gyHi && y1 > gyHi))
                 continue;
             cell(i, j, order, x0, y0, x1, y1, gyLo, gyHi, work);
+            if (work > budget)
+                return false;
         }
+        return work <= budget;
     }
 
     // Source row `row` as its cells read it; each band reads every row once.
