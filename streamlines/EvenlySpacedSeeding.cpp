@@ -298,44 +298,37 @@ bool EvenlySpacedSeeding::indexInStep() const
            && mIndex.revision == grid->revision() && mIndex.side() == side;
 }
 
-inline bool EvenlySpacedSeeding::rejects(int index, const Vector3 &c, double room, double m) const
+namespace {
+
+// Whether the stored point p settles the seed test of c as rejected: closer than m (the
+// test's rounding, `m2` = m * m) and, beyond any doubt from rounding, within the 3 x 3 cells
+// around c (`room`: the cell side less the bounds tolerance), so the grid walk would meet it.
+inline bool rejects(const Vector3 &p, const Vector3 &c, double room, double m, double m2)
 {
-    const Vector3 &p = mPoints.at(index);
-    return std::fabs(p.x - c.x) < room && std::fabs(p.y - c.y) < room && closer(p, c.x, c.y, c.z, m, m * m);
+    return std::fabs(p.x - c.x) < room && std::fabs(p.y - c.y) < room && closer(p, c.x, c.y, c.z, m, m2);
 }
 
-bool EvenlySpacedSeeding::witnessRejects(int &witness, const Vector3 &c, float minDistance, bool neighbours) const
+} // namespace
+
+bool EvenlySpacedSeeding::neighbourRejects(int &witness, const Vector3 &c, double room, double m) const
 {
-    // The point that ruled out the last candidate on this side often rules out the next
-    // one too, or one of its neighbours along its line does (the candidates move along
-    // beside it). A point settles the test only where the full test would take the same
-    // view: it must be in the grid, lie closer than minDistance and, beyond any doubt from
-    // rounding, within the 3 x 3 cells around c (so the grid walk would meet it). Witnesses
-    // come only from regimes without stray indices.
-    if (witness < 0)
-        return false;
-    const double side = mParameters.dSep;
-    const double room = side - boundsTolerance(c.x, c.y, side);
-    const double m = minDistance;
-    if (rejects(witness, c, room, m))
-        return true;
     // Neighbours by index are points of the same line or the next; every point filed since
     // the index started went into the grid unless its cell lies outside, which is checked
     // (unless no point was left out). Anyone changing the point list or the grid behind the
-    // seeding's back ends this (`neighbours` is false then; the grid does not change
+    // seeding's back ends this (the caller does not ask then; the grid does not change
     // during a search, so the caller finds out once per search).
-    if (!neighbours)
-        return false;
+    const double side = mParameters.dSep;
     const bool allFiled = mIndex.unfiled == 0;
     const int count = int(mPoints.size());
+    const Vector3 *points = mPoints.constData();
     for (int k = 1; k <= 3; ++k) {
         for (const int candidate : {witness + k, witness - k}) {
             if (candidate < 0 || candidate >= count)
                 continue;
-            if (!rejects(candidate, c, room, m))
+            if (!rejects(points[candidate], c, room, m, m * m))
                 continue;
             if (!allFiled) {
-                const Vector3 &p = mPoints.at(candidate);
+                const Vector3 &p = points[candidate];
                 const double cx = cellOf(p.x, side, mIndex.inverseSide());
                 const double cy = cellOf(p.y, side, mIndex.inverseSide());
                 if (!mGrid->isValidCell(cx, cy))
@@ -427,7 +420,8 @@ void EvenlySpacedSeeding::halfTrace(const Vector3 &seed, double dt, float minDis
         if (slack < 0.0) {
             if (plainTests > 0) {
                 --plainTests;
-                if (probe(q.x, q.y, q.z, minDistance) != kValid)
+                if (mIndex.mayHaveCloser(q.x, q.y, q.z, minDistance, mPoints.constData())
+                    && probe(q.x, q.y, q.z, minDistance) != kValid)
                     break;
             } else {
                 const double d = mIndex.clearance(q.x, q.y, q.z, minDistance, radius, mPoints.constData());
@@ -529,24 +523,37 @@ Vector3 EvenlySpacedSeeding::searchFrom(const Streamline &line, SearchPosition &
         return kNoSeed;
     }
 
-    // Per side, the stored point that ruled out the last candidate there.
+    // Per side, the stored point that ruled out the last candidate there. It often rules out
+    // the next candidate on that side too, or one of its neighbours along its line does (the
+    // candidates move along beside it). A point settles the test only where the full test
+    // would take the same view (see rejects()). Witnesses come only from regimes without
+    // stray indices.
     int witness[2] = {-1, -1};
     const bool neighbours = indexInStep() && mIndex.points == mPoints.size();
+    const Vector3 *points = mPoints.constData();
+    const double m = dSep;
+    const double m2 = m * m;
     const auto accepted = [&](const Vector3 &c, int sideIndex) {
-        if (witnessRejects(witness[sideIndex], c, dSep, neighbours))
-            return false;
+        int &w = witness[sideIndex];
+        if (w >= 0) {
+            const double room = side - boundsTolerance(c.x, c.y, side);
+            if (rejects(points[w], c, room, m, m2) || (neighbours && neighbourRejects(w, c, room, m)))
+                return false;
+        }
         const int verdict = probe(c.x, c.y, c.z, dSep);
         if (verdict >= 0)
-            witness[sideIndex] = verdict;
+            w = verdict;
         return verdict == kValid && !flowMissingAt(c);
     };
+    const Turn &below = minus90();
+    const Turn &above = plus90();
     const qsizetype last = line.size() - 1;
     for (qsizetype k = position.segment; k < last; ++k) {
         const Vector3 &a = line.at(k);
         // Vector3::normalized(), inline: the same operations in the same order.
         const Vector3 dir = integration::unitDirection(line.at(k + 1) - a);
         if (k > position.segment || position.side == 0) {
-            const Vector3 d = minus90().apply(dir);
+            const Vector3 d = below.apply(dir);
             const Vector3 c = a + d * side;
             if (accepted(c, 0)) {
                 position = SearchPosition{int(k), 0};
@@ -554,7 +561,7 @@ Vector3 EvenlySpacedSeeding::searchFrom(const Streamline &line, SearchPosition &
                 return c;
             }
         }
-        const Vector3 d = plus90().apply(dir);
+        const Vector3 d = above.apply(dir);
         const Vector3 c(a.x + d.x * side, a.y + d.y * side, 0.0);
         if (accepted(c, 1)) {
             position = SearchPosition{int(k), 1};

@@ -94,8 +94,9 @@ private:
     int probe(double x, double y, double z, float minDistance) const;
     int closerPointInGrid(double x, double y, double z, float minDistance) const;
     bool isValidPointByWalk(double x, double y, double z, float minDistance) const;
-    bool witnessRejects(int &witness, const Vector3 &c, float minDistance, bool neighbours) const;
-    bool rejects(int index, const Vector3 &c, double room, double m) const;
+    // Whether a point next to the witness along the point list rejects c (it then becomes
+    // the witness); `room` and m as in the seed search.
+    bool neighbourRejects(int &witness, const Vector3 &c, double room, double m) const;
     bool indexInStep() const;
     // A seed candidate where the flow is missing (NaN) or infinite is never taken: the line
     // from it would be the candidate alone, a stray point in a missing area.
