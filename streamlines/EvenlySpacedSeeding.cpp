@@ -469,11 +469,37 @@ Streamline EvenlySpacedSeeding::traceStreamline(Vector3 seed)
         const double side = mParameters.dSep;
         const double inverse = 1.0 / side;
         SeparationGrid &grid = *mGrid;
+        mLineCells.resize(size_t(2 * n));
+        int *cells = mLineCells.data();
         for (qsizetype k = 0; k < n; ++k) {
+            cells[2 * k] = cellNumber(cellOf(out[k].x, side, inverse));
+            cells[2 * k + 1] = cellNumber(cellOf(out[k].y, side, inverse));
+        }
+        // A fine grid's cell lists lie far apart in memory, and an append reads the list's
+        // entry in mCells, then its storage: both are fetched a few points ahead.
+        const auto listOf = [&](qsizetype k) -> const QVector<int> * {
+            const int cx = cells[2 * k], cy = cells[2 * k + 1];
+            if (cx < 0 || cx >= grid.mWidth || cy < 0 || cy >= grid.mHeight)
+                return nullptr;
+            const qsizetype key = qsizetype(cy) * grid.mWidth + cx;
+            return key < grid.mCells.size() ? grid.mCells.constData() + key : nullptr;
+        };
+        for (qsizetype k = 0; k < n; ++k) {
+            if (k + 8 < n) {
+                if (const QVector<int> *list = listOf(k + 8))
+                    __builtin_prefetch(list);
+            }
+            if (k + 4 < n) {
+                if (const QVector<int> *list = listOf(k + 4)) {
+                    const quintptr end = quintptr(list->constData() + list->size());
+                    __builtin_prefetch(reinterpret_cast<const void *>(end));
+                    __builtin_prefetch(reinterpret_cast<const void *>(end - sizeof(int) * list->size() - 16));
+                }
+            }
             const Vector3 &p = out[k];
             const int index = int(first + k);
-            const int cx = cellNumber(cellOf(p.x, side, inverse));
-            const int cy = cellNumber(cellOf(p.y, side, inverse));
+            const int cx = cells[2 * k];
+            const int cy = cells[2 * k + 1];
             const quint64 before = grid.revision();
             grid.addPoint(cx, cy, index);
             // The index follows the grid only while nobody else changed it; a point outside

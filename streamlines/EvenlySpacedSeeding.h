@@ -112,5 +112,6 @@ private:
     // Scratch for the two halves of a trace, kept to avoid reallocating them per line.
     std::vector<Vector3> mBackward;
     std::vector<Vector3> mForward;
+    std::vector<int> mLineCells; // cx, cy of each point of the line being stored
     PointIndex mIndex;
 };
