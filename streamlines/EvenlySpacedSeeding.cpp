@@ -469,47 +469,50 @@ Streamline EvenlySpacedSeeding::traceStreamline(Vector3 seed)
         const double side = mParameters.dSep;
         const double inverse = 1.0 / side;
         SeparationGrid &grid = *mGrid;
-        mLineCells.resize(size_t(2 * n));
+        // Each point's cell, and its entry in mCells (-1: outside the grid).
+        mLineCells.resize(size_t(3 * n));
         int *cells = mLineCells.data();
         for (qsizetype k = 0; k < n; ++k) {
-            cells[2 * k] = cellNumber(cellOf(out[k].x, side, inverse));
-            cells[2 * k + 1] = cellNumber(cellOf(out[k].y, side, inverse));
+            const int cx = cellNumber(cellOf(out[k].x, side, inverse));
+            const int cy = cellNumber(cellOf(out[k].y, side, inverse));
+            const bool inGrid = cx >= 0 && cx < grid.mWidth && cy >= 0 && cy < grid.mHeight
+                                && qsizetype(cy) * grid.mWidth + cx < grid.mCells.size();
+            cells[3 * k] = cx;
+            cells[3 * k + 1] = cy;
+            cells[3 * k + 2] = inGrid ? cy * grid.mWidth + cx : -1;
         }
-        // A fine grid's cell lists lie far apart in memory, and an append reads the list's
-        // entry in mCells, then its storage: both are fetched a few points ahead.
-        const auto listOf = [&](qsizetype k) -> const QVector<int> * {
-            const int cx = cells[2 * k], cy = cells[2 * k + 1];
-            if (cx < 0 || cx >= grid.mWidth || cy < 0 || cy >= grid.mHeight)
-                return nullptr;
-            const qsizetype key = qsizetype(cy) * grid.mWidth + cx;
-            return key < grid.mCells.size() ? grid.mCells.constData() + key : nullptr;
-        };
-        for (qsizetype k = 0; k < n; ++k) {
-            if (k + 8 < n) {
-                if (const QVector<int> *list = listOf(k + 8))
-                    __builtin_prefetch(list);
+        // Consecutive points in one cell are stored together. A fine grid's cell lists lie
+        // far apart in memory, and an append reads the list's entry in mCells, then its
+        // storage: both are fetched a few points ahead.
+        const QVector<int> *lists = grid.mCells.constData();
+        for (qsizetype k = 0; k < n;) {
+            const int key = cells[3 * k + 2];
+            qsizetype end = k + 1;
+            if (key >= 0)
+                while (end < n && cells[3 * end + 2] == key)
+                    ++end;
+            if (end + 8 < n && cells[3 * (end + 8) + 2] >= 0)
+                __builtin_prefetch(lists + cells[3 * (end + 8) + 2]);
+            if (end + 4 < n && cells[3 * (end + 4) + 2] >= 0) {
+                const QVector<int> &list = lists[cells[3 * (end + 4) + 2]];
+                const quintptr storage = quintptr(list.constData());
+                __builtin_prefetch(reinterpret_cast<const void *>(storage + sizeof(int) * list.size()));
+                __builtin_prefetch(reinterpret_cast<const void *>(storage - 16));
             }
-            if (k + 4 < n) {
-                if (const QVector<int> *list = listOf(k + 4)) {
-                    const quintptr end = quintptr(list->constData() + list->size());
-                    __builtin_prefetch(reinterpret_cast<const void *>(end));
-                    __builtin_prefetch(reinterpret_cast<const void *>(end - sizeof(int) * list->size() - 16));
-                }
-            }
-            const Vector3 &p = out[k];
-            const int index = int(first + k);
-            const int cx = cells[2 * k];
-            const int cy = cells[2 * k + 1];
+            const int cx = cells[3 * k];
+            const int cy = cells[3 * k + 1];
             const quint64 before = grid.revision();
-            grid.addPoint(cx, cy, index);
+            grid.addPoints(cx, cy, int(first + k), int(end - k));
             // The index follows the grid only while nobody else changed it; a point outside
             // the grid (not stored) leaves both as they are.
-            if (mIndex.revision == before && grid.revision() != before) {
-                mIndex.file(p, cx, cy, index, mPoints.constData());
+            if (grid.revision() == before) {
+                mIndex.unfiled += end - k;
+            } else if (mIndex.revision == before) {
+                for (qsizetype i = k; i < end; ++i)
+                    mIndex.file(out[i], cx, cy, int(first + i), mPoints.constData());
                 mIndex.revision = grid.revision();
-            } else if (grid.revision() == before) {
-                ++mIndex.unfiled;
             }
+            k = end;
         }
     }
     mIndex.points = mPoints.size();
