@@ -557,21 +557,43 @@ Vector3 EvenlySpacedSeeding::searchFrom(const Streamline &line, SearchPosition &
     // candidates move along beside it). A point settles the test only where the full test
     // would take the same view (see rejects()). Witnesses come only from regimes without
     // stray indices.
+    // The witness moves along its line as the candidates move along theirs, so the
+    // neighbour in the direction of its last move is tried first (`drift`); filed points
+    // only (see neighbourRejects()).
     int witness[2] = {-1, -1};
+    int drift[2] = {1, 1};
     const bool neighbours = indexInStep() && mIndex.points == mPoints.size();
+    const bool allFiled = mIndex.unfiled == 0;
+    const int count = int(mPoints.size());
     const Vector3 *points = mPoints.constData();
     const double m = dSep;
     const double m2 = m * m;
-    const auto accepted = [&](const Vector3 &c, int sideIndex) {
+    const auto witnessRejects = [&](const Vector3 &c, int sideIndex) __attribute__((always_inline)) {
         int &w = witness[sideIndex];
-        if (w >= 0) {
-            const double room = side - boundsTolerance(c.x, c.y, side);
-            if (rejects(points[w], c, room, m, m2) || (neighbours && neighbourRejects(w, c, room, m)))
-                return false;
+        if (w < 0)
+            return false;
+        const double room = side - boundsTolerance(c.x, c.y, side);
+        if (rejects(points[w], c, room, m, m2))
+            return true;
+        if (!neighbours)
+            return false;
+        const int ahead = w + drift[sideIndex];
+        if (allFiled && ahead >= 0 && ahead < count && rejects(points[ahead], c, room, m, m2)) {
+            w = ahead;
+            return true;
         }
+        const int before = w;
+        if (!neighbourRejects(w, c, room, m))
+            return false;
+        drift[sideIndex] = w > before ? 1 : -1;
+        return true;
+    };
+    const auto accepted = [&](const Vector3 &c, int sideIndex) __attribute__((always_inline)) {
+        if (witnessRejects(c, sideIndex))
+            return false;
         const int verdict = probe(c.x, c.y, c.z, dSep);
         if (verdict >= 0)
-            w = verdict;
+            witness[sideIndex] = verdict;
         return verdict == kValid && !flowMissingAt(c);
     };
     const Turn &below = minus90();
