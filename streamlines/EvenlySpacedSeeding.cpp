@@ -508,8 +508,7 @@ Streamline EvenlySpacedSeeding::traceStreamline(Vector3 seed)
             if (grid.revision() == before) {
                 mIndex.unfiled += end - k;
             } else if (mIndex.revision == before) {
-                for (qsizetype i = k; i < end; ++i)
-                    mIndex.file(out[i], cx, cy, int(first + i), mPoints.constData());
+                mIndex.file(out + k, cx, cy, int(first + k), int(end - k), mPoints.constData());
                 mIndex.revision = grid.revision();
             }
             k = end;

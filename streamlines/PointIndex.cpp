@@ -34,30 +34,34 @@ void PointIndex::start(double side, int width, int height, double testDistance, 
     unfiled = 0;
 }
 
-void PointIndex::file(const Vector3 &p, int cx, int cy, int index, const Vector3 *points)
+void PointIndex::file(const Vector3 *line, int cx, int cy, int first, int count, const Vector3 *points)
 {
     // Any fixed rule does here: queries allow for rounding at the edges of the squares.
     const auto subCell = [&](double v) {
         const double s = floorOf(v * mInverseSubSide);
         return s >= mSub - 1 ? mSub - 1 : (s >= 0.0 ? int(s) : 0);
     };
-    // The square is chosen within the point's grid cell, so squares never straddle cells.
-    const int sx = mSub == 1 ? 0 : subCell(p.x - cx * mSide);
-    const int sy = mSub == 1 ? 0 : subCell(p.y - cy * mSide);
+    if (mNext.size() < size_t(first) + size_t(count))
+        mNext.resize(std::max(size_t(first) + size_t(count), mNext.size() * 2), -1);
     const size_t rowLength = size_t(mWidth) * size_t(mSub);
-    const size_t square = (size_t(cy) * mSub + size_t(sy)) * rowLength + size_t(cx) * mSub + size_t(sx);
-    const int newest = mHead[square];
-    // A point at the very position of the newest one in its square (a line standing still)
-    // cannot change any answer.
-    if (newest >= 0 && points[newest] == p)
-        return;
-    if (mNext.size() <= size_t(index))
-        mNext.resize(std::max(size_t(index) + 1, mNext.size() * 2), -1);
-    mNext[size_t(index)] = newest;
-    mHead[square] = index;
-    if (newest < 0) {
+    for (int k = 0; k < count; ++k) {
+        const Vector3 &p = line[k];
+        const int index = first + k;
+        // The square is chosen within the point's grid cell, so squares never straddle cells.
+        const int sx = mSub == 1 ? 0 : subCell(p.x - cx * mSide);
+        const int sy = mSub == 1 ? 0 : subCell(p.y - cy * mSide);
+        const size_t row = size_t(cy) * mSub + size_t(sy);
         const size_t column = size_t(cx) * mSub + size_t(sx);
-        mOccupied[(size_t(cy) * mSub + size_t(sy)) * size_t(mWordsPerRow) + column / 64] |= quint64(1) << (column % 64);
+        const size_t square = row * rowLength + column;
+        const int newest = mHead[square];
+        // A point at the very position of the newest one in its square (a line standing
+        // still) cannot change any answer.
+        if (newest >= 0 && points[newest] == p)
+            continue;
+        mNext[size_t(index)] = newest;
+        mHead[square] = index;
+        if (newest < 0)
+            mOccupied[row * size_t(mWordsPerRow) + column / 64] |= quint64(1) << (column % 64);
     }
 }
 

@@ -98,8 +98,9 @@ public:
     // as wide as the test distance of a trace, but not much narrower than a step (`step`,
     // grid units) nor than one unit: finer squares would mostly be empty.
     void start(double side, int width, int height, double testDistance, double step);
-    // Files point `index` at p, which the grid stored in its cell (cx, cy).
-    void file(const Vector3 &p, int cx, int cy, int index, const Vector3 *points);
+    // Files the points first, ..., first + count - 1 (their positions: line[0], ...), which
+    // the grid stored in its cell (cx, cy).
+    void file(const Vector3 *line, int cx, int cy, int first, int count, const Vector3 *points);
 
     // A point of the 3 x 3 cells around (x, y) closer than minDistance (its index), kNone,
     // or kUndecided.
