@@ -552,13 +552,11 @@ Vector3 EvenlySpacedSeeding::searchFrom(const Streamline &line, SearchPosition &
     }
 
     // Per side, the stored point that ruled out the last candidate there. It often rules out
-    // the next candidate on that side too, or one of its neighbours along its line does (the
-    // candidates move along beside it). A point settles the test only where the full test
-    // would take the same view (see rejects()). Witnesses come only from regimes without
-    // stray indices.
-    // The witness moves along its line as the candidates move along theirs, so the
-    // neighbour in the direction of its last move is tried first (`drift`); filed points
-    // only (see neighbourRejects()).
+    // the next candidate on that side too, or one of its neighbours along its line does: the
+    // candidates move along beside it, so the neighbour in the direction of its last move
+    // (`drift`) is tried first. A point settles the test only where the full test would take
+    // the same view (see rejects() and neighbourRejects()). Witnesses come only from regimes
+    // without stray indices.
     int witness[2] = {-1, -1};
     int drift[2] = {1, 1};
     const bool neighbours = indexInStep() && mIndex.points == mPoints.size();
