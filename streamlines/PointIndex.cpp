@@ -155,11 +155,15 @@ bool PointIndex::mayHaveCloser(double x, double y, double z, float minDistance, 
     const double sub = mSub;
     const bool decided = forEachNear(x, y, m, boundsTolerance(x, y, mSide + m), 0.0, mWidth * sub - 1.0, 0.0,
                                      mHeight * sub - 1.0, reach, [&](int k) {
+                                         // The sum of squares is at least its first term.
                                          const Vector3 &p = points[k];
                                          const double dx = p.x - x;
+                                         const double dx2 = dx * dx;
+                                         if (dx2 >= m2)
+                                             return false;
                                          const double dy = p.y - y;
                                          const double dz = p.z - z;
-                                         near = dx * dx + dy * dy + dz * dz < m2;
+                                         near = dx2 + dy * dy + dz * dz < m2;
                                          return near;
                                      });
     return !decided || near;
@@ -178,11 +182,15 @@ double PointIndex::clearance(double x, double y, double z, float minDistance, do
     const double sub = mSub;
     const bool decided = forEachNear(x, y, radius, tol, 0.0, mWidth * sub - 1.0, 0.0, mHeight * sub - 1.0, best,
                                      [&](int k) {
+                                         // The sum of squares is at least its first term.
                                          const Vector3 &p = points[k];
                                          const double dx = p.x - x;
+                                         const double dx2 = dx * dx;
+                                         if (dx2 >= best)
+                                             return false;
                                          const double dy = p.y - y;
                                          const double dz = p.z - z;
-                                         const double s = dx * dx + dy * dy + dz * dz;
+                                         const double s = dx2 + dy * dy + dz * dz;
                                          if (s < best) {
                                              tooClose = s < m2;
                                              best = s;
