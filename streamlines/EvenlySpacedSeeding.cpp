@@ -401,7 +401,7 @@ void EvenlySpacedSeeding::halfTrace(const Vector3 &seed, double dt, float minDis
     // p is inside throughout: the seed was checked by the caller, every later p passed the
     // inside test below.
     for (int step = 0; step < kMaxSteps; ++step) {
-        const Vector3 q = knownStep ? integration::step(p, dt, rungeKutta, *field)
+        const Vector3 q = knownStep ? integration::step(p, dt, rungeKutta, *field, true)
                                     : integrate(p, dt, mParameters.method, field);
         if (!field->isInside(q.x, q.y, q.z))
             break;

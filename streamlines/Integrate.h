@@ -35,9 +35,11 @@ inline Vector3 unitDirection(const Vector3 &v)
 }
 
 // integrate() for the two known methods on an existing volume, inline for tight loops.
-inline Vector3 step(const Vector3 &pos, double dt, bool rungeKutta, const Volume &volume)
+// `inside`: pos is known to lie inside the volume.
+inline Vector3 step(const Vector3 &pos, double dt, bool rungeKutta, const Volume &volume, bool inside = false)
 {
-    const Vector3 d1 = unitDirection(volume.sampleDir(pos.x, pos.y, pos.z));
+    const Vector3 d1 = unitDirection(inside ? volume.sampleDirInside(pos.x, pos.y, pos.z)
+                                            : volume.sampleDir(pos.x, pos.y, pos.z));
     if (!rungeKutta)
         return pos + d1 * dt;
     // The midpoint is sampled even when it lies outside (the flow is zero there).
