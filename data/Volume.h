@@ -129,6 +129,11 @@ public:
     {
         if (!isInside(x, y, z))
             return Vector3();
+        return sampleDirInside(x, y, z);
+    }
+    // sampleDir for a position that isInside accepts, without testing it again.
+    Vector3 sampleDirInside(double x, double y, double z) const
+    {
         // Inside, every coordinate is >= 0 (or -0.0), where truncation is floor: no
         // rounding sequence is needed (the baseline instruction set has no floor).
         const int ix = static_cast<int>(x);

@@ -94,8 +94,9 @@ private:
     int probe(double x, double y, double z, float minDistance) const;
     int closerPointInGrid(double x, double y, double z, float minDistance) const;
     bool isValidPointByWalk(double x, double y, double z, float minDistance) const;
-    bool witnessRejects(int &witness, const Vector3 &c, float minDistance, bool neighbours) const;
-    bool rejects(int index, const Vector3 &c, double room, double m) const;
+    // Whether a point next to the witness along the point list rejects c (it then becomes
+    // the witness); `room` and m as in the seed search.
+    bool neighbourRejects(int &witness, const Vector3 &c, double room, double m) const;
     bool indexInStep() const;
     // A seed candidate where the flow is missing (NaN) or infinite is never taken: the line
     // from it would be the candidate alone, a stray point in a missing area.
@@ -111,5 +112,6 @@ private:
     // Scratch for the two halves of a trace, kept to avoid reallocating them per line.
     std::vector<Vector3> mBackward;
     std::vector<Vector3> mForward;
+    std::vector<int> mLineCells; // cx, cy of each point of the line being stored
     PointIndex mIndex;
 };

@@ -28,31 +28,41 @@ void PointIndex::start(double side, int width, int height, double testDistance, 
     mInverseSide = 1.0 / side;
     mInverseSubSide = 1.0 / mSubSide;
     mHead.assign(size_t(qint64(width) * height * sub * sub), -1);
+    mWordsPerRow = int((qint64(width) * sub + 63) / 64) + 1;
+    mOccupied.assign(size_t(qint64(height) * sub * mWordsPerRow), 0);
     mNext.clear();
     unfiled = 0;
 }
 
-void PointIndex::file(const Vector3 &p, int cx, int cy, int index, const Vector3 *points)
+void PointIndex::file(const Vector3 *line, int cx, int cy, int first, int count, const Vector3 *points)
 {
     // Any fixed rule does here: queries allow for rounding at the edges of the squares.
     const auto subCell = [&](double v) {
         const double s = floorOf(v * mInverseSubSide);
         return s >= mSub - 1 ? mSub - 1 : (s >= 0.0 ? int(s) : 0);
     };
-    // The square is chosen within the point's grid cell, so squares never straddle cells.
-    const int sx = mSub == 1 ? 0 : subCell(p.x - cx * mSide);
-    const int sy = mSub == 1 ? 0 : subCell(p.y - cy * mSide);
+    if (mNext.size() < size_t(first) + size_t(count))
+        mNext.resize(std::max(size_t(first) + size_t(count), mNext.size() * 2), -1);
     const size_t rowLength = size_t(mWidth) * size_t(mSub);
-    const size_t square = (size_t(cy) * mSub + size_t(sy)) * rowLength + size_t(cx) * mSub + size_t(sx);
-    const int newest = mHead[square];
-    // A point at the very position of the newest one in its square (a line standing still)
-    // cannot change any answer.
-    if (newest >= 0 && points[newest] == p)
-        return;
-    if (mNext.size() <= size_t(index))
-        mNext.resize(std::max(size_t(index) + 1, mNext.size() * 2), -1);
-    mNext[size_t(index)] = newest;
-    mHead[square] = index;
+    for (int k = 0; k < count; ++k) {
+        const Vector3 &p = line[k];
+        const int index = first + k;
+        // The square is chosen within the point's grid cell, so squares never straddle cells.
+        const int sx = mSub == 1 ? 0 : subCell(p.x - cx * mSide);
+        const int sy = mSub == 1 ? 0 : subCell(p.y - cy * mSide);
+        const size_t row = size_t(cy) * mSub + size_t(sy);
+        const size_t column = size_t(cx) * mSub + size_t(sx);
+        const size_t square = row * rowLength + column;
+        const int newest = mHead[square];
+        // A point at the very position of the newest one in its square (a line standing
+        // still) cannot change any answer.
+        if (newest >= 0 && points[newest] == p)
+            continue;
+        mNext[size_t(index)] = newest;
+        mHead[square] = index;
+        if (newest < 0)
+            mOccupied[row * size_t(mWordsPerRow) + column / 64] |= quint64(1) << (column % 64);
+    }
 }
 
 template <typename Visit>
@@ -76,20 +86,35 @@ bool PointIndex::forEachNear(double x, double y, double radius, double tol, doub
     const int *head = mHead.data();
     const int *next = mNext.data();
     const size_t rowLength = size_t(mWidth) * size_t(mSub);
+    // In range of int now: between the bounds, which lie inside the grid's squares.
+    const int first = int(c0), last = int(c1);
+    const int shift = first % 64;
+    const quint64 window = last - first == 63 ? ~quint64(0) : (quint64(1) << (last - first + 1)) - 1;
     for (double r = r0; r <= r1; ++r) {
+        // The squares of this row in [first, last] that hold points, as bits from `first` on.
+        const quint64 *words = mOccupied.data() + size_t(r) * size_t(mWordsPerRow) + first / 64;
+        quint64 bits = words[0] >> shift;
+        if (shift > 0)
+            bits |= words[1] << (64 - shift);
+        bits &= window;
+        if (bits == 0)
+            continue;
         const double gy = gap(y, r * size - tol, (r + 1.0) * size + tol);
         const double gy2 = gy * gy;
         if (gy2 >= reach2)
             continue;
         const int *rowHead = head + size_t(r) * rowLength;
-        for (double c = c0; c <= c1; ++c) {
+        do {
+            const int column = first + __builtin_ctzll(bits);
+            bits &= bits - 1;
+            const double c = column;
             const double gx = gap(x, c * size - tol, (c + 1.0) * size + tol);
             if (gy2 + gx * gx >= reach2)
                 continue;
-            for (int i = rowHead[size_t(c)]; i >= 0; i = next[i])
+            for (int i = rowHead[column]; i >= 0; i = next[i])
                 if (visit(i))
                     return true;
-        }
+        } while (bits != 0);
     }
     return true;
 }
@@ -119,6 +144,31 @@ int PointIndex::closerPoint(double x, double y, double z, float minDistance, con
     return decided ? found : kUndecided;
 }
 
+bool PointIndex::mayHaveCloser(double x, double y, double z, float minDistance, const Vector3 *points) const
+{
+    // Looks at all squares in reach, not only the 3 x 3 cells, and takes a squared distance
+    // below minDistance squared as close: false proves that no filed point is closer.
+    const double m = minDistance;
+    const double m2 = m * m;
+    double reach = m2 * (1.0 + seedingMargins::kReach);
+    bool near = false;
+    const double sub = mSub;
+    const bool decided = forEachNear(x, y, m, boundsTolerance(x, y, mSide + m), 0.0, mWidth * sub - 1.0, 0.0,
+                                     mHeight * sub - 1.0, reach, [&](int k) {
+                                         // The sum of squares is at least its first term.
+                                         const Vector3 &p = points[k];
+                                         const double dx = p.x - x;
+                                         const double dx2 = dx * dx;
+                                         if (dx2 >= m2)
+                                             return false;
+                                         const double dy = p.y - y;
+                                         const double dz = p.z - z;
+                                         near = dx2 + dy * dy + dz * dz < m2;
+                                         return near;
+                                     });
+    return !decided || near;
+}
+
 double PointIndex::clearance(double x, double y, double z, float minDistance, double radius,
                              const Vector3 *points) const
 {
@@ -132,11 +182,15 @@ double PointIndex::clearance(double x, double y, double z, float minDistance, do
     const double sub = mSub;
     const bool decided = forEachNear(x, y, radius, tol, 0.0, mWidth * sub - 1.0, 0.0, mHeight * sub - 1.0, best,
                                      [&](int k) {
+                                         // The sum of squares is at least its first term.
                                          const Vector3 &p = points[k];
                                          const double dx = p.x - x;
+                                         const double dx2 = dx * dx;
+                                         if (dx2 >= best)
+                                             return false;
                                          const double dy = p.y - y;
                                          const double dz = p.z - z;
-                                         const double s = dx * dx + dy * dy + dz * dz;
+                                         const double s = dx2 + dy * dy + dz * dz;
                                          if (s < best) {
                                              tooClose = s < m2;
                                              best = s;

@@ -98,12 +98,16 @@ public:
     // as wide as the test distance of a trace, but not much narrower than a step (`step`,
     // grid units) nor than one unit: finer squares would mostly be empty.
     void start(double side, int width, int height, double testDistance, double step);
-    // Files point `index` at p, which the grid stored in its cell (cx, cy).
-    void file(const Vector3 &p, int cx, int cy, int index, const Vector3 *points);
+    // Files the points first, ..., first + count - 1 (their positions: line[0], ...), which
+    // the grid stored in its cell (cx, cy).
+    void file(const Vector3 *line, int cx, int cy, int first, int count, const Vector3 *points);
 
     // A point of the 3 x 3 cells around (x, y) closer than minDistance (its index), kNone,
     // or kUndecided.
     int closerPoint(double x, double y, double z, float minDistance, const Vector3 *points) const;
+    // False when no filed point lies closer than minDistance to (x, y, z); true when one may
+    // (the caller then decides with the exact test).
+    bool mayHaveCloser(double x, double y, double z, float minDistance, const Vector3 *points) const;
     // A lower bound on the distance from (x, y, z) to every filed point, capped near
     // `radius`; -1 when some point lies closer than minDistance or the query is undecided.
     double clearance(double x, double y, double z, float minDistance, double radius, const Vector3 *points) const;
@@ -133,6 +137,11 @@ private:
     int mSub = 1;
     int mWidth = 0;
     int mHeight = 0;
+    int mWordsPerRow = 0;
     std::vector<int> mHead; // per square, row-major: newest point filed there, or -1
     std::vector<int> mNext; // per point index: the point filed before it in its square, or -1
+    // Per row of squares, one bit per square that holds a point (bit c % 64 of word c / 64),
+    // and a spare zero word at the end of each row: most squares near a query are empty, and
+    // a query skips them without reading their heads.
+    std::vector<quint64> mOccupied;
 };

@@ -92,6 +92,10 @@ bool SeparationGrid::writeLog(QIODevice &device) const
             const qsizetype k = qsizetype(cy) * mWidth + cx;
             qsizetype count = k < mCells.size() ? mCells.at(k).size() : 0;
             chunk[used++] = '\t';
+            if (count < 10) { // most cells of a fine grid
+                chunk[used++] = char('0' + count);
+                continue;
+            }
             char digits[24];
             int n = 0;
             do {

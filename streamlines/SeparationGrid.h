@@ -59,6 +59,28 @@ public:
         }
         reportOutside(cx, cy);
     }
+    // addPoint(cx, cy, i) for i = first, ..., first + count - 1, in one go.
+    void addPoints(int cx, int cy, int first, int count)
+    {
+        if (cx >= 0 && cx < mWidth && cy >= 0 && cy < mHeight) {
+            const qsizetype k = qsizetype(cy) * mWidth + cx;
+            if (k < mCells.size()) {
+                QVector<int> &cell = mCells.data()[k];
+                const qsizetype size = cell.size();
+                cell.resize(size + count);
+                int *indices = cell.data() + size;
+                for (int i = 0; i < count; ++i)
+                    indices[i] = first + i;
+                const int last = first + count - 1;
+                mMinIndex = first < mMinIndex ? first : mMinIndex;
+                mMaxIndex = last > mMaxIndex ? last : mMaxIndex;
+                mRevision = ++sRevisions;
+                return;
+            }
+        }
+        for (int i = 0; i < count; ++i)
+            reportOutside(cx, cy);
+    }
     // A copy of the cell's index list; empty for an entry number outside the cells.
     QVector<int> getCell(int cx, int cy) const;
     // Writes the cell counts to "grid.log" in the working directory. Returns false (after a
