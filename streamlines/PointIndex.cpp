@@ -144,6 +144,24 @@ int PointIndex::closerPoint(double x, double y, double z, float minDistance, con
     return decided ? found : kUndecided;
 }
 
+namespace {
+
+// The squared distance from p to (x, y, z) where it may be below `limit`; `limit` itself where
+// the x term alone reaches it (a sum of squares is at least each of its terms), which saves
+// the rest of the sum for most points of a square.
+inline double squaredDistanceUnder(const Vector3 &p, double x, double y, double z, double limit)
+{
+    const double dx = p.x - x;
+    const double dx2 = dx * dx;
+    if (dx2 >= limit)
+        return limit;
+    const double dy = p.y - y;
+    const double dz = p.z - z;
+    return dx2 + dy * dy + dz * dz;
+}
+
+} // namespace
+
 bool PointIndex::mayHaveCloser(double x, double y, double z, float minDistance, const Vector3 *points) const
 {
     // Looks at all squares in reach, not only the 3 x 3 cells, and takes a squared distance
@@ -155,15 +173,7 @@ bool PointIndex::mayHaveCloser(double x, double y, double z, float minDistance, 
     const double sub = mSub;
     const bool decided = forEachNear(x, y, m, boundsTolerance(x, y, mSide + m), 0.0, mWidth * sub - 1.0, 0.0,
                                      mHeight * sub - 1.0, reach, [&](int k) {
-                                         // The sum of squares is at least its first term.
-                                         const Vector3 &p = points[k];
-                                         const double dx = p.x - x;
-                                         const double dx2 = dx * dx;
-                                         if (dx2 >= m2)
-                                             return false;
-                                         const double dy = p.y - y;
-                                         const double dz = p.z - z;
-                                         near = dx2 + dy * dy + dz * dz < m2;
+                                         near = squaredDistanceUnder(points[k], x, y, z, m2) < m2;
                                          return near;
                                      });
     return !decided || near;
@@ -182,15 +192,7 @@ double PointIndex::clearance(double x, double y, double z, float minDistance, do
     const double sub = mSub;
     const bool decided = forEachNear(x, y, radius, tol, 0.0, mWidth * sub - 1.0, 0.0, mHeight * sub - 1.0, best,
                                      [&](int k) {
-                                         // The sum of squares is at least its first term.
-                                         const Vector3 &p = points[k];
-                                         const double dx = p.x - x;
-                                         const double dx2 = dx * dx;
-                                         if (dx2 >= best)
-                                             return false;
-                                         const double dy = p.y - y;
-                                         const double dz = p.z - z;
-                                         const double s = dx2 + dy * dy + dz * dz;
+                                         const double s = squaredDistanceUnder(points[k], x, y, z, best);
                                          if (s < best) {
                                              tooClose = s < m2;
                                              best = s;
