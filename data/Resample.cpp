@@ -335,7 +335,19 @@ private:
         const UnitCells unitCells{mDir + rowStart, mDir + rowStart + std::size_t(mSrcX), mTarget, std::size_t(dimX)};
         std::size_t rightCorner = std::size_t(-1); // grid corner of the unit cell just walked
         Order order = 2 * (Order(mSrcX - 3) * Order(cellsY) + Order(j) + 1);
+        // The row below is read next: its positions and flow are fetched while this one runs.
+        const Vector3 *nextPos = j > 0 ? mPos + rowStart - std::size_t(mSrcX) : nullptr;
+        const Vector3 *nextDir = j > 0 ? mDir + rowStart - std::size_t(mSrcX) : nullptr;
+        const int32_t *nextCount = j > 0 ? mCount + rowStart - std::size_t(mSrcX) : nullptr;
+        const float *nextValues = j > 0 && mStride ? mVal + (rowStart - std::size_t(mSrcX)) * mStride : nullptr;
         for (int i = mSrcX - 3; i >= 0; --i, order -= 2 * Order(cellsY)) {
+            if (nextPos) {
+                __builtin_prefetch(nextPos + i);
+                __builtin_prefetch(nextDir + i);
+                __builtin_prefetch(nextCount + i);
+                if (nextValues)
+                    __builtin_prefetch(nextValues + std::size_t(i) * mStride);
+            }
             const RowPoint &c00 = lower[i], &c11 = upper[i + 1];
             const int x0 = c00.x, y0 = c00.y, x1 = c11.x, y1 = c11.y;
             // The usual cell of a grid resampled to its own point count: one grid unit each
