@@ -132,11 +132,18 @@ struct Target
             ry = step(e.by, e.ty, span, k);
             rv = step(e.bv, e.tv, static_cast<float>(c.dy), static_cast<float>(b));
         }
-        if (mark[t] & 1)
+        put(t, rx, ry, rv, mark[t], order);
+    }
+
+    // An interpolated point at t over a point marked `previous`: flow (x, y, 0), the channel
+    // value and a 0.
+    void put(std::size_t t, double x, double y, float v, Order previous, Order order) const
+    {
+        if (previous & 1)
             pos[t] = Vector3(); // a copied point's position
         mark[t] = order;
-        dir[t] = Vector3(rx, ry, 0.0);
-        values[t * stride] = rv;
+        dir[t] = Vector3(x, y, 0.0);
+        values[t * stride] = v;
         values[t * stride + 1] = 0.0f;
     }
 };
@@ -187,12 +194,7 @@ struct UnitCells
         const double bx = (c.p10.x - c.p00.x) * a + c.p00.x, by = (c.p10.y - c.p00.y) * a + c.p00.y;
         const double tx = (c.p11.x - c.p01.x) * a + c.p01.x, ty = (c.p11.y - c.p01.y) * a + c.p01.y;
         const float bv = (c.v10 - c.v00) * af + c.v00, tv = (c.v11 - c.v01) * af + c.v01;
-        if (previous & 1)
-            target.pos[u] = Vector3(); // a copied point's position
-        target.mark[u] = order;
-        target.dir[u] = Vector3((tx - bx) * b + bx, (ty - by) * b + by, 0.0);
-        target.values[u * target.stride] = (tv - bv) * bf + bv;
-        target.values[u * target.stride + 1] = 0.0f;
+        target.put(u, (tx - bx) * b + bx, (ty - by) * b + by, (tv - bv) * bf + bv, previous, order);
     }
 };
 
