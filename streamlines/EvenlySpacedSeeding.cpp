@@ -2,9 +2,11 @@
 
 #include "Integrate.h"
 #include "PointIndex.h"
+#include "SpinWorker.h"
 #include "Volume.h"
 
 #include <QDebug>
+#include <QScopeGuard>
 
 #include <algorithm>
 #include <climits>
@@ -173,6 +175,8 @@ void EvenlySpacedSeeding::run(const Volume *grid)
     previous.reset();
     mGrid->setSize(int(w), int(h));
     startIndex();
+    mTwoThreads = mWorker.ready();
+    const auto oneThread = qScopeGuard([this] { mTwoThreads = false; });
 
     const Vector3 firstSeed = firstSeedOn(*grid);
     qDebug() << "Initail SP:" << int(firstSeed.x) << int(firstSeed.y);
@@ -451,9 +455,27 @@ Streamline EvenlySpacedSeeding::traceStreamline(Vector3 seed)
 
     const float minDistance = mParameters.dTest * mParameters.dSep;
     // Both halves are traced before any point enters the grid: a line never stops at its
-    // own points.
-    halfTrace(seed, mParameters.dt * -1.0, minDistance, field, mBackward);
-    halfTrace(seed, mParameters.dt, minDistance, field, mForward);
+    // own points. Neither half changes anything the other reads, so with a worker they run
+    // side by side; not where the separation test may print (stray indices): the console
+    // lines would then interleave.
+    const double dt = mParameters.dt;
+    if (mTwoThreads && indexInStep()) {
+        auto forward = [&] { halfTrace(seed, dt, minDistance, field, mForward); };
+        mWorker.start(forward);
+        try {
+            halfTrace(seed, dt * -1.0, minDistance, field, mBackward);
+        } catch (...) {
+            try {
+                mWorker.wait(); // the task reads this frame
+            } catch (...) {
+            }
+            throw;
+        }
+        mWorker.wait();
+    } else {
+        halfTrace(seed, dt * -1.0, minDistance, field, mBackward);
+        halfTrace(seed, dt, minDistance, field, mForward);
+    }
 
     const qsizetype backward = qsizetype(mBackward.size());
     const qsizetype n = backward + 1 + qsizetype(mForward.size());

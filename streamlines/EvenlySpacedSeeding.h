@@ -2,6 +2,7 @@
 
 #include "PointIndex.h"
 #include "SeparationGrid.h"
+#include "SpinWorker.h"
 #include "StreamlineDefaults.h"
 #include "Vector3.h"
 
@@ -114,4 +115,8 @@ private:
     std::vector<Vector3> mForward;
     std::vector<int> mLineCells; // cx, cy of each point of the line being stored
     PointIndex mIndex;
+    // On a machine with a second core, during a run: traces the forward half of each line
+    // while the run's thread traces the backward half.
+    SpinWorker mWorker;
+    bool mTwoThreads = false;
 };

@@ -4,6 +4,7 @@
 
 #include "Flows.h"
 #include "ReferenceSeeding.h"
+#include "SpinWorker.h"
 #include "TestSupport.h"
 
 #include <QFile>
@@ -11,6 +12,7 @@
 #include <QTest>
 
 #include <cstring>
+#include <stdexcept>
 #include <tuple>
 
 using namespace testsupport;
@@ -212,6 +214,30 @@ private slots:
         QCOMPARE(lines.mid(lines.indexOf(QStringLiteral("500 : Seedpoints")) + 1),
                  (QStringList{"772.6 12  is valid as new seedpoint.", "SP generated at: 772.6 12",
                               "found valid SP at: 772.6 12", "501 : Seedpoints", "file written to: grid.log"}));
+    }
+
+    // The worker that traces half of each line: a task's writes are seen after wait(), what
+    // it throws is rethrown there once, and the worker goes on (also after a sleep).
+    void workerHandsBackResultsAndErrors()
+    {
+        SpinWorker worker;
+        if (!worker.ready())
+            QSKIP("one core: the seeding traces on its own thread");
+        std::vector<int> out;
+        auto fill = [&] { out.assign(100000, 7); };
+        auto fail = [] { throw std::runtime_error("task failed"); };
+        worker.start(fill);
+        worker.wait();
+        QCOMPARE(out.size(), size_t(100000));
+        QCOMPARE(out.back(), 7);
+        worker.start(fail);
+        QVERIFY_THROWS_EXCEPTION(std::runtime_error, worker.wait());
+        worker.wait(); // nothing left to rethrow
+        QTest::qWait(20); // the worker sleeps by now
+        out.clear();
+        worker.start(fill);
+        worker.wait();
+        QCOMPARE(out.size(), size_t(100000));
     }
 
     // No dataset, or a separation of 0 (no usable grid): the run ends at once and leaves no

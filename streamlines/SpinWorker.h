@@ -1,0 +1,53 @@
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <exception>
+#include <mutex>
+#include <thread>
+
+// A second thread that runs one task at a time beside its owner, for computations split into
+// two halves of some tens of microseconds each (the two halves of a traced line). Between
+// tasks the thread spins for a short while, so a hand-over within a busy computation costs
+// well under a microsecond; then it sleeps until the next task. Starting a thread per
+// computation would not do: in a virtual machine that costs up to a few milliseconds.
+class SpinWorker
+{
+public:
+    SpinWorker() = default;
+    ~SpinWorker();
+    SpinWorker(const SpinWorker &) = delete;
+    SpinWorker &operator=(const SpinWorker &) = delete;
+
+    // Starts the thread unless it runs; false without a second core or when no thread can be
+    // had (the owner then does the work itself).
+    bool ready();
+
+    // Starts task() on the worker (after ready() said true). The task and what it reads must
+    // stay as they are until wait() returns; one task at a time.
+    template <typename Task>
+    void start(Task &task)
+    {
+        mCall = [](void *t) { (*static_cast<Task *>(t))(); };
+        mTask = &task;
+        post(kPosted);
+    }
+    // Waits for the task started last; rethrows what it threw.
+    void wait();
+
+private:
+    enum State { kIdle, kPosted, kQuit };
+    void post(State state);
+    void idle(); // until no task runs
+    void loop();
+
+    std::atomic<int> mState{kIdle};
+    std::atomic<bool> mAsleep{false};
+    std::mutex mMutex; // with mWake: the sleep between computations
+    std::condition_variable mWake;
+    void (*mCall)(void *) = nullptr;
+    void *mTask = nullptr;
+    std::exception_ptr mError;
+    std::thread mThread;
+    bool mUnavailable = false;
+};
