@@ -15,16 +15,18 @@
 
 #include "Progress.h"
 #include "SinglePrecision.h"
+#include "SpinWorker.h"
 #include "Volume.h"
 
 #include <QDebug>
+#include <QScopeGuard>
 
 #include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <functional>
 #include <limits>
-#include <system_error>
+#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -469,8 +471,23 @@ private:
     const Target mTarget;
 };
 
-// Below this many grid points a second thread costs more to start than it saves.
+// Below this many grid points handing a band to a second thread costs more than it saves.
 constexpr std::size_t kTwoBandPoints = std::size_t(1) << 16;
+
+// The thread of the upper band, kept for the process: starting a thread per resampling costs
+// from tens of microseconds to milliseconds in a virtual machine. Never destroyed, as the
+// block pool: a resampling may still run while the process ends.
+struct BandWorker
+{
+    std::mutex inUse;
+    SpinWorker worker;
+};
+
+BandWorker &bandWorker()
+{
+    static BandWorker *shared = new BandWorker;
+    return *shared;
+}
 
 } // namespace
 
@@ -506,9 +523,10 @@ void Volume::calculateGridFrom(const Volume &source)
     };
 
     // The lower band of grid rows on this thread (it keeps the window live), the upper one on
-    // a second. Each walks only the rows of cells that reach its band, known from a first pass
-    // over the rows, also split. Nothing else reads this grid meanwhile: views wait for the
-    // load to end.
+    // the process's band worker, when it is free (one resampling at a time uses it; another
+    // meanwhile walks one band). Each walks only the rows of cells that reach its band, known
+    // from a first pass over the rows, also split. Nothing else reads this grid meanwhile:
+    // views wait for the load to end.
     std::vector<int> lowest(static_cast<std::size_t>(srcY)), highest(static_cast<std::size_t>(srcY));
     Resampler::Rows lowerRows = resampler.rows(), upperRows;
     const int half = srcY / 2, middle = mDimY / 2;
@@ -520,26 +538,32 @@ void Volume::calculateGridFrom(const Volume &source)
         while (halvesSpanned.load() < 2)
             std::this_thread::yield();
     };
-    std::thread upper;
-    if (pointCount() >= kTwoBandPoints && mDimY >= 2 && std::thread::hardware_concurrency() > 1) {
+    auto upperBand = [&] {
+        resampler.spanRows(half, srcY - 1, lowest, highest);
+        spanned();
+        resampler.run(middle, mDimY - 1, lowest, highest, budget / 2, stop, upperRows, {});
+        resampler.finish(middle, mDimY - 1);
+    };
+    BandWorker &shared = bandWorker();
+    std::unique_lock<std::mutex> lease(shared.inUse, std::defer_lock);
+    SpinWorker *worker = nullptr;
+    if (pointCount() >= kTwoBandPoints && mDimY >= 2 && lease.try_lock() && shared.worker.ready()) {
         upperRows = resampler.rows();
-        try {
-            upper = std::thread([&] {
-                resampler.spanRows(half, srcY - 1, lowest, highest);
-                spanned();
-                resampler.run(middle, mDimY - 1, lowest, highest, budget / 2, stop, upperRows, {});
-                resampler.finish(middle, mDimY - 1);
-            });
-        } catch (const std::system_error &) {
-            // No second thread to be had: this one does it all.
-        }
+        worker = &shared.worker;
     }
-    if (upper.joinable()) {
+    if (worker) {
+        // Waits for the upper band also when this one ends in an exception: it reads this frame.
+        const auto joined = qScopeGuard([worker] {
+            try {
+                worker->wait();
+            } catch (...) {
+            }
+        });
+        worker->start(upperBand);
         resampler.spanRows(0, half - 1, lowest, highest);
         spanned();
         resampler.run(0, middle - 1, lowest, highest, budget / 2, stop, lowerRows, afterRow);
         resampler.finish(0, middle - 1);
-        upper.join();
     } else {
         resampler.spanRows(0, srcY - 1, lowest, highest);
         resampler.run(0, mDimY - 1, lowest, highest, budget, stop, lowerRows, afterRow);
