@@ -530,7 +530,7 @@ Streamline EvenlySpacedSeeding::traceStreamline(Vector3 seed)
             if (grid.revision() == before) {
                 mIndex.unfiled += end - k;
             } else if (mIndex.revision == before) {
-                mIndex.file(out + k, cx, cy, int(first + k), int(end - k), mPoints.constData());
+                mIndex.file(out + k, cx, cy, int(first + k), int(end - k));
                 mIndex.revision = grid.revision();
             }
             k = end;

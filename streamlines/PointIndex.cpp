@@ -34,7 +34,7 @@ void PointIndex::start(double side, int width, int height, double testDistance, 
     unfiled = 0;
 }
 
-void PointIndex::file(const Vector3 *line, int cx, int cy, int first, int count, const Vector3 *points)
+void PointIndex::file(const Vector3 *line, int cx, int cy, int first, int count)
 {
     // Any fixed rule does here: queries allow for rounding at the edges of the squares.
     const auto subCell = [&](double v) {
@@ -55,8 +55,10 @@ void PointIndex::file(const Vector3 *line, int cx, int cy, int first, int count,
         const size_t square = row * rowLength + column;
         const int newest = mHead[square];
         // A point at the very position of the newest one in its square (a line standing
-        // still) cannot change any answer.
-        if (newest >= 0 && points[newest] == p)
+        // still) cannot change any answer. Only points of this call are compared: they are
+        // at hand, where an older line's point would mostly be a cache miss, and a line
+        // standing still does so in one cell, so in one call.
+        if (newest >= first && line[newest - first] == p)
             continue;
         mNext[size_t(index)] = newest;
         mHead[square] = index;

@@ -100,7 +100,7 @@ public:
     void start(double side, int width, int height, double testDistance, double step);
     // Files the points first, ..., first + count - 1 (their positions: line[0], ...), which
     // the grid stored in its cell (cx, cy).
-    void file(const Vector3 *line, int cx, int cy, int first, int count, const Vector3 *points);
+    void file(const Vector3 *line, int cx, int cy, int first, int count);
 
     // A point of the 3 x 3 cells around (x, y) closer than minDistance (its index), kNone,
     // or kUndecided.
