@@ -19,7 +19,6 @@
 #include "Volume.h"
 
 #include <QDebug>
-#include <QScopeGuard>
 
 #include <algorithm>
 #include <atomic>
@@ -552,18 +551,12 @@ void Volume::calculateGridFrom(const Volume &source)
         worker = &shared.worker;
     }
     if (worker) {
-        // Waits for the upper band also when this one ends in an exception: it reads this frame.
-        const auto joined = qScopeGuard([worker] {
-            try {
-                worker->wait();
-            } catch (...) {
-            }
+        worker->together(upperBand, [&] {
+            resampler.spanRows(0, half - 1, lowest, highest);
+            spanned();
+            resampler.run(0, middle - 1, lowest, highest, budget / 2, stop, lowerRows, afterRow);
+            resampler.finish(0, middle - 1);
         });
-        worker->start(upperBand);
-        resampler.spanRows(0, half - 1, lowest, highest);
-        spanned();
-        resampler.run(0, middle - 1, lowest, highest, budget / 2, stop, lowerRows, afterRow);
-        resampler.finish(0, middle - 1);
     } else {
         resampler.spanRows(0, srcY - 1, lowest, highest);
         resampler.run(0, mDimY - 1, lowest, highest, budget, stop, lowerRows, afterRow);

@@ -34,6 +34,21 @@ public:
     }
     // Waits for the task started last; rethrows what it threw.
     void wait();
+    // beside() on the worker while own() runs here; returns when both are done, also when
+    // own() throws (beside() may read the caller's frame). Rethrows what either threw.
+    template <typename Beside, typename Own>
+    void together(Beside &beside, Own &&own)
+    {
+        start(beside);
+        try {
+            own();
+        } catch (...) {
+            idle();
+            mError = nullptr;
+            throw;
+        }
+        wait();
+    }
 
 private:
     enum State { kIdle, kPosted, kQuit };

@@ -461,17 +461,7 @@ Streamline EvenlySpacedSeeding::traceStreamline(Vector3 seed)
     const double dt = mParameters.dt;
     if (mTwoThreads && indexInStep()) {
         auto forward = [&] { halfTrace(seed, dt, minDistance, field, mForward); };
-        mWorker.start(forward);
-        try {
-            halfTrace(seed, dt * -1.0, minDistance, field, mBackward);
-        } catch (...) {
-            try {
-                mWorker.wait(); // the task reads this frame
-            } catch (...) {
-            }
-            throw;
-        }
-        mWorker.wait();
+        mWorker.together(forward, [&] { halfTrace(seed, dt * -1.0, minDistance, field, mBackward); });
     } else {
         halfTrace(seed, dt * -1.0, minDistance, field, mBackward);
         halfTrace(seed, dt, minDistance, field, mForward);
@@ -503,16 +493,24 @@ Streamline EvenlySpacedSeeding::traceStreamline(Vector3 seed)
             cells[3 * k + 1] = cy;
             cells[3 * k + 2] = inGrid ? cy * grid.mWidth + cx : -1;
         }
-        // Consecutive points in one cell are stored together. A fine grid's cell lists lie
-        // far apart in memory, and an append reads the list's entry in mCells, then its
-        // storage: both are fetched a few points ahead.
-        const QVector<int> *lists = grid.mCells.constData();
-        for (qsizetype k = 0; k < n;) {
-            const int key = cells[3 * k + 2];
-            qsizetype end = k + 1;
-            if (key >= 0)
-                while (end < n && cells[3 * end + 2] == key)
-                    ++end;
+        // Consecutive points in one cell are stored together: store(k, end) for each run
+        // [k, end) of them.
+        const auto forEachRun = [&](auto &&store) {
+            for (qsizetype k = 0; k < n;) {
+                const int key = cells[3 * k + 2];
+                qsizetype end = k + 1;
+                if (key >= 0)
+                    while (end < n && cells[3 * end + 2] == key)
+                        ++end;
+                store(k, end);
+                k = end;
+            }
+        };
+        // A fine grid's cell lists lie far apart in memory, and an append reads the list's
+        // entry in mCells, then its storage: both are fetched a few points ahead. (data(), not
+        // constData(): the lists are unshared before anything reads through the pointer.)
+        const QVector<int> *lists = grid.mCells.data();
+        const auto storeInGrid = [&](qsizetype k, qsizetype end) {
             if (end + 8 < n && cells[3 * (end + 8) + 2] >= 0)
                 __builtin_prefetch(lists + cells[3 * (end + 8) + 2]);
             if (end + 4 < n && cells[3 * (end + 4) + 2] >= 0) {
@@ -521,20 +519,30 @@ Streamline EvenlySpacedSeeding::traceStreamline(Vector3 seed)
                 __builtin_prefetch(reinterpret_cast<const void *>(storage + sizeof(int) * list.size()));
                 __builtin_prefetch(reinterpret_cast<const void *>(storage - 16));
             }
-            const int cx = cells[3 * k];
-            const int cy = cells[3 * k + 1];
-            const quint64 before = grid.revision();
-            grid.addPoints(cx, cy, int(first + k), int(end - k));
-            // The index follows the grid only while nobody else changed it; a point outside
-            // the grid (not stored) leaves both as they are.
-            if (grid.revision() == before) {
+            grid.addPoints(cells[3 * k], cells[3 * k + 1], int(first + k), int(end - k));
+            if (cells[3 * k + 2] < 0) // outside the grid: not stored
                 mIndex.unfiled += end - k;
-            } else if (mIndex.revision == before) {
-                mIndex.file(out + k, cx, cy, int(first + k), int(end - k));
-                mIndex.revision = grid.revision();
-            }
-            k = end;
+        };
+        const auto fileInIndex = [&](qsizetype k, qsizetype end) {
+            if (cells[3 * k + 2] >= 0)
+                mIndex.file(out + k, cells[3 * k], cells[3 * k + 1], int(first + k), int(end - k));
+        };
+        // The index follows the grid only while nobody else changed the grid; it then files
+        // what the grid stored. The two touch nothing in common, so with a worker the index
+        // files beside the grid.
+        const bool indexFollows = mIndex.revision == grid.revision();
+        if (indexFollows && mTwoThreads) {
+            auto index = [&] { forEachRun(fileInIndex); };
+            mWorker.together(index, [&] { forEachRun(storeInGrid); });
+        } else {
+            forEachRun([&](qsizetype k, qsizetype end) {
+                storeInGrid(k, end);
+                if (indexFollows)
+                    fileInIndex(k, end);
+            });
         }
+        if (indexFollows)
+            mIndex.revision = grid.revision();
     }
     mIndex.points = mPoints.size();
     return line;
