@@ -56,8 +56,9 @@ private:
     void idle(); // until no task runs
     void loop();
 
-    std::atomic<int> mState{kIdle};
-    std::atomic<bool> mAsleep{false};
+    // On a cache line of its own: both threads poll it while they wait.
+    alignas(64) std::atomic<int> mState{kIdle};
+    alignas(64) std::atomic<bool> mAsleep{false};
     std::mutex mMutex; // with mWake: the sleep between computations
     std::condition_variable mWake;
     void (*mCall)(void *) = nullptr;

@@ -110,10 +110,12 @@ private:
     QVector<Streamline> &mEvenLines;
     Parameters mParameters;
     const Volume *mVolume = nullptr;
-    // Scratch for the two halves of a trace, kept to avoid reallocating them per line.
-    std::vector<Vector3> mBackward;
-    std::vector<Vector3> mForward;
-    std::vector<int> mLineCells; // cx, cy of each point of the line being stored
+    // Scratch for the two halves of a trace, kept to avoid reallocating them per line. Each
+    // on a cache line of its own: with a worker the two are filled at the same time, and
+    // sharing a line would bounce it between the cores at every point.
+    alignas(64) std::vector<Vector3> mBackward;
+    alignas(64) std::vector<Vector3> mForward;
+    alignas(64) std::vector<int> mLineCells; // cx, cy of each point of the line being stored
     PointIndex mIndex;
     // On a machine with a second core, during a run: traces the forward half of each line
     // while the run's thread traces the backward half.
