@@ -18,6 +18,10 @@ namespace {
 
 const Vector3 kNoSeed(-1.0, -1.0, -1.0);
 
+// Fewer segments left than this are searched on one thread: handing half of them over would
+// cost more than it saves.
+constexpr qsizetype kSplitSegments = 64;
+
 // The turn of Vector3::rotateZ by a fixed angle, with its cosine and sine worked out once:
 // the seed search turns two directions per segment and the two library calls per turn
 // would cost more than the rest of the search. Rotating (1, 0, 0) yields exactly
@@ -581,6 +585,40 @@ Vector3 EvenlySpacedSeeding::searchFrom(const Streamline &line, SearchPosition &
         return kNoSeed;
     }
 
+    // The rest of the line's segments; a long stretch is searched in two halves at once, the
+    // later one on the worker, which gives up once the earlier half has found a candidate.
+    // The earlier half's candidate wins: the one the search in order would find. (Not where
+    // the separation test may print, as for the trace.)
+    const qsizetype last = line.size() - 1;
+    Candidate found;
+    if (mTwoThreads && last - position.segment >= kSplitSegments && indexInStep()) {
+        const qsizetype middle = position.segment + (last - position.segment) / 2;
+        std::atomic<bool> lowerFound{false};
+        Candidate upper;
+        auto later = [&] { upper = searchSegments(line, SearchPosition{int(middle), 0}, last, &lowerFound); };
+        mWorker.together(later, [&] {
+            found = searchSegments(line, position, middle, nullptr);
+            lowerFound.store(found.accepted, std::memory_order_relaxed);
+        });
+        if (!found.accepted)
+            found = upper;
+    } else {
+        found = searchSegments(line, position, last, nullptr);
+    }
+    if (found.accepted) {
+        position = found.at;
+        qDebug() << found.position.x << found.position.y << " is valid as new seedpoint.";
+        return found.position;
+    }
+    position = SearchPosition{int(std::max<qsizetype>(last, 0)), 0};
+    return kNoSeed;
+}
+
+EvenlySpacedSeeding::Candidate EvenlySpacedSeeding::searchSegments(const Streamline &line, SearchPosition from,
+                                                                   qsizetype end, const std::atomic<bool> *foundBefore) const
+{
+    const float dSep = mParameters.dSep;
+    const double side = dSep;
     // Per side, the stored point that ruled out the last candidate there. It often rules out
     // the next candidate on that side too, or one of its neighbours along its line does: the
     // candidates move along beside it, so the neighbour in the direction of its last move
@@ -625,28 +663,22 @@ Vector3 EvenlySpacedSeeding::searchFrom(const Streamline &line, SearchPosition &
     };
     const Turn &below = minus90();
     const Turn &above = plus90();
-    const qsizetype last = line.size() - 1;
-    for (qsizetype k = position.segment; k < last; ++k) {
+    for (qsizetype k = from.segment; k < end; ++k) {
+        if (foundBefore && (k & 15) == 0 && foundBefore->load(std::memory_order_relaxed))
+            return {};
         const Vector3 &a = line.at(k);
         // Vector3::normalized(), inline: the same operations in the same order.
         const Vector3 dir = integration::unitDirection(line.at(k + 1) - a);
-        if (k > position.segment || position.side == 0) {
+        if (k > from.segment || from.side == 0) {
             const Vector3 d = below.apply(dir);
             const Vector3 c = a + d * side;
-            if (accepted(c, 0)) {
-                position = SearchPosition{int(k), 0};
-                qDebug() << c.x << c.y << " is valid as new seedpoint.";
-                return c;
-            }
+            if (accepted(c, 0))
+                return {c, SearchPosition{int(k), 0}, true};
         }
         const Vector3 d = above.apply(dir);
         const Vector3 c(a.x + d.x * side, a.y + d.y * side, 0.0);
-        if (accepted(c, 1)) {
-            position = SearchPosition{int(k), 1};
-            qDebug() << c.x << c.y << " is valid as new seedpoint.";
-            return c;
-        }
+        if (accepted(c, 1))
+            return {c, SearchPosition{int(k), 1}, true};
     }
-    position = SearchPosition{int(std::max<qsizetype>(last, 0)), 0};
-    return kNoSeed;
+    return {};
 }

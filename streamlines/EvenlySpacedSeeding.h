@@ -9,6 +9,7 @@
 #include <QList>
 #include <QVector>
 
+#include <atomic>
 #include <memory>
 #include <vector>
 
@@ -103,6 +104,17 @@ private:
     // from it would be the candidate alone, a stray point in a missing area.
     bool flowMissingAt(const Vector3 &c) const;
     Vector3 searchFrom(const Streamline &line, SearchPosition &position) const;
+    // The first accepted candidate beside segments from.segment ... end - 1 (from.side first
+    // on the first of them), silently; at `found` it returns (-1, -1, -1) as soon as
+    // segments before its own are known to hold one.
+    struct Candidate
+    {
+        Vector3 position;
+        SearchPosition at;
+        bool accepted = false;
+    };
+    Candidate searchSegments(const Streamline &line, SearchPosition from, qsizetype end,
+                             const std::atomic<bool> *foundBefore) const;
     void halfTrace(const Vector3 &seed, double dt, float minDistance, const Volume *field,
                    std::vector<Vector3> &out) const;
 
@@ -119,6 +131,6 @@ private:
     PointIndex mIndex;
     // On a machine with a second core, during a run: traces the forward half of each line
     // while the run's thread traces the backward half.
-    SpinWorker mWorker;
+    mutable SpinWorker mWorker; // a means of computing, not state: const searches use it
     bool mTwoThreads = false;
 };
