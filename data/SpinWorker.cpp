@@ -3,6 +3,10 @@
 #include <chrono>
 #include <system_error>
 
+#if defined(__linux__)
+#include <sched.h>
+#endif
+
 namespace {
 
 // How long the worker spins for the next task before it sleeps: longer than the owner's
@@ -17,6 +21,19 @@ inline void pause()
 #if defined(__x86_64__) || defined(__i386__)
     __builtin_ia32_pause();
 #endif
+}
+
+// The cores this process may run on: a process confined to one core (taskset, a container's
+// CPU set) would have its two threads take turns, each spinning away the other's time.
+unsigned usableCores()
+{
+#if defined(__linux__)
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    if (sched_getaffinity(0, sizeof set, &set) == 0)
+        return unsigned(CPU_COUNT(&set));
+#endif
+    return std::thread::hardware_concurrency();
 }
 
 } // namespace
@@ -34,7 +51,7 @@ bool SpinWorker::ready()
 {
     if (mThread.joinable())
         return true;
-    if (mUnavailable || std::thread::hardware_concurrency() < 2) {
+    if (mUnavailable || usableCores() < 2) {
         mUnavailable = true;
         return false;
     }
