@@ -9,11 +9,6 @@
 
 namespace {
 
-// How long the worker spins for the next task before it sleeps: longer than the owner's
-// work between two tasks (the seed search and the filing of a line, up to some hundred
-// microseconds on dense fields), short enough to be unnoticeable once a computation ends.
-constexpr std::chrono::microseconds kSpinTime(500);
-
 // One turn of a wait: a pause instruction, which keeps a spinning core from flooding the
 // memory system with loads and lets a sibling hardware thread run.
 inline void pause()
@@ -36,6 +31,12 @@ unsigned usableCores()
     return std::thread::hardware_concurrency();
 }
 
+// How long a wait spins before it sleeps: for a task that runs on the other core, and for
+// anything else (a task not yet taken up, the worker's wait for the next task). The second
+// is longer than the owner's work between two tasks of a busy computation.
+constexpr std::chrono::microseconds kRunningSpin(400);
+constexpr std::chrono::microseconds kWaitingSpin(100);
+
 } // namespace
 
 SpinWorker::~SpinWorker()
@@ -43,7 +44,7 @@ SpinWorker::~SpinWorker()
     if (!mThread.joinable())
         return;
     idle();
-    post(kQuit);
+    set(kQuit);
     mThread.join();
 }
 
@@ -63,25 +64,45 @@ bool SpinWorker::ready()
     return mThread.joinable();
 }
 
-void SpinWorker::post(State state)
+void SpinWorker::set(State state)
 {
-    // Sequentially consistent, as the worker's side: either it sees the new state before it
-    // sleeps, or this sees it asleep and wakes it (under the mutex, so not before it waits).
+    // Sequentially consistent, as the sleeper's side in await(): either the sleeper sees the
+    // new state before it sleeps, or this sees it counted and wakes it (under the mutex, so
+    // not before it waits).
     mState.store(state);
-    if (mAsleep.load()) {
+    if (mSleepers.load() > 0) {
         std::lock_guard<std::mutex> lock(mMutex);
-        mWake.notify_one();
+        mWake.notify_all();
     }
 }
 
-void SpinWorker::idle()
+int SpinWorker::await(int from, int also)
 {
-    for (unsigned turns = 0; mState.load(std::memory_order_acquire) == kPosted; ++turns) {
-        if (turns < 4096)
-            pause();
-        else
-            std::this_thread::yield();
+    int state = mState.load(std::memory_order_acquire);
+    if (state != from && state != also)
+        return state;
+    // The spin's length: a task running on the other core ends within some hundred
+    // microseconds; one posted but not yet taken up, or none at all, may take much longer
+    // (the worker asleep, or not given a core on a busy machine), and this core may be
+    // wanted by it.
+    const auto start = std::chrono::steady_clock::now();
+    for (unsigned turns = 1;; ++turns) {
+        pause();
+        state = mState.load(std::memory_order_acquire);
+        if (state != from && state != also)
+            return state;
+        if (turns % 64 == 0) {
+            const auto spun = std::chrono::steady_clock::now() - start;
+            if (spun > (state == kRunning ? kRunningSpin : kWaitingSpin))
+                break;
+        }
     }
+    std::unique_lock<std::mutex> lock(mMutex);
+    mSleepers.fetch_add(1);
+    while ((state = mState.load()) == from || state == also)
+        mWake.wait(lock);
+    mSleepers.fetch_sub(1);
+    return state;
 }
 
 void SpinWorker::wait()
@@ -97,27 +118,14 @@ void SpinWorker::wait()
 void SpinWorker::loop()
 {
     for (;;) {
-        int state = mState.load(std::memory_order_acquire);
-        const auto until = std::chrono::steady_clock::now() + kSpinTime;
-        for (unsigned turns = 1; state == kIdle; ++turns) {
-            pause();
-            if (turns % 64 == 0 && std::chrono::steady_clock::now() > until) {
-                std::unique_lock<std::mutex> lock(mMutex);
-                mAsleep.store(true);
-                while ((state = mState.load()) == kIdle)
-                    mWake.wait(lock);
-                mAsleep.store(false);
-                break;
-            }
-            state = mState.load(std::memory_order_acquire);
-        }
-        if (state == kQuit)
+        if (await(kIdle, kIdle) == kQuit)
             return;
+        mState.store(kRunning, std::memory_order_relaxed);
         try {
             mCall(mTask);
         } catch (...) {
             mError = std::current_exception();
         }
-        mState.store(kIdle, std::memory_order_release);
+        set(kIdle);
     }
 }

@@ -7,10 +7,12 @@
 #include <thread>
 
 // A second thread that runs one task at a time beside its owner, for computations split into
-// two halves of some tens of microseconds each (the two halves of a traced line). Between
-// tasks the thread spins for a short while, so a hand-over within a busy computation costs
-// well under a microsecond; then it sleeps until the next task. Starting a thread per
-// computation would not do: in a virtual machine that costs up to a few milliseconds.
+// two parts of some tens of microseconds each (the two halves of a traced line). Either side
+// waits for the other spinning for a short while, so a hand-over within a busy computation
+// costs well under a microsecond; then it sleeps until woken. The sleep matters on a busy
+// machine, where a thread spinning for one that is not running would take its core from it.
+// Starting a thread per computation would not do: in a virtual machine that costs up to a
+// few milliseconds.
 class SpinWorker
 {
 public:
@@ -19,8 +21,8 @@ public:
     SpinWorker(const SpinWorker &) = delete;
     SpinWorker &operator=(const SpinWorker &) = delete;
 
-    // Starts the thread unless it runs; false without a second core or when no thread can be
-    // had (the owner then does the work itself).
+    // Starts the thread unless it runs; false when the process may use only one core or no
+    // thread can be had (the owner then does the work itself).
     bool ready();
 
     // Starts task() on the worker (after ready() said true). The task and what it reads must
@@ -30,7 +32,7 @@ public:
     {
         mCall = [](void *t) { (*static_cast<Task *>(t))(); };
         mTask = &task;
-        post(kPosted);
+        set(kPosted);
     }
     // Waits for the task started last; rethrows what it threw.
     void wait();
@@ -51,15 +53,18 @@ public:
     }
 
 private:
-    enum State { kIdle, kPosted, kQuit };
-    void post(State state);
-    void idle(); // until no task runs
+    enum State { kIdle, kPosted, kRunning, kQuit };
+    // A new state, waking whoever sleeps on it.
+    void set(State state);
+    // Until the state is none of `from` and `also`: spinning for a while, then asleep.
+    int await(int from, int also);
+    void idle() { await(kPosted, kRunning); } // until no task runs
     void loop();
 
     // On a cache line of its own: both threads poll it while they wait.
     alignas(64) std::atomic<int> mState{kIdle};
-    alignas(64) std::atomic<bool> mAsleep{false};
-    std::mutex mMutex; // with mWake: the sleep between computations
+    alignas(64) std::atomic<int> mSleepers{0};
+    std::mutex mMutex; // with mWake: the sleeps
     std::condition_variable mWake;
     void (*mCall)(void *) = nullptr;
     void *mTask = nullptr;
