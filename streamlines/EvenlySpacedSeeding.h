@@ -105,8 +105,8 @@ private:
     bool flowMissingAt(const Vector3 &c) const;
     Vector3 searchFrom(const Streamline &line, SearchPosition &position) const;
     // The first accepted candidate beside segments from.segment ... end - 1 (from.side first
-    // on the first of them), silently; at `found` it returns (-1, -1, -1) as soon as
-    // segments before its own are known to hold one.
+    // on the first of them), without console output. With `foundBefore` it gives up (nothing
+    // accepted) once that flag says earlier segments hold a candidate.
     struct Candidate
     {
         Vector3 position;
@@ -129,8 +129,9 @@ private:
     alignas(64) std::vector<Vector3> mForward;
     alignas(64) std::vector<int> mLineCells; // cx, cy of each point of the line being stored
     PointIndex mIndex;
-    // On a machine with a second core, during a run: traces the forward half of each line
-    // while the run's thread traces the backward half.
+    // On a machine with a second core, during a run: traces the forward half of each line,
+    // files lines into the point index and searches the later half of a long line, each
+    // while the run's thread does the other part.
     mutable SpinWorker mWorker; // a means of computing, not state: const searches use it
     bool mTwoThreads = false;
 };
