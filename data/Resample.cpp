@@ -23,24 +23,78 @@
 #include <algorithm>
 #include <atomic>
 #include <cmath>
-#include <functional>
 #include <limits>
 #include <mutex>
 #include <thread>
 #include <vector>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace {
 
-// A source point as the walk over its row of cells reads it: its position in grid index
-// space, rounded down, and its first channel value (0 without channels). `ok` is false when
-// a coordinate is not finite or out of int range (degenerate extents, far-away points), and
-// the cells with that corner are skipped.
-struct RowPoint
+// Where a source point lies as a corner of a unit cell that writes into the band of grid rows
+// being walked (a cell one grid unit wide and high, within the grid's columns, its corner
+// (0, 0) in the rows from one below the band to the band's last): the grid index of its grid
+// point when it is corner (0, 0), and when it is corner (1, 1); kNoKey where it cannot be
+// that corner. Cell (i, j) is such a cell exactly when
+// upper[i + 1].asTop - lower[i].asBottom == grid row + 1: the ranges the keys are limited to
+// leave x1 - x0 = 1 and y1 - y0 = 1 as the only solution, and a kNoKey on either side gives a
+// difference far from it. Doubles, worked out two lanes at a time: grid indices are below
+// 2^31 in size, so keys and their differences are exact.
+struct UnitKeys
 {
-    int x = 0;
-    int y = 0;
-    float first = 0.0f;
-    bool ok = false;
+    double asBottom;
+    double asTop;
+};
+constexpr double kNoKey = -4611686018427387904.0; // -2^62
+
+// The grid positions (x, y) a point must lie in, [from, to), to be corner (0, 0) of a unit cell,
+// and to be corner (1, 1): its floor in [0, dimX - 2] x [gyLo - 1, gyHi], or one further.
+struct KeyRanges
+{
+    double bottomFromX, bottomFromY, bottomToX, bottomToY;
+    double dimX;
+};
+
+// The keys of a point at grid position (x, y). NaN fails every comparison.
+inline UnitKeys unitKeys(const KeyRanges &r, double x, double y)
+{
+#if defined(__SSE2__)
+    // Both coordinates at once; with generic vector code the compilers move the comparisons'
+    // lanes through general registers and turn the selections into branches.
+    const __m128d g = _mm_set_pd(y, x), from = _mm_set_pd(r.bottomFromY, r.bottomFromX);
+    const __m128d to = _mm_set_pd(r.bottomToY, r.bottomToX), one = _mm_set1_pd(1.0);
+    const __m128d bottom = _mm_and_pd(_mm_cmpge_pd(g, from), _mm_cmplt_pd(g, to));
+    const __m128d top = _mm_and_pd(_mm_cmpge_pd(g, _mm_add_pd(from, one)), _mm_cmplt_pd(g, _mm_add_pd(to, one)));
+    // floor() where a key can be made, within int range (truncation is only done where it is
+    // defined: other lanes are zeroed); truncation rounds negative non-integers up by one.
+    const __m128d inRange = _mm_and_pd(g, _mm_or_pd(bottom, top));
+    const __m128d truncated = _mm_cvtepi32_pd(_mm_cvttpd_epi32(inRange));
+    const __m128d floored = _mm_sub_pd(truncated, _mm_and_pd(_mm_cmpgt_pd(truncated, inRange), one));
+    const __m128d at = _mm_add_sd(_mm_mul_sd(_mm_unpackhi_pd(floored, floored), _mm_set_sd(r.dimX)), floored);
+    const __m128d both = _mm_and_pd(_mm_unpacklo_pd(bottom, top), _mm_unpackhi_pd(bottom, top));
+    const __m128d key = _mm_or_pd(_mm_and_pd(both, _mm_unpacklo_pd(at, at)), _mm_andnot_pd(both, _mm_set1_pd(kNoKey)));
+    UnitKeys k;
+    _mm_storeu_pd(&k.asBottom, key);
+    return k;
+#else
+    const bool bottom = x >= r.bottomFromX && x < r.bottomToX && y >= r.bottomFromY && y < r.bottomToY;
+    const bool top = x >= r.bottomFromX + 1.0 && x < r.bottomToX + 1.0 && y >= r.bottomFromY + 1.0 && y < r.bottomToY + 1.0;
+    const double at = bottom || top ? std::floor(y) * r.dimX + std::floor(x) : 0.0;
+    return {bottom ? at : kNoKey, top ? at : kNoKey};
+#endif
+}
+
+// The edge of a unit cell from source point i of a row towards point i + 1, at i itself:
+// "(hi - lo) * 0 + lo" of the flow's x and y and of the first channel. A row is the top edge of
+// one row of cells and the bottom edge of the next, so it is worked out once per row. Not
+// simply the point's own values: NaN, infinities and the sign of zero carry through.
+struct RowEdge
+{
+    double x = 0.0;
+    double y = 0.0;
+    float v = 0.0f;
 };
 
 using Pair = double __attribute__((vector_size(16)));
@@ -149,55 +203,33 @@ struct Target
     }
 };
 
-// The cells one grid unit wide and high of one row of cells: source rows `bottom` and `top`
-// of flow, the grid's rows `row` points apart.
-struct UnitCells
+// The corners of a unit cell as its interpolation reads them: flow and first channel.
+struct Corners
 {
-    const Vector3 *bottom, *top;
-    Target target;
-    std::size_t row;
-
-    // Cell i with its corner (x0, y0) at grid point t, its points (a, b) at t + a + b * row,
-    // and the corners' first channels in the row buffers. rightDone: the cell to the right,
-    // later in the defining order, was a unit cell with its corner at t + 1, so points t + 1
-    // and t + row + 1 are marked beyond this cell's limit.
-    void write(int i, const RowPoint *low, const RowPoint *high, std::size_t t, Order order, bool rightDone) const
-    {
-        const Order *mark = target.mark, limit = order + 1;
-        const Order s00 = mark[t], s01 = mark[t + row];
-        const Order s10 = rightDone ? Order(-1) : mark[t + 1], s11 = rightDone ? Order(-1) : mark[t + row + 1];
-        if (s00 > limit && s10 > limit && s01 > limit && s11 > limit)
-            return;
-        const Corners c{bottom[i], bottom[i + 1], top[i], top[i + 1], low[0].first, low[1].first, high[0].first, high[1].first};
-        if (s00 <= limit)
-            point<0, 0>(c, t, s00, order);
-        if (s10 <= limit)
-            point<1, 0>(c, t + 1, s10, order);
-        if (s01 <= limit)
-            point<0, 1>(c, t + row, s01, order);
-        if (s11 <= limit)
-            point<1, 1>(c, t + row + 1, s11, order);
-    }
-
-    struct Corners
-    {
-        const Vector3 &p00, &p10, &p01, &p11;
-        float v00, v10, v01, v11;
-    };
-
-    // Point (A, B) of a cell, written at grid point u over `previous`. With spans of 1 the
-    // interpolation's "/ span" drops out: x / 1 is x, NaN included.
-    template <int A, int B>
-    void point(const Corners &c, std::size_t u, Order previous, Order order) const
-    {
-        const double a = A, b = B;
-        const float af = A, bf = B;
-        const double bx = (c.p10.x - c.p00.x) * a + c.p00.x, by = (c.p10.y - c.p00.y) * a + c.p00.y;
-        const double tx = (c.p11.x - c.p01.x) * a + c.p01.x, ty = (c.p11.y - c.p01.y) * a + c.p01.y;
-        const float bv = (c.v10 - c.v00) * af + c.v00, tv = (c.v11 - c.v01) * af + c.v01;
-        target.put(u, (tx - bx) * b + bx, (ty - by) * b + by, (tv - bv) * bf + bv, previous, order);
-    }
+    const Vector3 &p00, &p10, &p01, &p11;
+    float v00, v10, v01, v11;
 };
+
+// Point (A, B) of a unit cell, written at grid point u over `previous`. With spans of 1 the
+// interpolation's "/ span" drops out: x / 1 is x, NaN included.
+template <int A, int B>
+void unitPoint(const Target &target, const Corners &c, std::size_t u, Order previous, Order order)
+{
+    const double a = A, b = B;
+    const float af = A, bf = B;
+    const double bx = (c.p10.x - c.p00.x) * a + c.p00.x, by = (c.p10.y - c.p00.y) * a + c.p00.y;
+    const double tx = (c.p11.x - c.p01.x) * a + c.p01.x, ty = (c.p11.y - c.p01.y) * a + c.p01.y;
+    const float bv = (c.v10 - c.v00) * af + c.v00, tv = (c.v11 - c.v01) * af + c.v01;
+    target.put(u, (tx - bx) * b + bx, (ty - by) * b + by, (tv - bv) * bf + bv, previous, order);
+}
+
+// Point (0, 0) of a unit cell the same way, from its bottom and top edges at a = 0.
+inline void unitCorner(const Target &target, const RowEdge &bottom, const RowEdge &top, std::size_t t,
+                       Order previous, Order order)
+{
+    const Pair b = {bottom.x, bottom.y}, r = (Pair{top.x, top.y} - b) * Pair{0.0, 0.0} + b;
+    target.put(t, r[0], r[1], (top.v - bottom.v) * 0.0f + bottom.v, previous, order);
+}
 
 // One resampling: what every band reads, and the grid they write.
 class Resampler
@@ -216,12 +248,23 @@ public:
     {
     }
 
-    // Row buffers of one band's walk, allocated before any thread starts.
+    // One source row as a band's walk reads it.
+    struct Row
+    {
+        std::vector<UnitKeys> keys;
+        std::vector<RowEdge> edges;
+    };
+    // The two rows of the row of cells being walked; allocated before any thread starts.
     struct Rows
     {
-        std::vector<RowPoint> lower, upper;
+        Row lower, upper;
     };
-    Rows rows() const { return {std::vector<RowPoint>(mSrcX), std::vector<RowPoint>(mSrcX)}; }
+    Rows rows() const
+    {
+        const std::size_t n = static_cast<std::size_t>(mSrcX);
+        const Row row{std::vector<UnitKeys>(n), std::vector<RowEdge>(n)};
+        return {row, row};
+    }
 
     // Lowest and highest grid row (floor of y in grid index space) of each source row's
     // points, for rows first..last: where the cells of a row can write. Empty (lowest above
@@ -260,13 +303,14 @@ public:
     }
 
     // Walks the cells that can reach grid rows gyLo..gyHi, last row of cells first, and writes
-    // those rows. Past `budget` point writes it sets `stop`; it also ends when another band has
-    // set it. afterRow (may be empty) is called with the number of rows of cells walked.
-    void run(int gyLo, int gyHi, const std::vector<int> &lowest, const std::vector<int> &highest,
-             long long budget, std::atomic<bool> &stop, Rows &rows, const std::function<void(int)> &afterRow) const
+    // those rows. Once `work` (this thread's point writes, carried over from band to band)
+    // passes `budget` it sets `stop`; it also ends when another band has set it. afterRow is
+    // called with the number of rows of cells walked.
+    template <typename AfterRow>
+    void run(int gyLo, int gyHi, const std::vector<int> &lowest, const std::vector<int> &highest, long long budget,
+             long long &work, std::atomic<bool> &stop, Rows &rows, const AfterRow &afterRow) const
     {
         const int32_t cellsY = mSrcY - 2;
-        long long work = 0;
         int lowerRow = -1, upperRow = -1; // the source rows the buffers hold
         for (int j = mSrcY - 3; j >= 0; --j) {
             if (stop.load(std::memory_order_relaxed))
@@ -274,11 +318,11 @@ public:
             if (std::max(highest[j], highest[j + 1]) >= gyLo && std::min(lowest[j], lowest[j + 1]) <= gyHi) {
                 if (upperRow != j + 1) {
                     if (lowerRow == j + 1)
-                        rows.lower.swap(rows.upper);
+                        std::swap(rows.lower, rows.upper);
                     else
-                        readRow(j + 1, rows.upper);
+                        readRow(j + 1, gyLo, gyHi, rows.upper);
                 }
-                readRow(j, rows.lower);
+                readRow(j, gyLo, gyHi, rows.lower);
                 lowerRow = j;
                 upperRow = j + 1;
                 if (!walkRow(j, gyLo, gyHi, rows, budget, work)) {
@@ -286,8 +330,7 @@ public:
                     return;
                 }
             }
-            if (afterRow)
-                afterRow(cellsY - j);
+            afterRow(cellsY - j);
         }
     }
 
@@ -329,69 +372,140 @@ private:
     // write more than its four points.
     bool walkRow(int j, int gyLo, int gyHi, const Rows &rows, long long budget, long long &work) const
     {
-        // Locals, not members: the marks written may alias an int member as far as the
-        // compiler knows, which would reload it at every cell.
-        const int32_t cellsY = mSrcY - 2;
-        const int dimX = mDimX;
-        const std::size_t rowStart = static_cast<std::size_t>(j) * static_cast<std::size_t>(mSrcX);
-        const RowPoint *lower = rows.lower.data(), *upper = rows.upper.data();
-        const UnitCells unitCells{mDir + rowStart, mDir + rowStart + std::size_t(mSrcX), mTarget, std::size_t(dimX)};
+        // Locals, not members: the marks written may alias them as far as the compiler knows,
+        // which would reload them at every cell.
+        const int cells = mSrcX - 2;
+        const Order orderStep = 2 * Order(mSrcY - 2);
+        const std::size_t row = static_cast<std::size_t>(mDimX), srcRow = static_cast<std::size_t>(mSrcX);
+        const double unitKeyStep = double(mDimX) + 1.0;
+        const std::size_t rowStart = static_cast<std::size_t>(j) * srcRow;
+        const UnitKeys *lowerKeys = rows.lower.keys.data(), *upperKeys = rows.upper.keys.data();
+        const RowEdge *lowerEdges = rows.lower.edges.data(), *upperEdges = rows.upper.edges.data();
+        const Target target = mTarget;
+        // The unit cells with their corner (0, 0) at bandStart + [0, bandInner) have all four
+        // points in the band.
+        const std::size_t bandStart = static_cast<std::size_t>(gyLo) * row;
+        const std::size_t bandInner = static_cast<std::size_t>(gyHi - gyLo) * row;
         std::size_t rightCorner = std::size_t(-1); // grid corner of the unit cell just walked
-        Order order = 2 * (Order(mSrcX - 3) * Order(cellsY) + Order(j) + 1);
-        // The row below is read next: its positions and flow are fetched while this one runs.
-        const Vector3 *nextPos = j > 0 ? mPos + rowStart - std::size_t(mSrcX) : nullptr;
-        const Vector3 *nextDir = j > 0 ? mDir + rowStart - std::size_t(mSrcX) : nullptr;
-        const int32_t *nextCount = j > 0 ? mCount + rowStart - std::size_t(mSrcX) : nullptr;
-        const float *nextValues = j > 0 && mStride ? mVal + (rowStart - std::size_t(mSrcX)) * mStride : nullptr;
-        for (int i = mSrcX - 3; i >= 0; --i, order -= 2 * Order(cellsY)) {
-            if (nextPos) {
-                __builtin_prefetch(nextPos + i);
-                __builtin_prefetch(nextDir + i);
-                __builtin_prefetch(nextCount + i);
-                if (nextValues)
-                    __builtin_prefetch(nextValues + std::size_t(i) * mStride);
-            }
-            const RowPoint &c00 = lower[i], &c11 = upper[i + 1];
-            const int x0 = c00.x, y0 = c00.y, x1 = c11.x, y1 = c11.y;
-            // The usual cell of a grid resampled to its own point count: one grid unit each
-            // way and inside the band. Unsigned arithmetic: in range tests without overflow.
-            const bool unit = c00.ok & c11.ok & (unsigned(y0) - unsigned(gyLo) < unsigned(gyHi - gyLo))
-                              & (unsigned(x0) < unsigned(dimX - 1)) & (unsigned(x1) - unsigned(x0) == 1u)
-                              & (unsigned(y1) - unsigned(y0) == 1u);
-            if (unit) {
-                work += 4;
-                const std::size_t t = std::size_t(y0) * std::size_t(dimX) + std::size_t(x0);
-                unitCells.write(i, lower + i, upper + i, t, order, t + 1 == rightCorner);
+        Order order = 2 * (Order(cells - 1) * Order(mSrcY - 2) + Order(j) + 1);
+        // Every cell counts as the four points of a unit cell; `beyond` corrects that for the
+        // other cells, so that the unit cells need no count of their own.
+        long long beyond = 0;
+        // The row below is read next: its positions, flow and channels are fetched while this
+        // one runs (the bottom row fetches itself again, which is harmless).
+        const std::size_t next = j > 0 ? rowStart - srcRow : rowStart, stride = mStride;
+        const Vector3 *nextPos = mPos + next, *nextDir = mDir + next;
+        const int32_t *nextCount = mCount + next;
+        const char *nextValues = reinterpret_cast<const char *>(stride ? mVal + (next + std::size_t(cells - 1)) * stride : mVal);
+        const std::size_t valueStep = stride * sizeof(float);
+        for (int i = cells - 1; i >= 0; --i, order -= orderStep, nextValues -= valueStep) {
+            __builtin_prefetch(nextPos + i);
+            __builtin_prefetch(nextDir + i);
+            __builtin_prefetch(nextCount + i);
+            __builtin_prefetch(nextValues);
+            // The usual cell of a grid resampled to its own point count. Walking backwards it
+            // mostly writes just its corner (0, 0): the cells to its right and above come
+            // later in the defining order and have written its other points.
+            const double key = lowerKeys[i].asBottom;
+            if (upperKeys[i + 1].asTop - key == unitKeyStep) {
+                // Its corner's grid index; negative for a corner in row -1, below the grid.
+                const std::size_t t = static_cast<std::size_t>(static_cast<long long>(key));
+                const bool rightDone = t + 1 == rightCorner;
                 rightCorner = t;
+                if (t - bandStart < bandInner) {
+                    const Order limit = order + 1, s00 = target.mark[t];
+                    if (s00 <= limit)
+                        unitCorner(target, lowerEdges[i], upperEdges[i], t, s00, order);
+                    if (!rightDone || target.mark[t + row] <= limit)
+                        unitRest(rowStart + std::size_t(i), t, order, rightDone, true, true);
+                } else {
+                    // Across the band's lower or upper edge: only its top or bottom points.
+                    const bool bottomIn = t - bandStart < bandInner + row;
+                    unitRest(rowStart + std::size_t(i), t, order, rightDone, bottomIn, !bottomIn);
+                }
                 continue;
             }
             rightCorner = std::size_t(-1);
+            beyond -= 4;
+            int x0, y0, x1, y1;
+            const std::size_t k00 = rowStart + std::size_t(i), k11 = k00 + srcRow + 1;
             // Cells wholly below or above the band write nothing here.
-            if (!(c00.ok & c11.ok) || (y0 < gyLo && y1 < gyLo) || (y0 > gyHi && y1 > gyHi))
+            const bool corners = gridPoint(k00, x0, y0) && gridPoint(k11, x1, y1);
+            if (!corners || (y0 < gyLo && y1 < gyLo) || (y0 > gyHi && y1 > gyHi))
                 continue;
-            cell(i, j, order, x0, y0, x1, y1, gyLo, gyHi, work);
-            if (work > budget)
+            cell(i, j, order, x0, y0, x1, y1, gyLo, gyHi, beyond);
+            if (work + 4LL * (cells - i) + beyond > budget) {
+                work += 4LL * (cells - i) + beyond;
                 return false;
+            }
         }
+        work += 4LL * cells + beyond;
         return work <= budget;
     }
 
-    // Source row `row` as its cells read it; each band reads every row once.
-    void readRow(int row, std::vector<RowPoint> &into) const
+    // The points of the unit cell with corner k00 (source index) at grid point t that a cell
+    // earlier in the walk has not written, other than the corner itself when both rows are in
+    // the band; of its bottom points only, or its top points only, when the other row is not.
+    // rightDone: the cell to the right was a unit cell with its corner at t + 1, so points
+    // t + 1 and t + row + 1 are marked beyond this cell's limit (where in the band).
+    __attribute__((noinline)) void unitRest(std::size_t k00, std::size_t t, Order order, bool rightDone, bool bottom,
+                                            bool top) const
     {
-        // Locals, not members: stores into the row may alias an int member as far as the
-        // compiler knows, which would reload it at every point.
+        const Order *mark = mTarget.mark, limit = order + 1;
+        const std::size_t row = static_cast<std::size_t>(mDimX), k01 = k00 + std::size_t(mSrcX);
+        const Order none = Order(-1);
+        const Order s00 = bottom && !top ? mark[t] : none, s10 = bottom && !rightDone ? mark[t + 1] : none;
+        const Order s01 = top ? mark[t + row] : none, s11 = top && !rightDone ? mark[t + row + 1] : none;
+        const Corners c{mDir[k00], mDir[k00 + 1], mDir[k01], mDir[k01 + 1], first(k00), first(k00 + 1), first(k01), first(k01 + 1)};
+        if (s00 <= limit)
+            unitPoint<0, 0>(mTarget, c, t, s00, order);
+        if (s10 <= limit)
+            unitPoint<1, 0>(mTarget, c, t + 1, s10, order);
+        if (s01 <= limit)
+            unitPoint<0, 1>(mTarget, c, t + row, s01, order);
+        if (s11 <= limit)
+            unitPoint<1, 1>(mTarget, c, t + row + 1, s11, order);
+    }
+
+    // Source point k in grid index space, rounded down; false when a coordinate is not finite
+    // or out of int range (degenerate extents, far-away points): cells with that corner are
+    // skipped.
+    bool gridPoint(std::size_t k, int &x, int &y) const
+    {
+        return floorToInts((Pair{mPos[k].x, mPos[k].y} - Pair{mMinX, mMinY}) * Pair{mSx, mSy}, x, y);
+    }
+
+    // Source row `row` as the walk of grid rows gyLo..gyHi reads it; each band reads every row
+    // once.
+    void readRow(int row, int gyLo, int gyHi, Row &into) const
+    {
+        // Locals, not members: stores into the row may alias a member as far as the compiler
+        // knows, which would reload it at every point.
         const int n = mSrcX;
+        const double dimX = mDimX;
         const std::size_t k0 = static_cast<std::size_t>(row) * static_cast<std::size_t>(n), stride = mStride;
-        const Vector3 *pos = mPos + k0;
+        const Vector3 *pos = mPos + k0, *dir = mDir + k0;
         const int32_t *count = mCount + k0;
-        const float *first = stride ? mVal + k0 * stride : nullptr;
+        const float *values = stride ? mVal + k0 * stride : nullptr;
         const Pair origin = {mMinX, mMinY}, scale = {mSx, mSy};
-        RowPoint *out = into.data();
-        for (int i = 0; i < n; ++i) {
-            RowPoint &r = out[i];
-            r.ok = floorToInts((Pair{pos[i].x, pos[i].y} - origin) * scale, r.x, r.y);
-            r.first = count[i] > 0 ? first[std::size_t(i) * stride] : 0.0f;
+        const KeyRanges ranges{0.0, double(gyLo) - 1.0, dimX - 1.0, double(gyHi) + 1.0, dimX};
+        UnitKeys *keys = into.keys.data();
+        RowEdge *edges = into.edges.data();
+        // Right to left, so that point i + 1's flow and channel are at hand for edge i.
+        Pair nextFlow = {0.0, 0.0};
+        float nextFirst = 0.0f;
+        for (int i = n - 1; i >= 0; --i) {
+            const Pair g = (Pair{pos[i].x, pos[i].y} - origin) * scale;
+            keys[i] = unitKeys(ranges, g[0], g[1]);
+
+            const Pair flow = {dir[i].x, dir[i].y};
+            const float firstValue = count[i] > 0 ? values[std::size_t(i) * stride] : 0.0f;
+            if (i + 1 < n) {
+                const Pair e = (nextFlow - flow) * Pair{0.0, 0.0} + flow;
+                edges[i] = {e[0], e[1], (nextFirst - firstValue) * 0.0f + firstValue};
+            }
+            nextFlow = flow;
+            nextFirst = firstValue;
         }
     }
 
@@ -400,7 +514,7 @@ private:
 
     // Cell (i, j) with diagonal corners (x0, y0) and (x1, y1) in grid index space, written
     // where it falls into grid rows gyLo..gyHi.
-    void cell(int i, int j, Order order, int x0, int y0, int x1, int y1, int gyLo, int gyHi, long long &work) const
+    __attribute__((noinline)) void cell(int i, int j, Order order, int x0, int y0, int x1, int y1, int gyLo, int gyHi, long long &work) const
     {
         const Order *mark = mTarget.mark, limit = order + 1;
         const std::size_t row = static_cast<std::size_t>(mSrcX);
@@ -472,6 +586,10 @@ private:
 
 // Below this many grid points handing a band to a second thread costs more than it saves.
 constexpr std::size_t kTwoBandPoints = std::size_t(1) << 16;
+// Bands of two threads: enough to even out their work, few enough that re-reading the source
+// rows where bands meet costs little.
+constexpr int kMinBandRows = 64;
+constexpr int kMaxBands = 4;
 
 // The thread of the upper band, kept for the process: starting a thread per resampling costs
 // from tens of microseconds to milliseconds in a virtual machine. Never destroyed, as the
@@ -510,59 +628,67 @@ void Volume::calculateGridFrom(const Volume &source)
     std::atomic<bool> stop{false};
 
     // Progress counts columns of cells (0 .. srcX - 3, in order) as the defining order does;
-    // they are reported in proportion to the rows of cells done.
+    // they are reported in proportion to the rows of cells done, on this thread only.
     const int columns = srcX - 2;
-    const int cellsY = srcY - 2;
     int reported = 0;
-    const auto afterRow = [&](int rowsDone) {
-        const int due = static_cast<int>(int64_t(rowsDone) * columns / cellsY);
+    const auto reportUpTo = [&](long long done, long long total) {
+        const int due = static_cast<int>(done * columns / total);
         while (reported < due)
             progress.setValue(reported++);
         progress.keepAlive();
     };
 
-    // The lower band of grid rows on this thread (it keeps the window live), the upper one on
-    // the process's band worker, when it is free (one resampling at a time uses it; another
-    // meanwhile walks one band). Each walks only the rows of cells that reach its band, known
-    // from a first pass over the rows, also split. Nothing else reads this grid meanwhile:
-    // views wait for the load to end.
-    std::vector<int> lowest(static_cast<std::size_t>(srcY)), highest(static_cast<std::size_t>(srcY));
-    Resampler::Rows lowerRows = resampler.rows(), upperRows;
-    const int half = srcY / 2, middle = mDimY / 2;
-    // Both threads finish the first pass before either walks cells; a short spin, since the
-    // two halves take about as long.
-    std::atomic<int> halvesSpanned{0};
-    const auto spanned = [&halvesSpanned] {
-        halvesSpanned.fetch_add(1);
-        while (halvesSpanned.load() < 2)
-            std::this_thread::yield();
-    };
-    auto upperBand = [&] {
-        resampler.spanRows(half, srcY - 1, lowest, highest);
-        spanned();
-        resampler.run(middle, mDimY - 1, lowest, highest, budget / 2, stop, upperRows, {});
-        resampler.finish(middle, mDimY - 1);
-    };
+    // The grid is cut into bands of rows. Each band walks only the rows of cells that reach it,
+    // known from a first pass over the rows; a point is only ever read or written by the walk
+    // of its band. This thread and, when it is free, the process's band worker (one
+    // resampling at a time uses it; another meanwhile works alone) take rows for the first
+    // pass and then bands as they come, so that neither waits long for the other: the worker
+    // may start late, and bands differ in work. Nothing else reads this grid meanwhile: views
+    // wait for the load to end.
     BandWorker &shared = bandWorker();
     std::unique_lock<std::mutex> lease(shared.inUse, std::defer_lock);
-    SpinWorker *worker = nullptr;
-    if (pointCount() >= kTwoBandPoints && mDimY >= 2 && lease.try_lock() && shared.worker.ready()) {
-        upperRows = resampler.rows();
-        worker = &shared.worker;
-    }
-    if (worker) {
-        worker->together(upperBand, [&] {
-            resampler.spanRows(0, half - 1, lowest, highest);
-            spanned();
-            resampler.run(0, middle - 1, lowest, highest, budget / 2, stop, lowerRows, afterRow);
-            resampler.finish(0, middle - 1);
-        });
+    const bool twoThreads = pointCount() >= kTwoBandPoints && lease.try_lock() && shared.worker.ready();
+    // Alone, one band: re-reading the rows where bands meet would cost without helping.
+    const int bands = twoThreads ? std::clamp(mDimY / kMinBandRows, 1, kMaxBands) : 1;
+    const int cellsY = srcY - 2;
+    std::vector<int> lowest(static_cast<std::size_t>(srcY)), highest(static_cast<std::size_t>(srcY));
+    std::atomic<int> nextSpanChunk{0}, rowsSpanned{0}, nextBand{0}, bandsDone{0};
+    constexpr int kSpanChunk = 64;
+    const auto share = [&](Resampler::Rows &rows, bool reports) {
+        for (int chunk; (chunk = nextSpanChunk.fetch_add(1)) * kSpanChunk < srcY;) {
+            const int first = chunk * kSpanChunk, last = std::min(first + kSpanChunk, srcY) - 1;
+            resampler.spanRows(first, last, lowest, highest);
+            rowsSpanned.fetch_add(last - first + 1);
+        }
+        // Rows taken by the other thread are being spanned right now: a short wait.
+        while (rowsSpanned.load() < srcY)
+            std::this_thread::yield();
+        const long long ownBudget = twoThreads ? budget / 2 : budget;
+        long long work = 0;
+        for (int band; (band = nextBand.fetch_add(1)) < bands;) {
+            const int gyLo = static_cast<int>(static_cast<long long>(band) * mDimY / bands);
+            const int gyHi = static_cast<int>(static_cast<long long>(band + 1) * mDimY / bands) - 1;
+            const auto afterRow = [&](int rowsDone) {
+                if (reports)
+                    reportUpTo(static_cast<long long>(bandsDone.load(std::memory_order_relaxed)) * cellsY + rowsDone,
+                               static_cast<long long>(bands) * cellsY);
+            };
+            resampler.run(gyLo, gyHi, lowest, highest, ownBudget, work, stop, rows, afterRow);
+            resampler.finish(gyLo, gyHi);
+            bandsDone.fetch_add(1, std::memory_order_relaxed);
+        }
+    };
+    Resampler::Rows ownRows = resampler.rows(), workerRows;
+    if (twoThreads) {
+        workerRows = resampler.rows();
+        auto beside = [&] { share(workerRows, false); };
+        shared.worker.together(beside, [&] { share(ownRows, true); });
     } else {
-        resampler.spanRows(0, srcY - 1, lowest, highest);
-        resampler.run(0, mDimY - 1, lowest, highest, budget, stop, lowerRows, afterRow);
-        resampler.finish(0, mDimY - 1);
+        share(ownRows, true);
     }
-    if (stop.load())
+    if (!stop.load())
+        reportUpTo(1, 1);
+    else
         qDebug().noquote() << QStringLiteral("Resampling stopped: the dataset's cells overlap far beyond "
                                              "its grid (more than %1 grid point writes); the rest of "
                                              "the grid stays empty.")

@@ -14,7 +14,12 @@
 // ---------------------------------------------------------------- PointStore
 
 namespace {
-constexpr std::size_t kMapThreshold = 1u << 20;
+// From this size on blocks are mapped and pooled. The C library maps such blocks itself and
+// unmaps them when freed, or trims them off the heap's top: either way every load of a
+// dataset of a few hundred thousand points faulted in its megabyte-sized blocks afresh, which
+// took longer than reading its files.
+constexpr std::size_t kMapThreshold = 128u << 10;
+constexpr std::size_t kPage = 4u << 10;
 constexpr std::size_t kHugePage = 2u << 20;
 
 // Large blocks given back are kept for reuse (up to kPoolBytes): every load replaces both
@@ -28,7 +33,7 @@ public:
     void *take(std::size_t bytes, std::size_t &capacity, bool zeroed)
     {
         std::lock_guard<std::mutex> lock(mMutex);
-        for (std::size_t i = 0; i < mBlocks.size(); ++i) {
+        for (std::size_t i = mBlocks.size(); i-- > 0;) {
             const Kept k = mBlocks[i];
             if (k.capacity >= bytes && k.capacity <= bytes + bytes / 2 + kHugePage) {
                 mBlocks.erase(mBlocks.begin() + static_cast<long>(i));
@@ -114,11 +119,14 @@ bool PointStore::Block::allocate(std::size_t bytes, bool zeroed)
         if (!p) {
             if (bytes > std::numeric_limits<std::size_t>::max() - kHugePage)
                 return false;
-            capacity = (bytes + kHugePage - 1) / kHugePage * kHugePage;
+            // Huge pages only for blocks of at least one: a smaller block would hold a whole one.
+            const std::size_t unit = bytes >= kHugePage ? kHugePage : kPage;
+            capacity = (bytes + unit - 1) / unit * unit;
             p = mmap(nullptr, capacity, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
             if (p == MAP_FAILED)
                 return false;
-            madvise(p, capacity, MADV_HUGEPAGE);
+            if (unit == kHugePage)
+                madvise(p, capacity, MADV_HUGEPAGE);
         }
         mData = p;
         mCapacity = capacity;
