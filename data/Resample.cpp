@@ -33,56 +33,67 @@
 
 namespace {
 
-// Where a source point lies as a corner of a unit cell that writes into the band of grid rows
-// being walked (a cell one grid unit wide and high, within the grid's columns, its corner
-// (0, 0) in the rows from one below the band to the band's last): the grid index of its grid
-// point when it is corner (0, 0), and when it is corner (1, 1); kNoKey where it cannot be
-// that corner. Cell (i, j) is such a cell exactly when
-// upper[i + 1].asTop - lower[i].asBottom == grid row + 1: the ranges the keys are limited to
-// leave x1 - x0 = 1 and y1 - y0 = 1 as the only solution, and a kNoKey on either side gives a
-// difference far from it. Doubles, worked out two lanes at a time: grid indices are below
-// 2^31 in size, so keys and their differences are exact.
+using Pair = double __attribute__((vector_size(16)));
+using PairMask = long long __attribute__((vector_size(16)));
+using IntPair = int __attribute__((vector_size(8)));
+
+// Where a source point lies for the unit cells that write into the band of grid rows being
+// walked (cells one grid unit wide and high, within the grid's columns, their corner (0, 0)
+// in the rows from one below the band to the band's last). A point within the grid's
+// columns and the rows from one below the band to one above it has a key, its grid point's
+// index in a grid one column wider, y * (dimX + 1) + x; others have kNoKey. Cell (i, j) is
+// such a cell exactly when upper[i + 1].key - lower[i].key == dimX + 2: the key ranges leave
+// x1 - x0 = 1 and y1 - y0 = 1 as the only solution (the spare column keeps the last grid
+// column apart from the next row's first), and a kNoKey on either side gives a difference
+// far from it. `corner` is the point's index in the grid, y * dimX + x, where it has a key.
+// Doubles, worked out two points at a time: grid indices are below 2^31 in size, so keys and
+// their differences are exact.
 struct UnitKeys
 {
-    double asBottom;
-    double asTop;
+    double key;
+    double corner;
 };
 constexpr double kNoKey = -4611686018427387904.0; // -2^62
 
-// The grid positions (x, y) a point must lie in, [from, to), to be corner (0, 0) of a unit cell,
-// and to be corner (1, 1): its floor in [0, dimX - 2] x [gyLo - 1, gyHi], or one further.
+// The grid positions (x, y) with a key, [from, to): floors in [0, dimX - 1] x [gyLo - 1, gyHi + 1].
 struct KeyRanges
 {
-    double bottomFromX, bottomFromY, bottomToX, bottomToY;
+    double fromX, fromY, toX, toY;
     double dimX;
 };
 
-// The keys of a point at grid position (x, y). NaN fails every comparison.
-inline UnitKeys unitKeys(const KeyRanges &r, double x, double y)
+// The keys of two points at grid positions (x[0], y[0]) and (x[1], y[1]). NaN fails every
+// comparison.
+inline void unitKeys(const KeyRanges &r, Pair x, Pair y, UnitKeys &first, UnitKeys &second)
 {
 #if defined(__SSE2__)
-    // Both coordinates at once; with generic vector code the compilers move the comparisons'
-    // lanes through general registers and turn the selections into branches.
-    const __m128d g = _mm_set_pd(y, x), from = _mm_set_pd(r.bottomFromY, r.bottomFromX);
-    const __m128d to = _mm_set_pd(r.bottomToY, r.bottomToX), one = _mm_set1_pd(1.0);
-    const __m128d bottom = _mm_and_pd(_mm_cmpge_pd(g, from), _mm_cmplt_pd(g, to));
-    const __m128d top = _mm_and_pd(_mm_cmpge_pd(g, _mm_add_pd(from, one)), _mm_cmplt_pd(g, _mm_add_pd(to, one)));
-    // floor() where a key can be made, within int range (truncation is only done where it is
+    // With generic vector code the compilers move the comparisons' lanes through general
+    // registers and turn the selections into branches.
+    const __m128d gx = reinterpret_cast<__m128d>(x), gy = reinterpret_cast<__m128d>(y), one = _mm_set1_pd(1.0);
+    const __m128d inX = _mm_and_pd(_mm_cmpge_pd(gx, _mm_set1_pd(r.fromX)), _mm_cmplt_pd(gx, _mm_set1_pd(r.toX)));
+    const __m128d inY = _mm_and_pd(_mm_cmpge_pd(gy, _mm_set1_pd(r.fromY)), _mm_cmplt_pd(gy, _mm_set1_pd(r.toY)));
+    const __m128d in = _mm_and_pd(inX, inY);
+    // floor() where there is a key, within int range (truncation is only done where it is
     // defined: other lanes are zeroed); truncation rounds negative non-integers up by one.
-    const __m128d inRange = _mm_and_pd(g, _mm_or_pd(bottom, top));
-    const __m128d truncated = _mm_cvtepi32_pd(_mm_cvttpd_epi32(inRange));
-    const __m128d floored = _mm_sub_pd(truncated, _mm_and_pd(_mm_cmpgt_pd(truncated, inRange), one));
-    const __m128d at = _mm_add_sd(_mm_mul_sd(_mm_unpackhi_pd(floored, floored), _mm_set_sd(r.dimX)), floored);
-    const __m128d both = _mm_and_pd(_mm_unpacklo_pd(bottom, top), _mm_unpackhi_pd(bottom, top));
-    const __m128d key = _mm_or_pd(_mm_and_pd(both, _mm_unpacklo_pd(at, at)), _mm_andnot_pd(both, _mm_set1_pd(kNoKey)));
-    UnitKeys k;
-    _mm_storeu_pd(&k.asBottom, key);
-    return k;
+    const auto floored = [&](__m128d v) {
+        v = _mm_and_pd(v, in);
+        const __m128d t = _mm_cvtepi32_pd(_mm_cvttpd_epi32(v));
+        return _mm_sub_pd(t, _mm_and_pd(_mm_cmpgt_pd(t, v), one));
+    };
+    const __m128d fx = floored(gx), fy = floored(gy);
+    const __m128d dimX = _mm_set1_pd(r.dimX);
+    const __m128d key = _mm_or_pd(_mm_and_pd(in, _mm_add_pd(_mm_mul_pd(fy, _mm_add_pd(dimX, one)), fx)),
+                                  _mm_andnot_pd(in, _mm_set1_pd(kNoKey)));
+    const __m128d corner = _mm_add_pd(_mm_mul_pd(fy, dimX), fx);
+    _mm_storeu_pd(&first.key, _mm_unpacklo_pd(key, corner));
+    _mm_storeu_pd(&second.key, _mm_unpackhi_pd(key, corner));
 #else
-    const bool bottom = x >= r.bottomFromX && x < r.bottomToX && y >= r.bottomFromY && y < r.bottomToY;
-    const bool top = x >= r.bottomFromX + 1.0 && x < r.bottomToX + 1.0 && y >= r.bottomFromY + 1.0 && y < r.bottomToY + 1.0;
-    const double at = bottom || top ? std::floor(y) * r.dimX + std::floor(x) : 0.0;
-    return {bottom ? at : kNoKey, top ? at : kNoKey};
+    for (int k = 0; k < 2; ++k) {
+        UnitKeys &out = k == 0 ? first : second;
+        const bool in = x[k] >= r.fromX && x[k] < r.toX && y[k] >= r.fromY && y[k] < r.toY;
+        const double fx = in ? std::floor(x[k]) : 0.0, fy = in ? std::floor(y[k]) : 0.0;
+        out = {in ? fy * (r.dimX + 1.0) + fx : kNoKey, fy * r.dimX + fx};
+    }
 #endif
 }
 
@@ -97,9 +108,13 @@ struct RowEdge
     float v = 0.0f;
 };
 
-using Pair = double __attribute__((vector_size(16)));
-using PairMask = long long __attribute__((vector_size(16)));
-using IntPair = int __attribute__((vector_size(8)));
+// Source point i of a row as the walk over the unit cells reads it: one buffer, so that the
+// walk keeps few pointers (it has more values live than registers).
+struct RowPoint
+{
+    UnitKeys keys;
+    RowEdge edge; // unset at the row's last point
+};
 
 // floor() of a grid position's x and y as ints, both at once; false when either is not
 // finite or out of int range. Inside the range truncation towards zero is floor, except for
@@ -249,11 +264,7 @@ public:
     }
 
     // One source row as a band's walk reads it.
-    struct Row
-    {
-        std::vector<UnitKeys> keys;
-        std::vector<RowEdge> edges;
-    };
+    using Row = std::vector<RowPoint>;
     // The two rows of the row of cells being walked; allocated before any thread starts.
     struct Rows
     {
@@ -262,8 +273,7 @@ public:
     Rows rows() const
     {
         const std::size_t n = static_cast<std::size_t>(mSrcX);
-        const Row row{std::vector<UnitKeys>(n), std::vector<RowEdge>(n)};
-        return {row, row};
+        return {Row(n), Row(n)};
     }
 
     // Lowest and highest grid row (floor of y in grid index space) of each source row's
@@ -377,10 +387,9 @@ private:
         const int cells = mSrcX - 2;
         const Order orderStep = 2 * Order(mSrcY - 2);
         const std::size_t row = static_cast<std::size_t>(mDimX), srcRow = static_cast<std::size_t>(mSrcX);
-        const double unitKeyStep = double(mDimX) + 1.0;
+        const double unitKeyStep = double(mDimX) + 2.0;
         const std::size_t rowStart = static_cast<std::size_t>(j) * srcRow;
-        const UnitKeys *lowerKeys = rows.lower.keys.data(), *upperKeys = rows.upper.keys.data();
-        const RowEdge *lowerEdges = rows.lower.edges.data(), *upperEdges = rows.upper.edges.data();
+        const RowPoint *lower = rows.lower.data(), *upper = rows.upper.data();
         const Target target = mTarget;
         // The unit cells with their corner (0, 0) at bandStart + [0, bandInner) have all four
         // points in the band.
@@ -391,31 +400,26 @@ private:
         // Every cell counts as the four points of a unit cell; `beyond` corrects that for the
         // other cells, so that the unit cells need no count of their own.
         long long beyond = 0;
-        // The row below is read next: its positions, flow and channels are fetched while this
-        // one runs (the bottom row fetches itself again, which is harmless).
-        const std::size_t next = j > 0 ? rowStart - srcRow : rowStart, stride = mStride;
+        // The row below is read next: its positions and flow are fetched while this one runs
+        // (the bottom row fetches itself again, which is harmless). Its counts and channels,
+        // a sixth as much, the hardware fetches well enough on its own.
+        const std::size_t next = j > 0 ? rowStart - srcRow : rowStart;
         const Vector3 *nextPos = mPos + next, *nextDir = mDir + next;
-        const int32_t *nextCount = mCount + next;
-        const char *nextValues = reinterpret_cast<const char *>(stride ? mVal + (next + std::size_t(cells - 1)) * stride : mVal);
-        const std::size_t valueStep = stride * sizeof(float);
-        for (int i = cells - 1; i >= 0; --i, order -= orderStep, nextValues -= valueStep) {
+        for (int i = cells - 1; i >= 0; --i, order -= orderStep) {
             __builtin_prefetch(nextPos + i);
             __builtin_prefetch(nextDir + i);
-            __builtin_prefetch(nextCount + i);
-            __builtin_prefetch(nextValues);
             // The usual cell of a grid resampled to its own point count. Walking backwards it
             // mostly writes just its corner (0, 0): the cells to its right and above come
             // later in the defining order and have written its other points.
-            const double key = lowerKeys[i].asBottom;
-            if (upperKeys[i + 1].asTop - key == unitKeyStep) {
+            if (upper[i + 1].keys.key - lower[i].keys.key == unitKeyStep) {
                 // Its corner's grid index; negative for a corner in row -1, below the grid.
-                const std::size_t t = static_cast<std::size_t>(static_cast<long long>(key));
+                const std::size_t t = static_cast<std::size_t>(static_cast<long long>(lower[i].keys.corner));
                 const bool rightDone = t + 1 == rightCorner;
                 rightCorner = t;
                 if (t - bandStart < bandInner) {
                     const Order limit = order + 1, s00 = target.mark[t];
                     if (s00 <= limit)
-                        unitCorner(target, lowerEdges[i], upperEdges[i], t, s00, order);
+                        unitCorner(target, lower[i].edge, upper[i].edge, t, s00, order);
                     if (!rightDone || target.mark[t + row] <= limit)
                         unitRest(rowStart + std::size_t(i), t, order, rightDone, true, true);
                 } else {
@@ -488,21 +492,22 @@ private:
         const int32_t *count = mCount + k0;
         const float *values = stride ? mVal + k0 * stride : nullptr;
         const Pair origin = {mMinX, mMinY}, scale = {mSx, mSy};
-        const KeyRanges ranges{0.0, double(gyLo) - 1.0, dimX - 1.0, double(gyHi) + 1.0, dimX};
-        UnitKeys *keys = into.keys.data();
-        RowEdge *edges = into.edges.data();
+        const KeyRanges ranges{0.0, double(gyLo) - 1.0, dimX, double(gyHi) + 2.0, dimX};
+        RowPoint *out = into.data();
+        for (int i = 0; i < n; i += 2) {
+            const int second = std::min(i + 1, n - 1); // the last point twice in an odd row
+            const Pair x = {pos[i].x, pos[second].x}, y = {pos[i].y, pos[second].y};
+            unitKeys(ranges, (x - origin[0]) * scale[0], (y - origin[1]) * scale[1], out[i].keys, out[second].keys);
+        }
         // Right to left, so that point i + 1's flow and channel are at hand for edge i.
         Pair nextFlow = {0.0, 0.0};
         float nextFirst = 0.0f;
         for (int i = n - 1; i >= 0; --i) {
-            const Pair g = (Pair{pos[i].x, pos[i].y} - origin) * scale;
-            keys[i] = unitKeys(ranges, g[0], g[1]);
-
             const Pair flow = {dir[i].x, dir[i].y};
             const float firstValue = count[i] > 0 ? values[std::size_t(i) * stride] : 0.0f;
             if (i + 1 < n) {
                 const Pair e = (nextFlow - flow) * Pair{0.0, 0.0} + flow;
-                edges[i] = {e[0], e[1], (nextFirst - firstValue) * 0.0f + firstValue};
+                out[i].edge = {e[0], e[1], (nextFirst - firstValue) * 0.0f + firstValue};
             }
             nextFlow = flow;
             nextFirst = firstValue;
