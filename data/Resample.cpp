@@ -10,8 +10,8 @@
 // any walk, which allows:
 // - walking backwards (last row of cells first, right to left): the deciding cell of a point
 //   mostly comes first and the others skip it, so most grid points are computed once;
-// - splitting the grid into two bands of rows, each walked by its own thread: a point is
-//   only ever read or written by the thread of its band.
+// - cutting the grid into bands of rows, each walked on its own by one of two threads: a
+//   point is only ever read or written by the walk of its band.
 
 #include "Progress.h"
 #include "SinglePrecision.h"
