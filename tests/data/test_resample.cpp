@@ -95,7 +95,7 @@ QString firstDifference(const Volume &expected, const Volume &actual)
     return QString();
 }
 
-enum Kind { Even, Warped, Folded, NanFlow, Degenerate, FlatExtent, TinyCells, SpecialValues };
+enum Kind { Even, Warped, WarpedY, Folded, NanFlow, Degenerate, FlatExtent, TinyCells, SpecialValues };
 
 } // namespace
 
@@ -156,6 +156,9 @@ private slots:
         QTest::newRow("same size, special values") << int(SpecialValues) << 40 << 30 << true;
         // Large enough for the grid to be split between threads, cells crossing the split.
         QTest::newRow("same size, warped, large") << int(Warped) << 400 << 300 << true;
+        // Rows shifted by up to half a grid row: unit cells across the edges of the bands the
+        // threads take, and below the grid's first row.
+        QTest::newRow("same size, warped in y, large") << int(WarpedY) << 300 << 400 << true;
         QTest::newRow("folded, large") << int(Folded) << 300 << 300 << false;
     }
     void matchesThePlainWalk()
@@ -170,6 +173,13 @@ private slots:
             p.mValues.fill(9.f); // the grid keeps the first channel only and adds a zero
             if (channels)
                 p.mValues[0] = float(x * 0.37 - y * 0.11);
+            if (kind == WarpedY) {
+                p.mPos.y += 0.5 * 3.0 / (ny - 1) * std::sin(x * 0.9 + y * 0.2);
+                // Neighbours far apart: a point's own value and the step to it from its
+                // neighbour, "(b - a) * 1 + a", differ in their last bits.
+                p.mDir.x = std::tan(x * 1.3 + y * 0.7);
+                p.mValues[0] = float(std::tan(x * 0.9 - y * 1.1));
+            }
             if (kind == Warped)
                 p.mPos.x += 0.3 * std::sin(y * 0.9) * std::sin(x * 0.4);
             if (kind == Folded && x % 5 == 3)
