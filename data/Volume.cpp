@@ -119,8 +119,9 @@ bool PointStore::Block::allocate(std::size_t bytes, bool zeroed)
         if (!p) {
             if (bytes > std::numeric_limits<std::size_t>::max() - kHugePage)
                 return false;
-            // Huge pages only for blocks of at least one: a smaller block would hold a whole one.
-            const std::size_t unit = bytes >= kHugePage ? kHugePage : kPage;
+            // Huge pages from half a huge page on (fewer TLB misses when a view reads the block
+            // at random): a smaller block would hold mostly unused memory.
+            const std::size_t unit = bytes >= kHugePage / 2 ? kHugePage : kPage;
             capacity = (bytes + unit - 1) / unit * unit;
             p = mmap(nullptr, capacity, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
             if (p == MAP_FAILED)
