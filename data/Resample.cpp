@@ -357,7 +357,7 @@ public:
         const std::size_t stride = mTarget.stride;
         Order *mark = mTarget.mark;
         float *values = mTarget.values;
-        for (std::size_t t = index(0, gyLo), end = index(0, gyHi) + std::size_t(mDimX); t < end; ++t) {
+        const auto point = [&](std::size_t t) {
             const Order m = mark[t];
             float *v = values + t * stride;
             if (m & 1) {
@@ -373,7 +373,29 @@ public:
             } else {
                 std::fill(v, v + stride, 0.0f);
             }
+        };
+        std::size_t t = index(0, gyLo);
+        const std::size_t end = index(0, gyHi) + std::size_t(mDimX);
+#if defined(__SSE2__)
+        // Four points at a time where all four were interpolated (marks even and not 0) and
+        // the grid keeps two values, which the walk has set: only their counts change.
+        if (stride == 2) {
+            const __m128i one = _mm_set1_epi32(1), zero = _mm_setzero_si128(), two = _mm_set1_epi32(2);
+            for (; t + 4 <= end; t += 4) {
+                __m128i *at = reinterpret_cast<__m128i *>(mark + t);
+                const __m128i m = _mm_loadu_si128(at);
+                const __m128i other = _mm_or_si128(_mm_cmpeq_epi32(_mm_and_si128(m, one), one), _mm_cmpeq_epi32(m, zero));
+                if (_mm_movemask_epi8(other) == 0) {
+                    _mm_storeu_si128(at, two);
+                } else {
+                    for (std::size_t k = t; k < t + 4; ++k)
+                        point(k);
+                }
+            }
         }
+#endif
+        for (; t < end; ++t)
+            point(t);
     }
 
 private:
