@@ -13,12 +13,26 @@
 
 // ---------------------------------------------------------------- PointStore
 
+#if defined(__SANITIZE_ADDRESS__)
+#define TESSALY_ADDRESS_SANITIZER 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define TESSALY_ADDRESS_SANITIZER 1
+#endif
+#endif
+
 namespace {
 // From this size on blocks are mapped and pooled. The C library maps such blocks itself and
 // unmaps them when freed, or trims them off the heap's top: either way every load of a
 // dataset of a few hundred thousand points faulted in its megabyte-sized blocks afresh, which
-// took longer than reading its files.
+// took longer than reading its files. Under AddressSanitizer blocks up to 256 MB come from
+// the C library, so that an access past a block's end is reported, not lost in a mapping
+// (absurd sizes still go to mmap, which refuses them instead of aborting the process).
+#if defined(TESSALY_ADDRESS_SANITIZER)
+constexpr std::size_t kMapThreshold = std::size_t(256) << 20;
+#else
 constexpr std::size_t kMapThreshold = 128u << 10;
+#endif
 constexpr std::size_t kPage = 4u << 10;
 constexpr std::size_t kHugePage = 2u << 20;
 
