@@ -36,6 +36,14 @@ constexpr std::size_t kMapThreshold = 128u << 10;
 constexpr std::size_t kPage = 4u << 10;
 constexpr std::size_t kHugePage = 2u << 20;
 
+// What a mapped block's size is rounded up to. Huge pages from half a huge page on (fewer TLB
+// misses when a view reads the block at random); a smaller block would hold mostly unused
+// memory.
+std::size_t mappingUnit(std::size_t bytes)
+{
+    return bytes >= kHugePage / 2 ? kHugePage : kPage;
+}
+
 // Large blocks given back are kept for reuse (up to kPoolBytes): every load replaces both
 // volumes with new ones of the same kind of size, and reusing memory the process already has
 // avoids a page fault per page, which is the larger part of a load's cost in a virtual machine.
@@ -43,13 +51,14 @@ class BlockPool
 {
 public:
     // A kept block of at least `bytes` (and not wastefully larger), zeroed unless the caller
-    // writes every byte itself; null if none.
+    // writes every byte itself; null if none. The most recently kept first: it is the one
+    // most likely still in cache.
     void *take(std::size_t bytes, std::size_t &capacity, bool zeroed)
     {
         std::lock_guard<std::mutex> lock(mMutex);
         for (std::size_t i = mBlocks.size(); i-- > 0;) {
             const Kept k = mBlocks[i];
-            if (k.capacity >= bytes && k.capacity <= bytes + bytes / 2 + kHugePage) {
+            if (k.capacity >= bytes && k.capacity <= bytes + bytes / 2 + mappingUnit(bytes)) {
                 mBlocks.erase(mBlocks.begin() + static_cast<long>(i));
                 mTotal -= k.capacity;
                 capacity = k.capacity;
@@ -133,9 +142,7 @@ bool PointStore::Block::allocate(std::size_t bytes, bool zeroed)
         if (!p) {
             if (bytes > std::numeric_limits<std::size_t>::max() - kHugePage)
                 return false;
-            // Huge pages from half a huge page on (fewer TLB misses when a view reads the block
-            // at random): a smaller block would hold mostly unused memory.
-            const std::size_t unit = bytes >= kHugePage / 2 ? kHugePage : kPage;
+            const std::size_t unit = mappingUnit(bytes);
             capacity = (bytes + unit - 1) / unit * unit;
             p = mmap(nullptr, capacity, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
             if (p == MAP_FAILED)
