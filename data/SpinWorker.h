@@ -7,10 +7,11 @@
 #include <thread>
 
 // A second thread that runs one task at a time beside its owner, for computations split into
-// two parts of some tens of microseconds each (the two halves of a traced line). Either side
-// waits for the other spinning for a short while, so a hand-over within a busy computation
-// costs well under a microsecond; then it sleeps until woken. The sleep matters on a busy
-// machine, where a thread spinning for one that is not running would take its core from it.
+// parts of some tens of microseconds and up (the two halves of a traced line, the bands of a
+// resampling). Either side waits for the other spinning for a short while, so a hand-over
+// within a busy computation costs well under a microsecond; then it sleeps until woken. The
+// sleep matters on a busy machine, where a thread spinning for one that is not running would
+// take its core from it.
 // Starting a thread per computation would not do: in a virtual machine that costs up to a
 // few milliseconds.
 class SpinWorker
