@@ -196,7 +196,7 @@ void EvenlySpacedSeeding::run(const Volume *grid)
     SearchPosition position;
     bool lastPass = false;
     for (;;) {
-        if (mSeedPoints.size() >= kSeedLimit)
+        if (mSeedPoints.size() >= mParameters.maxSeeds || mPoints.size() >= kMaxPoints)
             lastPass = true;
         const Vector3 candidate = searchFrom(current, position);
         qDebug() << "SP generated at:" << candidate.x << candidate.y;
@@ -375,12 +375,17 @@ void EvenlySpacedSeeding::halfTrace(const Vector3 &seed, double dt, float minDis
 {
     out.clear();
     Vector3 p = seed;
+    const int maxSteps = mParameters.maxSteps;
+    const bool stopAtRest = mParameters.stopAtRest;
+    const auto atRest = [stopAtRest](const Vector3 &from, const Vector3 &to) {
+        return stopAtRest && to.x == from.x && to.y == from.y && to.z == from.z;
+    };
     if (!indexInStep()) {
-        for (int step = 0; step < kMaxSteps; ++step) {
+        for (int step = 0; step < maxSteps; ++step) {
             if (!field->isInside(p.x, p.y, p.z))
                 break;
             const Vector3 q = integrate(p, dt, mParameters.method, field);
-            if (!isValidPoint(q.x, q.y, q.z, minDistance))
+            if (atRest(p, q) || !isValidPoint(q.x, q.y, q.z, minDistance))
                 break;
             out.push_back(q);
             p = q;
@@ -408,10 +413,10 @@ void EvenlySpacedSeeding::halfTrace(const Vector3 &seed, double dt, float minDis
     const double stepBound = std::fabs(dt) * (1.0 + e);
     // p is inside throughout: the seed was checked by the caller, every later p passed the
     // inside test below.
-    for (int step = 0; step < kMaxSteps; ++step) {
+    for (int step = 0; step < maxSteps; ++step) {
         const Vector3 q = knownStep ? integration::step(p, dt, rungeKutta, *field, true)
                                     : integrate(p, dt, mParameters.method, field);
-        if (!field->isInside(q.x, q.y, q.z))
+        if (!field->isInside(q.x, q.y, q.z) || atRest(p, q))
             break;
         // Lines bend slowly, so the step five ahead starts near q + 5 (q - p): its field
         // samples are fetched now. On a field larger than the caches a sample otherwise waits

@@ -38,12 +38,22 @@ public:
         // False: run() leaves "grid.log" alone and the caller writes the grid's counts
         // wherever it wants them (the command-line renderer).
         bool writeLog = true;
+        // Seeds: first seed (10, 10, 0); each half of a line at most maxSteps steps; a pass
+        // that starts with maxSeeds or more seeds is the last one. The view's limits are the
+        // defaults; larger ones let the lines cover a large field.
+        int maxSeeds = streamlineDefaults::kMaxSeeds;
+        int maxSteps = streamlineDefaults::kMaxSteps;
+        // True: a half of a line ends at a step that does not move. A step depends only on
+        // its start, so the trace would repeat that point up to maxSteps times; the repeats
+        // lie on a stored point, so leaving them out changes no separation test, only the
+        // stored points (and grid.log's counts). The view stores them (false).
+        bool stopAtRest = false;
     };
 
-    // Seeds: first seed (10, 10, 0); each half of a line at most kMaxSteps steps; a pass
-    // that starts with kSeedLimit or more seeds is the last one.
-    static constexpr int kMaxSteps = 1000;
-    static constexpr int kSeedLimit = 500;
+    // A pass that starts with this many stored points or more is the last one, whatever the
+    // seed limit: point indices stay far inside int, and memory stays bounded (about 80
+    // bytes a point) whatever the limits.
+    static constexpr int kMaxPoints = 1 << 25;
 
     EvenlySpacedSeeding(QVector<Vector3> &seedPoints, QVector<Streamline> &evenLines);
 

@@ -190,16 +190,37 @@ private slots:
         const QImage vector = svgRaster(svg, picture.size());
         QVERIFY(strayPerMille(picture, vector) < 5 && strayPerMille(vector, picture) < 5);
 
-        // Data: every point of every drawn line, in order; the evenly spaced run's points.
-        QVector<Vector3> points = evenly ? view.mSeeding.mPoints : QVector<Vector3>();
+        // Data: every drawn line once, in order, without a point equal to the one before it
+        // and without the lines that leaves with one point; --verbose counts what went.
+        QVector<Streamline> drawn;
+        for (const Streamline &line : std::as_const(view.mEvenLines))
+            if (drawn.isEmpty() || drawn.last() != line)
+                drawn.append(line);
         for (const Vector3 &seed : evenly ? QVector<Vector3>() : view.mSeedPoints)
-            points += traceFixedLength(seed, view.mDt, view.mIntegrationMethod, view.mMaxLength, *gridVolume);
+            drawn += traceFixedLength(seed, view.mDt, view.mIntegrationMethod, view.mMaxLength, *gridVolume);
+        QVector<Vector3> points;
+        qint64 repeats = 0, single = 0;
+        for (const Streamline &line : std::as_const(drawn)) {
+            QVector<Vector3> kept;
+            for (const Vector3 &p : line)
+                if (kept.isEmpty() || p.x != kept.last().x || p.y != kept.last().y)
+                    kept.append(p);
+            repeats += line.size() - kept.size();
+            if (kept.size() == 1 && line.size() > 1)
+                ++single;
+            else
+                points += kept;
+        }
+        QVERIFY(repeats > 100); // both rows stall at the field's far edges
         if (evenly)
             QCOMPARE(testsupport::readFile(log), testsupport::readGridLog());
+        const auto verbose = render(base + QStringList{"--verbose", "-o", csv});
+        QVERIFY2(verbose.status == 0 && verbose.err.contains(QStringLiteral("left out %1 repeated points and %2 lines of one point").arg(repeats).arg(single)),
+                 qPrintable(verbose.err.right(300)));
         QStringList rows = QString::fromLatin1(testsupport::readFile(csv)).split('\n', Qt::SkipEmptyParts);
         rows.removeFirst(); // header
         QCOMPARE(rows.size(), points.size());
-        for (int i = 0; i < rows.size(); i += 97)
+        for (int i = 0; i < rows.size(); i += 37)
             QCOMPARE(QPointF(rows[i].section(',', 2, 2).toDouble(), rows[i].section(',', 3, 3).toDouble()),
                      QPointF(points[i].x, points[i].y));
         const int lines = rows.last().section(',', 0, 0).toInt() + 1; // numbered from 0 in order
@@ -255,6 +276,12 @@ private slots:
         row("zoom 11 of 20 x 20", {"TINY", "--view", "arrows", "--fit", "--zoom", "11", "-o", out}, 2, "largest zoom 10");
         row("dt 0", {c, "--view", "streamlines", "--dt", "0", "-o", out}, 2, "--dt");
         row("dsep 101", {c, "--view", "evenly", "--dsep", "101", "-o", out}, 2, "--dsep");
+        row("max-seeds 0", {c, "--view", "evenly", "--max-seeds", "0", "-o", out}, 2, "--max-seeds 0: expected a whole number from 1 to 1000000");
+        row("max-seeds 1000001", {c, "--view", "evenly", "--max-seeds", "1000001", "-o", out}, 2, "--max-seeds");
+        row("max-steps -5", {c, "--view", "evenly", "--max-steps", "-5", "-o", out}, 2, "--max-steps -5");
+        row("max-steps 1e3", {c, "--view", "evenly", "--max-steps", "1e3", "-o", out}, 2, "to 100000");
+        row("max-steps 2^32", {c, "--view", "evenly", "--max-steps", "4294967297", "-o", out}, 2, "--max-steps");
+        row("max-seeds, regular", {c, "--view", "streamlines", "--max-seeds", "9", "-o", out}, 2, "applies to");
         row("inverted rect", {c, "--view", "streamlines", "--view-rect", "9,0,3,5", "-o", out}, 2, "X1 < X2");
         row("zoom with lines", {c, "--view", "evenly", "--zoom", "2", "-o", out}, 2, "applies to");
         row("csv of arrows", {c, "--view", "arrows", "-o", "OUT/x.csv"}, 2, ".csv");

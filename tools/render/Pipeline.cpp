@@ -132,6 +132,12 @@ StreamRun seedStreamlines(const Volume &grid, const StreamSettings &s)
     parameters.viewWidth = run.size.width();
     parameters.viewHeight = run.size.height();
     parameters.writeLog = false; // the tool writes the grid's counts where it was asked to
+    parameters.maxSeeds = s.maxSeeds;
+    parameters.maxSteps = s.maxSteps;
+    // With the view's limits the run is the view's, stored repeats and grid counts included.
+    // Larger limits would store up to maxSteps repeats for every line that stalls (most
+    // lines on a large field): time and memory the data lines drop anyway.
+    parameters.stopAtRest = s.maxSeeds != streamlineDefaults::kMaxSeeds || s.maxSteps != streamlineDefaults::kMaxSteps;
     EvenlySpacedSeeding seeding(run.seeds, run.lines);
     runSeeding(seeding, run.seeds, run.lines, s.evenly, run.rect, streamlineDefaults::kSeeds,
                streamlineDefaults::kSeeds, parameters, &grid);
@@ -147,26 +153,28 @@ QVector<QPolygon> polylines(const StreamRun &run, const Volume &grid)
     return regularPolylines(run.seeds, run.rect, trace, grid);
 }
 
-QVector<QPolygon> vectorPolylines(const StreamRun &run, const Volume &grid)
+QVector<QPolygon> vectorPolylines(const StreamRun &run, const Volume &grid, DroppedRepeats *dropped)
 {
-    QVector<QPolygon> lines = run.settings.evenly ? evenlySpacedPolylines(withoutRepeats(run.lines), run.rect, grid)
-                                                  : polylines(run, grid);
+    // (evenlySpacedPolylines maps any lines, regular ones too.)
+    QVector<QPolygon> lines = evenlySpacedPolylines(dataLines(run, grid, dropped), run.rect, grid);
     for (QPolygon &line : lines)
         line.erase(std::unique(line.begin(), line.end()), line.end());
     return lines;
 }
 
-QVector<Streamline> dataLines(const StreamRun &run, const Volume &grid)
+QVector<Streamline> dataLines(const StreamRun &run, const Volume &grid, DroppedRepeats *dropped)
 {
     if (run.settings.evenly)
-        return withoutRepeats(run.lines);
+        return withoutRepeatedPoints(withoutRepeats(run.lines), dropped);
     QVector<Streamline> lines;
     for (const Vector3 &seed : run.seeds) {
-        Streamline line = traceFixedLength(seed, run.settings.dt, run.settings.method, run.settings.maxLength, grid);
+        // Forward along the flow whatever the sign of dt, as the picture traces them.
+        Streamline line = traceFixedLength(seed, std::fabs(run.settings.dt), run.settings.method,
+                                           run.settings.maxLength, grid);
         if (!line.isEmpty())
             lines.append(std::move(line));
     }
-    return lines;
+    return withoutRepeatedPoints(lines, dropped);
 }
 
 } // namespace pipeline

@@ -8,6 +8,7 @@
 // pixels (x right, y down), "world" the dataset's own positions (loadedVolume's extent).
 
 #include "ArrowRender.h"
+#include "LineData.h"
 #include "SeparationGrid.h"
 #include "StreamlineRender.h"
 
@@ -75,6 +76,8 @@ struct StreamSettings
     ViewRect rect;          // index units
     float dSep = streamlineDefaults::kDSep; // evenly only
     float dTest = streamlineDefaults::kDTest;
+    int maxSeeds = streamlineDefaults::kMaxSeeds; // evenly only; the view's limits by default
+    int maxSteps = streamlineDefaults::kMaxSteps;
 };
 
 // One seeding run as the view makes it before it draws: the regular seed grid, or the evenly
@@ -92,11 +95,12 @@ struct StreamRun
 StreamRun seedStreamlines(const Volume &grid, const StreamSettings &s);
 // The pixel polylines the view draws, in drawing order.
 QVector<QPolygon> polylines(const StreamRun &run, const Volume &grid);
-// The same lines for a vector picture, which holds each once: without the repeats of an
-// evenly spaced line (the view draws it over itself once per seed search made on it) and
-// without a point repeated in a row (a trace that stalls within one pixel).
-QVector<QPolygon> vectorPolylines(const StreamRun &run, const Volume &grid);
-// The lines as data: every drawn line once, in drawing order, empty lines left out.
-QVector<Streamline> dataLines(const StreamRun &run, const Volume &grid);
+// The same lines for a vector picture, which holds each once: the data lines below mapped to
+// pixels, without a pixel repeated in a row (a trace that stalls within one pixel).
+QVector<QPolygon> vectorPolylines(const StreamRun &run, const Volume &grid, DroppedRepeats *dropped = nullptr);
+// The lines as data: every drawn line once (an evenly spaced line is drawn once per seed
+// search made on it), in drawing order, without empty lines and without repeated points
+// (withoutRepeatedPoints; what it left out is added to `dropped`).
+QVector<Streamline> dataLines(const StreamRun &run, const Volume &grid, DroppedRepeats *dropped = nullptr);
 
 } // namespace pipeline

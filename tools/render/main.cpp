@@ -128,6 +128,9 @@ const char *const kHelp =
     "        world_x, world_y); grid index and world coordinates; lines count from 0\n"
     "  .vtk  streamline views only: legacy VTK POLYDATA (world POINTS, LINES, and the\n"
     "        point data \"index\" and \"line\")\n"
+    "CSV, VTK and SVG lines hold no point twice in a row: where the flow is zero a\n"
+    "trace repeats its last point, and those repeats (and lines left with one point)\n"
+    "are left out. The PNG is the view's picture, repeats and all.\n"
     "OUT may contain %n (the dataset's name without .gri), %v (the view) and %%; with\n"
     "several datasets it must contain %n.\n"
     "\n"
@@ -157,6 +160,13 @@ const char *const kHelp =
     "Evenly spaced streamlines (evenly):\n"
     "  --dsep D             separating distance in grid units, 1 ... 100 (default 30)\n"
     "  --dtest F            test distance as a fraction of Dsep, 0.01 ... 1 (default 0.5)\n"
+    "  --max-seeds N        a seed search pass that starts with N seeds is the last,\n"
+    "                       1 ... 1000000 (default 500, the view's)\n"
+    "  --max-steps N        integration steps per half of a line, 1 ... 100000\n"
+    "                       (default 1000, the view's). With either limit changed, a\n"
+    "                       half line also ends where the flow stops it; a run ends\n"
+    "                       once it holds 33554432 points. Large fields need both\n"
+    "                       larger (8000 x 8000 at --dsep 10: 100000 and 6000)\n"
     "  --grid-log PATH      write the seeding's occupancy log (\"grid.log\") to PATH;\n"
     "                       %n, %v as in OUT (default: not written)\n"
     "Pictures:\n"
@@ -169,7 +179,8 @@ const char *const kHelp =
     "  --json               the report's fields as one JSON object per dataset and line\n"
     "                       (text reports of several datasets each follow \"# DATASET\")\n"
     "Other:\n"
-    "  --verbose            pass the program's console trace on to stderr\n"
+    "  --verbose            pass the program's console trace on to stderr, and say how\n"
+    "                       many repeated points and lines CSV, VTK and SVG left out\n"
     "  -h, --help           this text\n"
     "\n"
     "Exit status: 0 done, 2 usage error, 1 a dataset could not be loaded or an output\n"
@@ -240,6 +251,8 @@ Options parseOptions(const QStringList &arguments, bool *help)
     value({QStringLiteral("view-rect")});
     value({QStringLiteral("dsep")});
     value({QStringLiteral("dtest")});
+    value({QStringLiteral("max-seeds")});
+    value({QStringLiteral("max-steps")});
     value({QStringLiteral("grid-log")});
     value({QStringLiteral("probe")});
     for (const char *f : {"pressure", "intensity", "white", "black", "colorbar", "fit", "antialias", "north-up", "json",
@@ -307,7 +320,7 @@ Options parseOptions(const QStringList &arguments, bool *help)
     only({"zoom", "pan", "pressure", "intensity", "white", "black", "colorbar", "fit"}, {View::Arrows}, "--view arrows");
     only({"method", "dt", "antialias", "view-rect"}, {View::Streamlines, View::Evenly}, "the streamline views");
     only({"max-length"}, {View::Streamlines}, "--view streamlines");
-    only({"dsep", "dtest", "grid-log"}, {View::Evenly}, "--view evenly");
+    only({"dsep", "dtest", "grid-log", "max-seeds", "max-steps"}, {View::Evenly}, "--view evenly");
     only({"north-up"}, {View::Arrows, View::Streamlines, View::Evenly}, "the views");
     if (has("white") && has("black"))
         throw UsageError{QStringLiteral("--white and --black exclude each other")};
@@ -344,12 +357,21 @@ Options parseOptions(const QStringList &arguments, bool *help)
         if (!(o.lines.dt > 0.0))
             throw UsageError{QStringLiteral("--dt %1: the step must be above 0").arg(text("dt"))};
     }
-    if (has("max-length")) {
+    const auto wholeNumber = [&](const char *name, int hi) {
         bool ok = false;
-        o.lines.maxLength = text("max-length").trimmed().toInt(&ok);
-        if (!ok || o.lines.maxLength < 1 || o.lines.maxLength > 100000)
-            throw UsageError{QStringLiteral("--max-length %1: expected a whole number from 1 to 100000").arg(text("max-length"))};
-    }
+        const int v = text(name).trimmed().toInt(&ok);
+        if (!ok || v < 1 || v > hi)
+            throw UsageError{QStringLiteral("--%1 %2: expected a whole number from 1 to %3")
+                                 .arg(QLatin1String(name), text(name))
+                                 .arg(hi)};
+        return v;
+    };
+    if (has("max-length"))
+        o.lines.maxLength = wholeNumber("max-length", 100000);
+    if (has("max-seeds"))
+        o.lines.maxSeeds = wholeNumber("max-seeds", 1000000);
+    if (has("max-steps"))
+        o.lines.maxSteps = wholeNumber("max-steps", 100000);
     o.lines.antialias = has("antialias");
     if (has("view-rect")) {
         const QList<int> r = parseInts(QStringLiteral("view-rect"), text("view-rect"), 4, 1 << 30);
@@ -559,10 +581,11 @@ int renderOne(const Options &o, const QString &dataset, Volume &loaded, const Vo
     const pipeline::StreamRun run = pipeline::seedStreamlines(grid, o.lines);
     const bool antialias = o.lines.antialias;
     bool ok = true;
+    DroppedRepeats dropped;
     if (o.format == QLatin1String("csv"))
-        ok = output::writeCsv(out, pipeline::dataLines(run, grid), loaded, &error);
+        ok = output::writeCsv(out, pipeline::dataLines(run, grid, &dropped), loaded, &error);
     else if (o.format == QLatin1String("vtk"))
-        ok = output::writeVtk(out, pipeline::dataLines(run, grid), loaded, title, &error);
+        ok = output::writeVtk(out, pipeline::dataLines(run, grid, &dropped), loaded, title, &error);
     else
         ok = writePicture(
             o, out, run.size,
@@ -577,9 +600,14 @@ int renderOne(const Options &o, const QString &dataset, Volume &loaded, const Vo
                 // run through those pixels' centres.
                 if (!antialias)
                     painter.translate(0.5, 0.5);
-                paintStreamlines(painter, pipeline::vectorPolylines(run, grid), antialias);
+                paintStreamlines(painter, pipeline::vectorPolylines(run, grid, &dropped), antialias);
             },
             title, &error);
+    if (ok && gVerbose && o.format != QLatin1String("png"))
+        say(QStringLiteral("%1: left out %2 repeated points and %3 lines of one point")
+                .arg(dataset)
+                .arg(dropped.points)
+                .arg(dropped.lines));
     if (ok && !gridLog.isEmpty() && !output::writeGridLog(gridLog, run.separation.get(), &error)) {
         // The item failed: its picture goes too, as if it had failed first.
         QFile::remove(out);
