@@ -3,6 +3,7 @@
 #include "EvenlySpacedSeeding.h"
 
 #include "Flows.h"
+#include "LineData.h"
 #include "ReferenceSeeding.h"
 #include "SpinWorker.h"
 #include "TestSupport.h"
@@ -29,10 +30,54 @@ struct View
     // One run on `field` for a square view of `size` pixels (0: the field's own size).
     void run(float dSep, float dTest = 0.5f, int method = 0, int size = 0, const Volume *field = gridVolume)
     {
-        seeding.reset({dSep, dTest, 1.55, method, size ? size : field->getDimX(), size ? size : field->getDimY()});
+        run({dSep, dTest, 1.55, method, size ? size : field->getDimX(), size ? size : field->getDimY()}, field);
+    }
+    void run(const EvenlySpacedSeeding::Parameters &p, const Volume *field = gridVolume)
+    {
+        seeding.reset(p);
         seeding.run(field);
     }
+    // Every line the run traced, once, in the order traced: the lines it searched, then
+    // those still queued when it ended.
+    QVector<Streamline> traced() const
+    {
+        QVector<Streamline> all;
+        for (const Streamline &line : lines)
+            if (all.isEmpty() || all.last().constData() != line.constData())
+                all.append(line);
+        for (const Streamline &line : seeding.mQueue)
+            if (all.last().constData() != line.constData())
+                all.append(line);
+        return all;
+    }
 };
+
+bool repeatsAPoint(const Streamline &line)
+{
+    for (qsizetype i = 1; i < line.size(); ++i)
+        if (line[i] == line[i - 1])
+            return true;
+    return false;
+}
+
+// The closest two points of different lines, by a sweep over the points sorted by x (every
+// pair closer than `reach` in x is measured); infinity when none is closer than `reach`.
+double closestOfDifferentLines(const QVector<Streamline> &lines, double reach)
+{
+    struct Tagged { Vector3 p; int line; };
+    std::vector<Tagged> all;
+    for (int i = 0; i < lines.size(); ++i)
+        for (qsizetype k = 0; k < lines[i].size(); ++k)
+            if (k == 0 || lines[i][k] != lines[i][k - 1]) // a repeat is as far as its original
+                all.push_back({lines[i][k], i});
+    std::sort(all.begin(), all.end(), [](const Tagged &a, const Tagged &b) { return a.p.x < b.p.x; });
+    double closest = HUGE_VAL;
+    for (size_t i = 0; i < all.size(); ++i)
+        for (size_t j = i + 1; j < all.size() && all[j].p.x - all[i].p.x < reach; ++j)
+            if (all[i].line != all[j].line)
+                closest = std::min(closest, (all[j].p - all[i].p).length());
+    return closest;
+}
 
 QString show(const Vector3 &p) { return QString::asprintf("(%.17g, %.17g, %.17g)", p.x, p.y, p.z); }
 
@@ -88,6 +133,8 @@ class TestEvenlySpacedSeeding : public QObject
                 const bool land = (x < 18 && y < 14) || (x - 40) * (x - 40) + (y - 35) * (y - 35) < 40;
                 return land ? Vector3(nan, nan, 0) : vortex(x, y);
             });
+        else if (name == "wide") // too wide for lines of 1000 steps a half
+            setVolumes(nullptr, uniformFlow(3200, 40, 1, 0.001));
         else if (name == "stagnant") // complete data, zero flow at the first seed
             grid(50, 50, [](int x, int y) { return Vector3(-(y - 10), x - 10, 0); });
         else if (name == "infinite")
@@ -198,6 +245,122 @@ private slots:
                                       std::pair{"line", diff(plain.evenLines, fast.lines)}})
             QVERIFY2(d.isEmpty(), qPrintable(QStringLiteral("%1 %2").arg(what, d)));
         QCOMPARE(readGridLog(), plain.gridLog);
+    }
+
+    // Lines as the files hold them: a stalled trace's repeats go, and so does a line they
+    // leave with one point. Sample flows whose far edges (and, for Runge-Kutta, near edges)
+    // sample as zero flow, and hand-made lines.
+    void exportedLinesHoldNoRepeats_data()
+    {
+        QTest::addColumn<QString>("field");
+        QTest::addColumn<float>("dSep");
+        QTest::addColumn<int>("method");
+        for (int method : {0, 1}) {
+            QTest::addRow("vortices 10 m%d", method) << "vortices" << 10.0f << method;
+            QTest::addRow("saddle 6 m%d", method) << "saddle" << 6.0f << method;
+        }
+    }
+    void exportedLinesHoldNoRepeats()
+    {
+        QFETCH(QString, field);
+        QFETCH(float, dSep);
+        QFETCH(int, method);
+        QVERIFY(setField(field));
+        ConsoleCapture quiet;
+        View view;
+        view.run(dSep, 0.5f, method);
+        const QVector<Streamline> raw = view.traced();
+        qint64 rawPoints = 0;
+        for (const Streamline &line : raw)
+            rawPoints += line.size();
+        QVERIFY(std::any_of(raw.begin(), raw.end(), repeatsAPoint)); // the trace stalls here
+        DroppedRepeats dropped;
+        const QVector<Streamline> data = withoutRepeatedPoints(raw, &dropped);
+        qint64 dataPoints = 0;
+        for (const Streamline &line : data) {
+            QVERIFY(!repeatsAPoint(line));
+            QVERIFY(line.size() >= 2 || raw.contains(line)); // one point only if it had one
+            dataPoints += line.size();
+        }
+        QVERIFY(dropped.points > 0);
+        QCOMPARE(data.size() + dropped.lines, raw.size());
+        QCOMPARE(dataPoints + dropped.points + dropped.lines, rawPoints);
+    }
+
+    void repeatedPointsLeftOut()
+    {
+        const Vector3 a(1, 2, 0), b(3, 2, 0), nan(std::nan(""), 0, 0), minusZero(-0.0, 2, 0), zero(0.0, 2, 0);
+        const QVector<Streamline> lines{{a, a, b, b, b, a}, {b, b, b}, {a}, {}, {nan, nan}, {zero, minusZero, a}};
+        DroppedRepeats dropped{10, 20}; // counts add up
+        const QVector<Streamline> data = withoutRepeatedPoints(lines, &dropped);
+        QCOMPARE(data.size(), 5);
+        QCOMPARE(data.mid(0, 3), (QVector<Streamline>{{a, b, a}, {a}, {}}));
+        QVERIFY(data[3].size() == 2 && std::isnan(data[3][1].x)); // NaN is never a repeat
+        QCOMPARE(data[4], (Streamline{zero, a}));
+        QCOMPARE(dropped.points, 10 + 3 + 2 + 1);
+        QCOMPARE(dropped.lines, 20 + 1);
+        QCOMPARE(data[1].constData(), lines[2].constData()); // shared, not copied
+    }
+
+    // Limits above the view's: the run goes on where the view's stops (the seed limit on the
+    // first field, the step limit on the second), and no two lines come closer than
+    // Dtest * Dsep; also where the trace ends at rest, as tessaly-render's larger limits do.
+    void largerLimitsGiveMoreLinesKeptApart_data()
+    {
+        QTest::addColumn<QString>("field");
+        QTest::addColumn<float>("dSep");
+        QTest::addColumn<float>("dTest");
+        QTest::addColumn<int>("method");
+        QTest::addColumn<bool>("stopAtRest");
+        QTest::addColumn<bool>("moreLines"); // else longer ones
+        QTest::newRow("limit euler") << "limit" << 2.0f << 0.5f << 0 << false << true;
+        QTest::newRow("limit rk at rest") << "limit" << 2.0f << 0.3f << 1 << true << true;
+        QTest::newRow("wide euler at rest") << "wide" << 9.0f << 0.5f << 0 << true << false;
+        QTest::newRow("wide rk") << "wide" << 7.0f << 0.8f << 1 << false << false;
+    }
+    void largerLimitsGiveMoreLinesKeptApart()
+    {
+        QFETCH(QString, field);
+        QFETCH(float, dSep);
+        QFETCH(float, dTest);
+        QFETCH(int, method);
+        QFETCH(bool, stopAtRest);
+        QFETCH(bool, moreLines);
+        QVERIFY(setField(field));
+        ConsoleCapture quiet;
+        EvenlySpacedSeeding::Parameters p{dSep, dTest, 1.55, method, gridVolume->getDimX(), gridVolume->getDimY()};
+        View view;
+        view.run(p);
+        const QVector<Streamline> before = view.traced();
+        const auto moving = [](const QVector<Streamline> &lines) {
+            qsizetype n = 0;
+            for (const Streamline &line : withoutRepeatedPoints(lines))
+                n += line.size();
+            return n;
+        };
+        p.maxSeeds = 4000;
+        p.maxSteps = 5000;
+        p.stopAtRest = stopAtRest;
+        view.run(p);
+        const QVector<Streamline> after = view.traced();
+        qsizetype points = 0, longest = 0;
+        for (const Streamline &line : after) {
+            points += line.size();
+            longest = std::max(longest, line.size());
+            QVERIFY(line.size() <= 2 * p.maxSteps + 1);
+            QVERIFY(!stopAtRest || !repeatsAPoint(line));
+        }
+        QCOMPARE(points, view.seeding.mPoints.size()); // traced() found every line
+        QVERIFY2(moreLines ? after.size() > before.size() : longest > 2001 && moving(after) > moving(before),
+                 qPrintable(QStringLiteral("%1 lines of %2 moving points before, %3 of %4 after")
+                                .arg(before.size())
+                                .arg(moving(before))
+                                .arg(after.size())
+                                .arg(moving(after))));
+        QVERIFY(view.seeds.size() <= p.maxSeeds + 1);
+        const float minDistance = dTest * dSep;
+        const double closest = closestOfDifferentLines(after, minDistance);
+        QVERIFY2(closest >= minDistance, qPrintable(QString::number(closest)));
     }
 
     // Row 10 flows along +x; beside it the flow points at it, so every later line stays short
