@@ -1,13 +1,17 @@
-// Evenly spaced seeding: seeds, traced points, time and time per traced point on the sample
-// fields and a 1000 x 1000 field; the peak memory of the densest run; and a fine
-// robustness sweep of the separating and test distances (BM_Sweep), which checks that every
-// run ends within its limits.
+// Evenly spaced seeding: seeds, traced points, moving points (those that do not repeat the
+// point before them, what the data files keep), time per traced and per moving point, and
+// the picture's coverage on the sample fields and a 1000 x 1000 field; the peak memory of
+// the densest run; large fields with the view's limits and with larger ones (BM_Large); and
+// a fine robustness sweep of the separating and test distances (BM_Sweep), which checks that
+// every run ends within its limits.
 //
-//   build/bench/bench_seeding                                  everything
+//   build/bench/bench_seeding                                  everything (a few minutes)
 //   build/bench/bench_seeding --benchmark_filter=BM_Seeding    the timings only
+//   build/bench/bench_seeding --benchmark_filter=BM_Large      large fields, both limits
 //   build/bench/bench_seeding --benchmark_filter=BM_Sweep      the sweep only
 #include "EvenlySpacedSeeding.h"
 #include "Flows.h"
+#include "LineData.h"
 #include "Volume.h"
 
 #include <benchmark/benchmark.h>
@@ -18,9 +22,11 @@
 #include <QtGlobal>
 
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <ctime>
 #include <memory>
+#include <vector>
 
 #include <sys/wait.h>
 #include <unistd.h>
@@ -104,7 +110,9 @@ struct View
     QVector<Streamline> lines;
     EvenlySpacedSeeding seeding{seeds, lines};
 
-    void run(const Volume *v, float dSep, float dTest, int method)
+    // maxSeeds, maxSteps 0: the view's limits. Larger limits end a half line at rest, as
+    // tessaly-render does with them.
+    void run(const Volume *v, float dSep, float dTest, int method, int maxSeeds = 0, int maxSteps = 0)
     {
         EvenlySpacedSeeding::Parameters p;
         p.dSep = dSep;
@@ -112,10 +120,75 @@ struct View
         p.method = method;
         p.viewWidth = v->getDimX();
         p.viewHeight = v->getDimY();
+        if (maxSeeds > 0 || maxSteps > 0) {
+            p.maxSeeds = maxSeeds > 0 ? maxSeeds : p.maxSeeds;
+            p.maxSteps = maxSteps > 0 ? maxSteps : p.maxSteps;
+            p.stopAtRest = true;
+        }
         seeding.reset(p);
         seeding.run(v);
     }
+
+    // The drawn lines as the data files hold them: each once, without repeated points.
+    QVector<Streamline> dataLines() const
+    {
+        QVector<Streamline> drawn;
+        for (const Streamline &line : lines)
+            if (drawn.isEmpty() || drawn.last().constData() != line.constData())
+                drawn.append(line);
+        return withoutRepeatedPoints(drawn);
+    }
 };
+
+// How well the lines fill a w x h picture: the share of its grid points (the pixels at the
+// initial zoom) within dSep of a point of a line, and the share of lines shorter than
+// 2 dSep. The points of a line lie a step (1.55) apart, so the discs around them miss
+// slivers of under 0.03 units of the band around the line at Dsep 10.
+struct Coverage
+{
+    double covered = 0.0; // per cent
+    double shortLines = 0.0;
+    qint64 movingPoints = 0;
+};
+
+Coverage coverage(const QVector<Streamline> &lines, int w, int h, double dSep)
+{
+    Coverage c;
+    const size_t words = (size_t(w) + 63) / 64;
+    std::vector<quint64> bits(words * size_t(h), 0);
+    // Sets the bits a ... b (inclusive) of row y.
+    const auto mark = [&](int y, int a, int b) {
+        quint64 *row = bits.data() + size_t(y) * words;
+        for (int wi = a / 64; wi <= b / 64; ++wi) {
+            const int lo = std::max(a, wi * 64) - wi * 64, hi = std::min(b, wi * 64 + 63) - wi * 64;
+            row[wi] |= (hi == 63 ? ~quint64(0) : (quint64(1) << (hi + 1)) - 1) & ~((quint64(1) << lo) - 1);
+        }
+    };
+    qint64 shortLines = 0;
+    for (const Streamline &line : lines) {
+        double length = 0.0;
+        for (qsizetype k = 0; k < line.size(); ++k) {
+            const Vector3 &p = line[k];
+            if (k > 0)
+                length += (p - line[k - 1]).length();
+            const int y0 = std::max(0, int(std::ceil(p.y - dSep))), y1 = std::min(h - 1, int(std::floor(p.y + dSep)));
+            for (int y = y0; y <= y1; ++y) {
+                const double half = std::sqrt(std::max(0.0, dSep * dSep - (y - p.y) * (y - p.y)));
+                const int x0 = std::max(0, int(std::ceil(p.x - half))), x1 = std::min(w - 1, int(std::floor(p.x + half)));
+                if (x0 <= x1)
+                    mark(y, x0, x1);
+            }
+        }
+        c.movingPoints += line.size();
+        shortLines += length < 2.0 * dSep;
+    }
+    qint64 set = 0;
+    for (const quint64 b : bits)
+        set += __builtin_popcountll(b);
+    c.covered = 100.0 * double(set) / (double(w) * double(h));
+    c.shortLines = lines.isEmpty() ? 0.0 : 100.0 * double(shortLines) / double(lines.size());
+    return c;
+}
 
 // Arguments: field index, dSep, dTest in hundredths, method.
 void BM_Seeding(benchmark::State &state)
@@ -154,12 +227,18 @@ void BM_Seeding(benchmark::State &state)
     qInstallMessageHandler(previous);
 
     const double n = double(state.iterations());
+    const Coverage c = coverage(view.dataLines(), v->getDimX(), v->getDimY(), dSep); // every run is the same
     state.counters["seeds"] = double(seeds) / n;
     state.counters["points"] = double(points) / n;
+    state.counters["moving"] = double(c.movingPoints);
     // Wall time, the figure a user waits for, and the CPU time of both threads (the worker's
-    // waits included), which shows what the second core costs.
+    // waits included), which shows what the second core costs; per traced point and per
+    // moving point (a stalled trace's repeats cost a step each and add nothing).
     state.counters["ns_per_point"] = points > 0 ? ns / double(points) : 0.0;
+    state.counters["ns_per_moving"] = c.movingPoints > 0 ? ns / n / double(c.movingPoints) : 0.0;
     state.counters["cpu_ns_per_point"] = points > 0 ? cpuNs / double(points) : 0.0;
+    state.counters["covered_pct"] = c.covered;
+    state.counters["short_pct"] = c.shortLines;
 }
 
 void seedingArguments(benchmark::internal::Benchmark *b)
@@ -224,6 +303,102 @@ void BM_PeakMemory(benchmark::State &state)
 }
 
 BENCHMARK(BM_PeakMemory)->Args({1, 10, 1})->Args({3, 10, 1})->Iterations(1)->Unit(benchmark::kMillisecond);
+
+// The "vortices" flow on a square grid of `side` points, built in memory as the grid volume
+// (only the flow is written: a dataset of 8000 x 8000 points written, loaded and resampled
+// would take minutes and two volumes of 3.6 GB).
+std::unique_ptr<Volume> largeVortices(int side)
+{
+    auto grid = std::make_unique<Volume>(side, side, 1);
+    if (grid->pointCount() != size_t(side) * size_t(side))
+        return nullptr;
+    Vector3 *dir = grid->store().dir();
+    for (int j = 0; j < side; ++j)
+        for (int i = 0; i < side; ++i) {
+            float d[2];
+            flows::vorticesFlow(i, j, {side, side}, d);
+            dir[grid->indexOf(i, j, 0)] = Vector3(d[0], d[1], 0.0);
+        }
+    return grid;
+}
+
+// Larger limits that let the lines cover an 8000 x 8000 field at Dsep 10.
+constexpr int kLargeSeeds = 5000;
+constexpr int kLargeSteps = 5000;
+
+// One evenly spaced run on a large field at Dsep 10, Dtest 0.5, Euler, in a child process
+// (the field is built there and freed with it): arguments side, max seeds, max steps (0, 0:
+// the view's limits). Wall time, the peak memory the run adds to the field's, and coverage.
+void BM_Large(benchmark::State &state)
+{
+    const int side = int(state.range(0)), maxSeeds = int(state.range(1)), maxSteps = int(state.range(2));
+    constexpr float dSep = 10.0f;
+    enum { kMs, kPeakMiB, kSeeds, kPoints, kMoving, kCovered, kShort, kCount };
+    double result[kCount] = {};
+    result[kMs] = -1.0;
+    for (auto _ : state) {
+        int fds[2];
+        if (pipe(fds) != 0)
+            break;
+        const pid_t child = fork();
+        if (child == 0) {
+            close(fds[0]);
+            qInstallMessageHandler(dropMessages);
+            double r[kCount] = {};
+            r[kMs] = -1.0;
+            if (const std::unique_ptr<Volume> field = largeVortices(side)) {
+                View view;
+                const long before = statusKiB("VmRSS");
+                resetPeakRss();
+                const auto start = std::chrono::steady_clock::now();
+                view.run(field.get(), dSep, 0.5f, 0, maxSeeds, maxSteps);
+                r[kMs] = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+                r[kPeakMiB] = (statusKiB("VmHWM") - before) / 1024.0;
+                r[kSeeds] = double(view.seeds.size());
+                r[kPoints] = double(view.seeding.mPoints.size());
+                const Coverage c = coverage(view.dataLines(), side, side, dSep);
+                r[kMoving] = double(c.movingPoints);
+                r[kCovered] = c.covered;
+                r[kShort] = c.shortLines;
+            }
+            const ssize_t written = write(fds[1], r, sizeof(r));
+            _exit(written == ssize_t(sizeof(r)) ? 0 : 1);
+        }
+        close(fds[1]);
+        if (child > 0 && read(fds[0], result, sizeof(result)) != ssize_t(sizeof(result)))
+            result[kMs] = -1.0;
+        close(fds[0]);
+        if (child > 0)
+            waitpid(child, nullptr, 0);
+    }
+    if (result[kMs] < 0.0) {
+        state.SkipWithError("no field or no result");
+        return;
+    }
+    state.SetLabel(QStringLiteral("vortices %1^2 Dsep 10 Euler, %2")
+                       .arg(side)
+                       .arg(maxSeeds ? QStringLiteral("max-seeds %1 max-steps %2").arg(maxSeeds).arg(maxSteps)
+                                     : QStringLiteral("view's limits"))
+                       .toStdString());
+    state.counters["run_ms"] = result[kMs];
+    state.counters["peak_MiB"] = result[kPeakMiB];
+    state.counters["seeds"] = result[kSeeds];
+    state.counters["points"] = result[kPoints];
+    state.counters["moving"] = result[kMoving];
+    state.counters["ns_per_moving"] = result[kMoving] > 0 ? result[kMs] * 1e6 / result[kMoving] : 0.0;
+    state.counters["covered_pct"] = result[kCovered];
+    state.counters["short_pct"] = result[kShort];
+}
+
+void largeArguments(benchmark::internal::Benchmark *b)
+{
+    for (int side : {1000, 2000, 4000, 8000}) {
+        b->Args({side, 0, 0});
+        b->Args({side, kLargeSeeds, kLargeSteps});
+    }
+}
+
+BENCHMARK(BM_Large)->Apply(largeArguments)->Iterations(1)->Unit(benchmark::kMillisecond);
 
 // Every Dsep from 1 to 100 with Dtest from 0.01 to 1 and both methods on one field: each run
 // must end with at most 501 seeds, lines of at most 2001 points and a complete grid.

@@ -49,7 +49,24 @@ void vortex(double x, double y, double cx, double cy, double g, double c, double
     v += k * X;
 }
 
+// Two counter-rotating vortices on [0, 10] x [0, 10], at grid point (i, j) of nx x ny.
+void vorticesAt(int i, int j, int nx, int ny, double &u, double &v)
+{
+    const double x = lerp(0.0, 10.0, unit(i, nx));
+    const double y = lerp(0.0, 10.0, unit(j, ny));
+    vortex(x, y, 3.5, 5.0, 6.0, 0.8, u, v);
+    vortex(x, y, 6.5, 5.0, -6.0, 0.8, u, v);
+}
+
 } // namespace
+
+void vorticesFlow(int i, int j, Size size, float dir[2])
+{
+    double u = 0.0, v = 0.0;
+    vorticesAt(i, j, size.x, size.y, u, v);
+    dir[0] = float(u);
+    dir[1] = float(v);
+}
 
 QStringList kinds()
 {
@@ -103,13 +120,10 @@ bool write(const QString &kind, const QString &gridFileName, Size size)
         };
     } else if (kind == QLatin1String("vortices")) {
         fill = [=](int i, int j, int, float pos[3], float dir[3], float *values) {
-            const double x = lerp(0.0, 10.0, unit(i, nx));
-            const double y = lerp(0.0, 10.0, unit(j, ny));
+            pos[0] = float(lerp(0.0, 10.0, unit(i, nx)));
+            pos[1] = float(lerp(0.0, 10.0, unit(j, ny)));
             double u = 0.0, v = 0.0;
-            vortex(x, y, 3.5, 5.0, 6.0, 0.8, u, v);
-            vortex(x, y, 6.5, 5.0, -6.0, 0.8, u, v);
-            pos[0] = float(x);
-            pos[1] = float(y);
+            vorticesAt(i, j, nx, ny, u, v);
             dir[0] = float(u);
             dir[1] = float(v);
             values[0] = float(-0.5 * (u * u + v * v));

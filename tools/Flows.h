@@ -22,4 +22,8 @@ int channelCount(const QString &kind);
 // Writes the dataset pair for `kind` at `gridFileName`; a size of 0 means the default.
 bool write(const QString &kind, const QString &gridFileName, Size size = {});
 
+// The flow "vortices" writes at grid point (i, j) of a grid of `size` (single precision, as
+// stored): for fields too large to write and load, built in memory instead.
+void vorticesFlow(int i, int j, Size size, float dir[2]);
+
 } // namespace flows

@@ -166,7 +166,7 @@ const char *const kHelp =
     "                       (default 1000, the view's). With either limit changed, a\n"
     "                       half line also ends where the flow stops it; a run ends\n"
     "                       once it holds 33554432 points. Large fields need both\n"
-    "                       larger (8000 x 8000 at --dsep 10: 100000 and 6000)\n"
+    "                       larger (8000 x 8000 at --dsep 10: 5000 and 5000)\n"
     "  --grid-log PATH      write the seeding's occupancy log (\"grid.log\") to PATH;\n"
     "                       %n, %v as in OUT (default: not written)\n"
     "Pictures:\n"
