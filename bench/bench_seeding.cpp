@@ -96,6 +96,30 @@ void resetPeakRss()
         f.write("5");
 }
 
+// Runs `measure` in a forked child, which fills `count` doubles that come back through a
+// pipe: a run's peak memory is then its own, not what earlier runs left in this process.
+// False when no result came back (no pipe, no child, or the child died).
+template <typename Measure>
+bool inChild(double *result, std::size_t count, Measure measure)
+{
+    int fds[2];
+    if (pipe(fds) != 0)
+        return false;
+    const ssize_t bytes = ssize_t(count * sizeof(double));
+    const pid_t child = fork();
+    if (child == 0) {
+        close(fds[0]);
+        measure(result);
+        _exit(write(fds[1], result, std::size_t(bytes)) == bytes ? 0 : 1);
+    }
+    close(fds[1]);
+    const bool received = child > 0 && read(fds[0], result, std::size_t(bytes)) == bytes;
+    close(fds[0]);
+    if (child > 0)
+        waitpid(child, nullptr, 0);
+    return received;
+}
+
 // CPU time of the whole process: the seeding traces half of each line on a second thread.
 double processCpuNs()
 {
@@ -267,29 +291,19 @@ void BM_PeakMemory(benchmark::State &state)
     double peakMiB = -1.0;
     double points = 0.0;
     for (auto _ : state) {
-        int fds[2];
-        if (pipe(fds) != 0)
-            break;
-        const pid_t child = fork();
-        if (child == 0) {
-            close(fds[0]);
+        double result[2] = {-1.0, 0.0};
+        const bool measured = inChild(result, 2, [&](double *r) {
             View view;
             const long before = statusKiB("VmRSS");
             resetPeakRss();
             view.run(v, float(state.range(0)), float(state.range(1) * 0.01), int(state.range(2)));
-            const double result[2] = {(statusKiB("VmHWM") - before) / 1024.0, double(view.seeding.mPoints.size())};
-            const ssize_t written = write(fds[1], result, sizeof(result));
-            _exit(written == ssize_t(sizeof(result)) ? 0 : 1);
-        }
-        close(fds[1]);
-        double result[2] = {-1.0, 0.0};
-        if (child > 0 && read(fds[0], result, sizeof(result)) == ssize_t(sizeof(result))) {
-            peakMiB = result[0];
-            points = result[1];
-        }
-        close(fds[0]);
-        if (child > 0)
-            waitpid(child, nullptr, 0);
+            r[0] = (statusKiB("VmHWM") - before) / 1024.0;
+            r[1] = double(view.seeding.mPoints.size());
+        });
+        if (!measured)
+            break;
+        peakMiB = result[0];
+        points = result[1];
     }
     qInstallMessageHandler(previous);
     state.SetLabel(QStringLiteral("vortices1000 Dsep %1 Dtest %2 %3")
@@ -337,15 +351,9 @@ void BM_Large(benchmark::State &state)
     double result[kCount] = {};
     result[kMs] = -1.0;
     for (auto _ : state) {
-        int fds[2];
-        if (pipe(fds) != 0)
-            break;
-        const pid_t child = fork();
-        if (child == 0) {
-            close(fds[0]);
+        const bool measured = inChild(result, kCount, [&](double *r) {
             qInstallMessageHandler(dropMessages);
-            double r[kCount] = {};
-            r[kMs] = -1.0;
+            r[kMs] = -1.0; // stays so when the field cannot be built
             if (const std::unique_ptr<Volume> field = largeVortices(side)) {
                 View view;
                 const long before = statusKiB("VmRSS");
@@ -363,15 +371,9 @@ void BM_Large(benchmark::State &state)
                 r[kCovered] = c.covered;
                 r[kShort] = c.shortLines;
             }
-            const ssize_t written = write(fds[1], r, sizeof(r));
-            _exit(written == ssize_t(sizeof(r)) ? 0 : 1);
-        }
-        close(fds[1]);
-        if (child > 0 && read(fds[0], result, sizeof(result)) != ssize_t(sizeof(result)))
+        });
+        if (!measured)
             result[kMs] = -1.0;
-        close(fds[0]);
-        if (child > 0)
-            waitpid(child, nullptr, 0);
     }
     if (result[kMs] < 0.0) {
         state.SkipWithError("no field or no result");
