@@ -1,6 +1,7 @@
 // Volume::load: reads a dataset pair into the volume, in bulk, after checking that both
 // files hold what the header promises.
 
+#include "CFormat.h"
 #include "DatasetFiles.h"
 #include "Progress.h"
 #include "Volume.h"
@@ -85,7 +86,7 @@ void Volume::load(QString fileName)
 
     qDebug() << "Dataset size:" << h.dimX << h.dimY << h.dimZ;
     qDebug() << "additional Data:" << h.channels;
-    qDebug() << "number of Timesteps:" << h.timesteps << h.time;
+    qDebug() << "number of Timesteps:" << h.timesteps << consoleNumber(h.time);
 
     // Decide what can be read before allocating anything.
     std::uint64_t needGrid = 0, needData = 0, points = 0;
@@ -197,7 +198,7 @@ void Volume::load(QString fileName)
     progress.setValue(static_cast<int>(std::min<long long>(rows, INT_MAX)));
     grid.reset();
     data.reset();
-    qDebug() << "min:" << mMinPos.x << mMinPos.y << mMinPos.z;
-    qDebug() << "max:" << mMaxPos.x << mMaxPos.y << mMaxPos.z;
+    qDebug() << "min:" << consoleNumber(mMinPos.x) << consoleNumber(mMinPos.y) << consoleNumber(mMinPos.z);
+    qDebug() << "max:" << consoleNumber(mMaxPos.x) << consoleNumber(mMaxPos.y) << consoleNumber(mMaxPos.z);
     progress.close();
 }

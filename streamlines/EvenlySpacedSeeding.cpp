@@ -1,5 +1,6 @@
 #include "EvenlySpacedSeeding.h"
 
+#include "CFormat.h"
 #include "Integrate.h"
 #include "PointIndex.h"
 #include "SpinWorker.h"
@@ -166,7 +167,7 @@ void EvenlySpacedSeeding::run(const Volume *grid)
     const float h = mGridHeight;
     if (!(w >= 0.0f && h >= 0.0f && w <= SeparationGrid::kMaxCells && h <= SeparationGrid::kMaxCells
           && double(int(w)) * double(int(h)) <= SeparationGrid::kMaxCells)) {
-        qDebug() << "Dsep" << mParameters.dSep << "gives no usable separation grid: no evenly spaced streamlines";
+        qDebug() << "Dsep" << consoleNumber(mParameters.dSep) << "gives no usable separation grid: no evenly spaced streamlines";
         mGrid.reset();
         return;
     }
@@ -199,10 +200,10 @@ void EvenlySpacedSeeding::run(const Volume *grid)
         if (mSeedPoints.size() >= mParameters.maxSeeds || mPoints.size() >= kMaxPoints)
             lastPass = true;
         const Vector3 candidate = searchFrom(current, position);
-        qDebug() << "SP generated at:" << candidate.x << candidate.y;
+        qDebug() << "SP generated at:" << consoleNumber(candidate.x) << consoleNumber(candidate.y);
         mEvenLines.append(current);
         if (grid->isInside(candidate.x, candidate.y, candidate.z)) {
-            qDebug() << "found valid SP at:" << candidate.x << candidate.y;
+            qDebug() << "found valid SP at:" << consoleNumber(candidate.x) << consoleNumber(candidate.y);
             mSeedPoints.append(candidate);
             mQueue.append(traceStreamline(candidate));
         } else if (mQueue.isEmpty()) {
@@ -612,7 +613,7 @@ Vector3 EvenlySpacedSeeding::searchFrom(const Streamline &line, SearchPosition &
     }
     if (found.accepted) {
         position = found.at;
-        qDebug() << found.position.x << found.position.y << " is valid as new seedpoint.";
+        qDebug() << consoleNumber(found.position.x) << consoleNumber(found.position.y) << " is valid as new seedpoint.";
         return found.position;
     }
     position = SearchPosition{int(std::max<qsizetype>(last, 0)), 0};

@@ -1,5 +1,6 @@
 #include "VolumeReport.h"
 
+#include "CFormat.h"
 #include "SinglePrecision.h"
 #include "Volume.h"
 
@@ -11,8 +12,8 @@ QString informationText(const Volume *v)
 {
     if (!v)
         return QStringLiteral("DatasetSize: (0 x 0)");
-    return QString::asprintf("DatasetSize: (%i x %i)\n MaxPos: (%f,%f)\n MinPos: (%f,%f)", v->getDimX(),
-                             v->getDimY(), v->mMaxPos.x, v->mMaxPos.y, v->mMinPos.x, v->mMinPos.y);
+    return cformat("DatasetSize: (%i x %i)\n MaxPos: (%f,%f)\n MinPos: (%f,%f)", v->getDimX(), v->getDimY(),
+                   v->mMaxPos.x, v->mMaxPos.y, v->mMinPos.x, v->mMinPos.y);
 }
 
 QString noDataText()
@@ -38,22 +39,20 @@ Report sample(Volume &volume, float x, float y)
 QString text(const Report &r)
 {
     const DataPoint &p = r.point;
-    QString text = QString::asprintf("(%fx%f): \n", r.x, r.y);
-    text += QString::asprintf("  mPos: (%f,%f,%f) \n", p.mPos.x, p.mPos.y, p.mPos.z);
-    text += QString::asprintf("  mDir: (%f,%f,%f) \n", p.mDir.x, p.mDir.y, p.mDir.z);
+    QString text = cformat("(%fx%f): \n", r.x, r.y);
+    text += cformat("  mPos: (%f,%f,%f) \n", p.mPos.x, p.mPos.y, p.mPos.z);
+    text += cformat("  mDir: (%f,%f,%f) \n", p.mDir.x, p.mDir.y, p.mDir.z);
     bool missing = std::isnan(p.mDir.x) || std::isnan(p.mDir.y) || std::isnan(p.mDir.z);
     for (int i = 0; i < p.mValues.size(); ++i) {
-        text += QString::asprintf("  Value %i: %f \n", i, static_cast<double>(p.mValues[i]));
+        text += cformat("  Value %i: %f \n", i, static_cast<double>(p.mValues[i]));
         missing = missing || std::isnan(p.mValues[i]);
     }
-    // Imported datasets mark missing data as NaN, which printf may print with a sign ("-nan").
-    // Complete data never reaches this, so its report stays as it always was.
-    if (missing) {
-        text.replace(QLatin1String("-nan"), QLatin1String("nan"));
+    // Imported datasets mark missing data as NaN ("nan" in the lines above). Complete data
+    // never reaches this, so its report stays as it always was.
+    if (missing)
         text += QStringLiteral("  missing data at this position \n");
-    }
     const Vector3 &o = r.outPutPos;
-    text += QString::asprintf("  outPutPos: (%f,%f,%f)", o.x, o.y, o.z);
+    text += cformat("  outPutPos: (%f,%f,%f)", o.x, o.y, o.z);
     return text;
 }
 

@@ -1,5 +1,6 @@
 #include "StreamLineDialog.h"
 
+#include "CFormat.h"
 #include "SinglePrecision.h"
 #include "StreamlineRender.h"
 #include "Volumes.h"
@@ -77,7 +78,7 @@ StreamLineDialog::StreamLineDialog(QWidget *parent) : QDialog(parent)
     mControlsLayout->addWidget(mMethodCombo);
     mControlsLayout->addWidget(new QLabel(QStringLiteral("Dt:")));
     mControlsLayout->addWidget(mDtSlider);
-    mControlsLayout->addWidget(new QLabel(QString::asprintf("Streamline max length: %i", maxLength)));
+    mControlsLayout->addWidget(new QLabel(cformat("Streamline max length: %i", maxLength)));
     mControlsLayout->addWidget(mLengthSpin);
     mControlsLayout->addWidget(new QLabel(QStringLiteral("Number of Streamlines:")));
     mControlsLayout->addWidget(mAntialiasCheck);
@@ -172,7 +173,7 @@ int StreamLineDialog::dtChanged()
 {
     // The factor is single precision; the product is kept as a double (155 -> 1.5499999653548002).
     mView->mDt = mDtSlider->value() * static_cast<double>(0.01f);
-    qDebug() << "Dt: " << mView->mDt;
+    qDebug() << "Dt: " << consoleNumber(mView->mDt);
     return 0;
 }
 
@@ -198,14 +199,14 @@ int StreamLineDialog::evenlyChanged()
 int StreamLineDialog::dsepChanged()
 {
     mView->mDSep = static_cast<float>(mDSepSlider->value());
-    qDebug() << "DSep: " << mView->mDSep;
+    qDebug() << "DSep: " << consoleNumber(mView->mDSep);
     return 0;
 }
 
 int StreamLineDialog::dtestChanged()
 {
     mView->mDTest = roundToSingle(mDTestSlider->value() * 0.01);
-    qDebug() << "Dtest: " << mView->mDTest;
+    qDebug() << "Dtest: " << consoleNumber(mView->mDTest);
     return 0;
 }
 
