@@ -1,39 +1,40 @@
 #include "Output.h"
 
+#include "OutputPlan.h"
 #include "SeparationGrid.h"
 #include "Volume.h"
 
 #include <QBuffer>
 #include <QImageWriter>
 #include <QPainter>
-#include <QSaveFile>
 #include <QSvgGenerator>
 
 #include <charconv>
+#include <optional>
 
 namespace output {
 
 namespace {
 
-// Runs `write` on a temporary file for `path` and renames it into place when it succeeded.
+// Runs `write` on a temporary file for `path`: staged in the current transaction, which puts
+// it in place with the dataset's other outputs, or renamed into place at once without one.
 bool atomically(const QString &path, const std::function<bool(QIODevice &, QString *)> &write, QString *error)
 {
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly)) {
-        *error = QStringLiteral("cannot write %1: %2").arg(path, file.errorString());
+    std::optional<outputplan::Transaction> own;
+    outputplan::Transaction *transaction = outputplan::Transaction::current();
+    if (!transaction)
+        transaction = &own.emplace();
+    QIODevice *file = transaction->stage(path, error);
+    if (!file)
         return false;
-    }
     QString why;
-    if (!write(file, &why)) {
-        file.cancelWriting();
-        *error = QStringLiteral("cannot write %1: %2").arg(path, why.isEmpty() ? file.errorString() : why);
+    if (!write(*file, &why)) {
+        transaction->fail(file, why, error);
         return false;
     }
-    if (!file.commit()) {
-        *error = QStringLiteral("cannot write %1: %2").arg(path, file.errorString());
+    if (!transaction->finish(file, error))
         return false;
-    }
-    return true;
+    return !own || own->commit(error);
 }
 
 // Shortest text that reads back as the same double.

@@ -2,7 +2,8 @@
 
 // Output files of tessaly-render. Every file is written to a temporary file beside its target
 // and renamed over it only when complete, so a failure never leaves a partial file (and leaves
-// an existing file of that name as it was).
+// an existing file of that name as it was). While an outputplan::Transaction lives, the files
+// are staged in it and put in place together when it commits.
 
 #include "StreamlineRender.h"
 

@@ -1,5 +1,6 @@
 #include "Pipeline.h"
 
+#include "DatasetCheck.h"
 #include "Volume.h"
 
 #include <QDebug>
@@ -17,6 +18,14 @@ bool load(const QString &gridFile, std::unique_ptr<Volume> &loaded, std::unique_
     loaded = std::make_unique<Volume>();
     loaded->load(gridFile);
     if (loaded->pointCount() == 0) {
+        loaded.reset();
+        grid.reset();
+        return false;
+    }
+    // A dataset the resampling cannot map into index space would give a black picture.
+    const QString unusable = dataset::whyUnusable(*loaded);
+    if (!unusable.isEmpty()) {
+        qDebug().noquote() << dataset::unusableMessage(unusable);
         loaded.reset();
         grid.reset();
         return false;

@@ -26,7 +26,8 @@ namespace pipeline {
 
 // Loads `gridFile` as the program does (the dataset, then its regular grid of the same x and
 // y counts and one layer). On failure both are null and the result is false; the loader's
-// reason went to the console (qDebug).
+// reason went to the console (qDebug), as did the reason for a dataset that loaded but
+// cannot be shown (dataset::whyUnusable).
 bool load(const QString &gridFile, std::unique_ptr<Volume> &loaded, std::unique_ptr<Volume> &grid);
 
 // ---------------------------------------------------------------- arrow plot
@@ -64,6 +65,10 @@ void paintColorBar(QPainter &painter, QPoint at);
 int colorBarExtent();
 
 // ---------------------------------------------------------------- streamlines
+
+// View rectangle corners are held to +-2^29 grid units, so that a width or height (at most
+// 2^30) and every difference of two corners fit an int.
+constexpr int kMaxViewCoordinate = 1 << 29;
 
 struct StreamSettings
 {

@@ -1,7 +1,9 @@
 // tessaly-render: the pictures (and streamline data, and volume reports) of the interactive
 // views, written to files without a display. Exit status 0 ok, 2 usage, 1 failed work.
 
+#include "DatasetFiles.h"
 #include "Output.h"
+#include "OutputPlan.h"
 #include "Pipeline.h"
 #include "SinglePrecision.h"
 #include "Volume.h"
@@ -112,6 +114,7 @@ struct Options
     bool northUp = false;
     bool probe = false;
     float probeX = 0.0f, probeY = 0.0f;
+    QString probeText; // as given
     bool json = false;
 };
 
@@ -155,8 +158,8 @@ const char *const kHelp =
     "                       streamlines only)\n"
     "  --antialias          antialiased lines (default off)\n"
     "  --view-rect X1,Y1,X2,Y2\n"
-    "                       visible region in grid units, X1 < X2, Y1 < Y2\n"
-    "                       (default the whole grid: 0,0,width,height)\n"
+    "                       visible region in grid units, X1 < X2, Y1 < Y2, each\n"
+    "                       within +-536870912 (default the whole grid: 0,0,width,height)\n"
     "Evenly spaced streamlines (evenly):\n"
     "  --dsep D             separating distance in grid units, 1 ... 100 (default 30)\n"
     "  --dtest F            test distance as a fraction of Dsep, 0.01 ... 1 (default 0.5)\n"
@@ -168,14 +171,18 @@ const char *const kHelp =
     "                       once it holds 33554432 points. Large fields need both\n"
     "                       larger (8000 x 8000 at --dsep 10: 5000 and 5000)\n"
     "  --grid-log PATH      write the seeding's occupancy log (\"grid.log\") to PATH;\n"
-    "                       %n, %v as in OUT (default: not written)\n"
+    "                       %n, %v as in OUT (default: not written). Neither OUT nor\n"
+    "                       PATH may name an input file (either file of a pair), each\n"
+    "                       other, or an existing file that is not a regular file; a\n"
+    "                       dataset's outputs are put in place together or not at all\n"
     "Pictures:\n"
     "  --north-up           flip the picture vertically so that grid row 0 is at the\n"
     "                       bottom, for longitude/latitude grids whose first row is the\n"
     "                       southernmost (default off; CSV and VTK are not changed)\n"
     "Volume information:\n"
     "  --probe X,Y          print the volume information report at index position\n"
-    "                       X,Y of the dataset (X, Y >= 0; hundredths as the dialog)\n"
+    "                       X,Y of the dataset (0 <= X <= width - 1, 0 <= Y <= height - 1;\n"
+    "                       hundredths as the dialog)\n"
     "  --json               the report's fields as one JSON object per dataset and line\n"
     "                       (text reports of several datasets each follow \"# DATASET\")\n"
     "Other:\n"
@@ -298,11 +305,14 @@ Options parseOptions(const QStringList &arguments, bool *help)
         const QStringList xy = text("probe").split(QLatin1Char(','));
         if (xy.size() != 2)
             throw UsageError{QStringLiteral("--probe %1: expected X,Y").arg(text("probe"))};
+        o.probeText = text("probe");
         o.probeX = parseProbeCoordinate(xy[0]);
         o.probeY = parseProbeCoordinate(xy[1]);
     }
     if (has("output")) {
         o.output = text("output");
+        if (o.output.isEmpty())
+            throw UsageError{QStringLiteral("-o needs a file name")};
         if (o.view == View::None)
             throw UsageError{QStringLiteral("-o needs --view")};
     } else if (o.view != View::None) {
@@ -374,7 +384,7 @@ Options parseOptions(const QStringList &arguments, bool *help)
         o.lines.maxSteps = wholeNumber("max-steps", 100000);
     o.lines.antialias = has("antialias");
     if (has("view-rect")) {
-        const QList<int> r = parseInts(QStringLiteral("view-rect"), text("view-rect"), 4, 1 << 30);
+        const QList<int> r = parseInts(QStringLiteral("view-rect"), text("view-rect"), 4, pipeline::kMaxViewCoordinate);
         if (r[2] <= r[0] || r[3] <= r[1])
             throw UsageError{QStringLiteral("--view-rect %1: X1 < X2 and Y1 < Y2 are needed").arg(text("view-rect"))};
         o.lines.haveRect = true;
@@ -547,6 +557,8 @@ int renderOne(const Options &o, const QString &dataset, Volume &loaded, const Vo
               const QString &gridLog)
 {
     QString error;
+    // The dataset's picture or data and its grid log are put in place together, or neither.
+    outputplan::Transaction outputs;
     const QString title = QStringLiteral("%1 (%2)").arg(QFileInfo(dataset).fileName(), viewName(o.view));
     if (o.view == View::Arrows) {
         const QSize size = pipeline::arrowPictureSize(grid, o.arrows);
@@ -566,7 +578,8 @@ int renderOne(const Options &o, const QString &dataset, Volume &loaded, const Vo
         }
         const arrowrender::PictureSettings picture = pipeline::arrowPicture(grid, o.arrows);
         if (!writePicture(o, out, size, [&] { return arrowrender::renderPicture(&grid, picture); },
-                          [&](QPainter &p) { arrowrender::paintPicture(p, &grid, picture); }, title, &error)) {
+                          [&](QPainter &p) { arrowrender::paintPicture(p, &grid, picture); }, title, &error)
+            || !outputs.commit(&error)) {
             say(error);
             return 1;
         }
@@ -608,11 +621,7 @@ int renderOne(const Options &o, const QString &dataset, Volume &loaded, const Vo
                 .arg(dataset)
                 .arg(dropped.points)
                 .arg(dropped.lines));
-    if (ok && !gridLog.isEmpty() && !output::writeGridLog(gridLog, run.separation.get(), &error)) {
-        // The item failed: its picture goes too, as if it had failed first.
-        QFile::remove(out);
-        ok = false;
-    }
+    ok = ok && (gridLog.isEmpty() || output::writeGridLog(gridLog, run.separation.get(), &error)) && outputs.commit(&error);
     if (!ok) {
         say(error);
         return 1;
@@ -638,6 +647,18 @@ int run(const QStringList &arguments)
         }
         if (!o.gridLog.isEmpty())
             gridLogs = outputNames(o, o.gridLog, "--grid-log");
+        QStringList inputs;
+        QList<outputplan::Target> targets;
+        for (int i = 0; i < o.datasets.size(); ++i) {
+            inputs << o.datasets[i] << dataset::dataFileName(o.datasets[i]);
+            if (i < outputs.size())
+                targets.append({QStringLiteral("-o"), outputs[i]});
+            if (i < gridLogs.size())
+                targets.append({QStringLiteral("--grid-log"), gridLogs[i]});
+        }
+        const QString broken = outputplan::check(inputs, targets);
+        if (!broken.isEmpty())
+            throw UsageError{broken};
     } catch (const UsageError &e) {
         say(e.message);
         return 2;
@@ -661,6 +682,14 @@ int run(const QStringList &arguments)
         }
         if (!remarks.isEmpty() && !gVerbose)
             say(QStringLiteral("warning: %1: %2").arg(dataset, remarks));
+        if (o.probe && (o.probeX > loaded->getDimX() - 1 || o.probeY > loaded->getDimY() - 1)) {
+            say(QStringLiteral("--probe %1: outside %2, whose positions run from 0 to %3 along x and 0 to %4 along y")
+                    .arg(o.probeText, dataset)
+                    .arg(loaded->getDimX() - 1)
+                    .arg(loaded->getDimY() - 1));
+            status = std::max(status, 2);
+            continue;
+        }
         if (o.probe)
             printProbe(o, dataset, *loaded);
         if (o.view == View::None)

@@ -1,0 +1,146 @@
+#include "DatasetCheck.h"
+
+#include "SinglePrecision.h"
+#include "Volume.h"
+
+#include <QtGlobal>
+
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <mutex>
+
+namespace dataset {
+
+namespace {
+
+// A position as the files hold it: the shortest text that reads back as the same float.
+QString number(double v)
+{
+    char buf[32];
+    const auto r = std::to_chars(buf, buf + sizeof buf, static_cast<float>(v));
+    return QString::fromLatin1(buf, static_cast<int>(r.ptr - buf));
+}
+
+QString point(double x, double y)
+{
+    return QStringLiteral("(%1, %2)").arg(number(x), number(y));
+}
+
+} // namespace
+
+QString whyUnusable(const Volume &loaded)
+{
+    const std::size_t n = loaded.pointCount();
+    if (loaded.getDimX() < 2 || loaded.getDimY() < 2)
+        return QStringLiteral("the dataset is %1 x %2 points: at least 2 along x and 2 along y are needed")
+            .arg(loaded.getDimX())
+            .arg(loaded.getDimY());
+
+    // Positions of every layer, x and y: how many are finite, and whether they all coincide.
+    const Vector3 *pos = loaded.store().pos();
+    std::size_t finite = 0, infinite = 0;
+    bool allEqual = true;
+    Vector3 first;
+    for (std::size_t i = 0; i < n; ++i) {
+        const Vector3 &p = pos[i];
+        if (std::isfinite(p.x) && std::isfinite(p.y)) {
+            if (finite++ == 0)
+                first = p;
+            else if (p.x != first.x || p.y != first.y)
+                allEqual = false;
+        } else if (std::isinf(p.x) || std::isinf(p.y)) {
+            ++infinite;
+        }
+    }
+    if (finite == 0)
+        return QStringLiteral("the extent is empty: all %1 positions are NaN or infinite").arg(n);
+
+    const Vector3 &lo = loaded.mMinPos, &hi = loaded.mMaxPos;
+    if (!std::isfinite(lo.x) || !std::isfinite(lo.y) || !std::isfinite(hi.x) || !std::isfinite(hi.y))
+        return QStringLiteral("the extent is infinite: %1 of %2 positions are infinite").arg(infinite).arg(n);
+    if (lo.x > hi.x || lo.y > hi.y)
+        return QStringLiteral("the extent is empty: no position sets its corners (positions beyond +-99999999 do not)");
+    if (allEqual)
+        return QStringLiteral("the extent is empty: all %1 points%2 lie at %3")
+            .arg(finite)
+            .arg(finite < n ? QStringLiteral(" with a finite position") : QString())
+            .arg(point(first.x, first.y));
+    // The extent takes whole positions (a point lower-left of all before it, or upper-right),
+    // so it can be flat even where the positions differ.
+    const bool noWidth = !std::isfinite(roundToSingle(loaded.getDimX() / (hi.x - lo.x)));
+    const bool noHeight = !std::isfinite(roundToSingle(loaded.getDimY() / (hi.y - lo.y)));
+    if (noWidth || noHeight)
+        return QStringLiteral("the extent has no %1: it runs from %2 to %3")
+            .arg(QLatin1String(noWidth && noHeight ? "area" : noWidth ? "width" : "height"), point(lo.x, lo.y),
+                 point(hi.x, hi.y));
+    return QString();
+}
+
+QString unusableMessage(const QString &reason)
+{
+    return QStringLiteral("Not loaded: ") + reason;
+}
+
+// ---------------------------------------------------------------- remarks
+
+namespace {
+std::mutex gMutex;
+RemarkCapture *gCapture = nullptr;
+QtMessageHandler gPrevious = nullptr;
+} // namespace
+
+struct RemarkHandler
+{
+    static void handle(QtMsgType type, const QMessageLogContext &context, const QString &message)
+    {
+        QtMessageHandler previous;
+        {
+            std::lock_guard<std::mutex> lock(gMutex);
+            if (gCapture && std::this_thread::get_id() == gCapture->mThread)
+                gCapture->mMessages.append(message);
+            previous = gPrevious;
+        }
+        if (previous) {
+            previous(type, context, message);
+        } else {
+            // Qt's own handler, as it writes to a terminal.
+            const QByteArray line = qFormatLogMessage(type, context, message).toLocal8Bit() + '\n';
+            std::fwrite(line.constData(), 1, static_cast<size_t>(line.size()), stderr);
+            std::fflush(stderr);
+        }
+    }
+};
+
+RemarkCapture::RemarkCapture() : mThread(std::this_thread::get_id())
+{
+    std::lock_guard<std::mutex> lock(gMutex);
+    Q_ASSERT(!gCapture);
+    gCapture = this;
+    gPrevious = qInstallMessageHandler(&RemarkHandler::handle);
+}
+
+RemarkCapture::~RemarkCapture()
+{
+    std::lock_guard<std::mutex> lock(gMutex);
+    qInstallMessageHandler(gPrevious);
+    gCapture = nullptr;
+    gPrevious = nullptr;
+}
+
+QString RemarkCapture::remarks() const
+{
+    static const char *const trace[] = {"Dataset size:", "additional Data:", "number of Timesteps:", "min:", "max:"};
+    std::lock_guard<std::mutex> lock(gMutex);
+    QStringList reasons;
+    for (const QString &m : mMessages) {
+        bool isTrace = false;
+        for (const char *t : trace)
+            isTrace = isTrace || m.startsWith(QLatin1String(t));
+        if (!isTrace)
+            reasons.append(m.trimmed());
+    }
+    return reasons.join(QStringLiteral("; "));
+}
+
+} // namespace dataset
