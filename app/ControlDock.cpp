@@ -2,6 +2,7 @@
 
 #include "ArrowPlotDialog.h"
 #include "Busy.h"
+#include "DatasetCheck.h"
 #include "ProgressDialog.h"
 #include "StreamLineDialog.h"
 #include "VolInfo.h"
@@ -11,6 +12,7 @@
 #include <QFileDialog>
 #include <QGridLayout>
 #include <QHBoxLayout>
+#include <QMessageBox>
 #include <QPushButton>
 
 #include <cstdio>
@@ -85,13 +87,53 @@ void ControlDock::loadDataset(const QString &fileName)
     delete previousLoaded;
     std::printf("nachher\n");
     std::fflush(stdout);
-    loadedVolume->load(fileName);
+    QString refusal;
+    {
+        dataset::RemarkCapture console; // the loader's reason, for the window
+        loadedVolume->load(fileName);
+        if (loadedVolume->pointCount() == 0) {
+            refusal = console.remarks();
+            if (refusal.isEmpty())
+                refusal = QStringLiteral("The dataset holds no points.");
+        }
+    }
+    // A dataset that loaded but cannot be resampled is refused as the tools refuse it.
+    if (refusal.isEmpty()) {
+        const QString unusable = dataset::whyUnusable(*loadedVolume);
+        if (!unusable.isEmpty()) {
+            refusal = dataset::unusableMessage(unusable);
+            qDebug().noquote() << refusal;
+            loadedVolume->setSize(0, 0, 0);
+        }
+    }
     qDebug() << "Dataset Loaded.";
 
     Volume *previousGrid = gridVolume;
     gridVolume = new Volume(loadedVolume->getDimX(), loadedVolume->getDimY(), 1);
     delete previousGrid;
     gridVolume->calculateGrid();
+    showLoadResult(fileName, refusal);
+}
+
+QMessageBox *ControlDock::loadMessage() const
+{
+    return mLoadMessage.data();
+}
+
+void ControlDock::showLoadResult(const QString &fileName, const QString &refusal)
+{
+    // A message about an earlier file would now be wrong; a new one opens on top.
+    if (mLoadMessage)
+        mLoadMessage->close();
+    if (refusal.isEmpty())
+        return;
+    mLoadMessage = new QMessageBox(QMessageBox::Warning, QStringLiteral("Load Dataset"),
+                                   QStringLiteral("%1 was not loaded.").arg(fileName), QMessageBox::Ok, this);
+    mLoadMessage->setInformativeText(refusal);
+    // Not modal: the dock and the views stay usable while it is open.
+    mLoadMessage->setWindowModality(Qt::NonModal);
+    mLoadMessage->setAttribute(Qt::WA_DeleteOnClose);
+    mLoadMessage->show();
 }
 
 int ControlDock::ArrowPlotClicked()

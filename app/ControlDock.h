@@ -1,10 +1,12 @@
 #pragma once
 
+#include <QPointer>
 #include <QWidget>
 
 class ArrowPlotDialog;
 class StreamLineDialog;
 class VolInfo;
+class QMessageBox;
 class QPushButton;
 
 // The row of four buttons in the main window: load a dataset, open the three views.
@@ -15,8 +17,11 @@ public:
     explicit ControlDock(QWidget *parent = nullptr);
 
     // Loads a grid file and its data file into loadedVolume and resamples gridVolume.
-    // Ignored while another load or computation runs.
+    // Ignored while another load or computation runs. A refused file leaves both volumes
+    // empty, and a message box beside the dock names it and the reason.
     void loadDataset(const QString &fileName);
+    // That message box while it is open, else null.
+    QMessageBox *loadMessage() const;
 
     ArrowPlotDialog *arrowPlotDialog() const { return mArrowPlotDialog; }
     StreamLineDialog *streamLineDialog() const { return mStreamLineDialog; }
@@ -34,6 +39,8 @@ protected:
 
 private:
     void setBusy(bool busy);
+    // Shows a refused load's reason without blocking, or closes an earlier one's message.
+    void showLoadResult(const QString &fileName, const QString &refusal);
 
     QPushButton *mLoadButton;
     QPushButton *mArrowPlotButton;
@@ -42,4 +49,5 @@ private:
     ArrowPlotDialog *mArrowPlotDialog;
     StreamLineDialog *mStreamLineDialog;
     VolInfo *mVolInfo;
+    QPointer<QMessageBox> mLoadMessage;
 };

@@ -33,7 +33,8 @@ thread_local Transaction *gCurrent = nullptr;
 
 QString resolvedPath(const QString &path)
 {
-    QFileInfo info(QDir::cleanPath(QFileInfo(path).absoluteFilePath()));
+    // Not cleaned first: "link/.." is the parent of the link's target, as the system sees it.
+    QFileInfo info(QFileInfo(path).absoluteFilePath());
     // A link is replaced by nothing: the file it points to is. 40 as the kernel's own limit.
     for (int hops = 0; info.isSymLink() && hops < 40; ++hops)
         info = QFileInfo(info.symLinkTarget());
