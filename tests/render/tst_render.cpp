@@ -15,11 +15,17 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QPainter>
+#include <QProcess>
 #include <QRadioButton>
 #include <QSpinBox>
 #include <QSvgRenderer>
 #include <QTextEdit>
 #include <QtTest>
+
+#include <cmath>
+#include <csignal>
+#include <sys/resource.h>
+#include <sys/stat.h>
 
 namespace {
 
@@ -30,6 +36,43 @@ bool rendered(const QStringList &args)
 {
     const auto r = render(args);
     return r.status == 0 && r.err.isEmpty();
+}
+
+// The same, with the size of any file the tool writes held to `limit` bytes: a write beyond
+// it fails with EFBIG ("File too large"), as on a full disk, instead of a signal.
+testsupport::ToolRun renderLimited(const QStringList &args, qint64 limit)
+{
+    QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.remove(QStringLiteral("QT_QPA_PLATFORM"));
+    p.setProcessEnvironment(env);
+    p.setChildProcessModifier([limit] {
+        const rlimit r{rlim_t(limit), rlim_t(limit)};
+        ::setrlimit(RLIMIT_FSIZE, &r);
+        std::signal(SIGXFSZ, SIG_IGN);
+    });
+    p.start(TESSALY_RENDER, args);
+    const bool done = p.waitForFinished(120000) && p.exitStatus() == QProcess::NormalExit;
+    return {done ? p.exitCode() : -1, QString::fromLocal8Bit(p.readAllStandardOutput()),
+            QString::fromLocal8Bit(p.readAllStandardError())};
+}
+
+// A folder's entries: each one's kind and, for a regular file, its bytes. Pipes and devices
+// are never opened.
+QMap<QString, QByteArray> snapshot(const QString &dir)
+{
+    QMap<QString, QByteArray> entries;
+    for (const QFileInfo &f : QDir(dir).entryInfoList(QDir::AllEntries | QDir::System | QDir::Hidden | QDir::NoDotAndDotDot)) {
+        QByteArray what = "special";
+        if (f.isSymLink())
+            what = "link to " + f.symLinkTarget().toUtf8();
+        else if (f.isDir())
+            what = "folder";
+        else if (f.isFile())
+            what = "file " + testsupport::readFile(f.filePath());
+        entries.insert(f.fileName(), what);
+    }
+    return entries;
 }
 
 // Pixels that differ (-1: the sizes differ).
@@ -292,7 +335,7 @@ private slots:
         row("not a dataset", {"OUT/text.gri", "--view", "arrows", "-o", out}, 1, "Not a dataset");
         row("no such folder", {c, "--view", "arrows", "-o", "OUT/no/x.png"}, 1, "cannot write");
         row("grid log not written", {c, "--view", "evenly", "--grid-log", "OUT/no/g.log", "-o", out}, 1, "no/g.log");
-        row("output is a folder", {c, "--view", "arrows", "-o", "OUT/dir.png"}, 1, "cannot write");
+        row("output is a folder", {c, "--view", "arrows", "-o", "OUT/dir.png"}, 2, "-o OUT/dir.png: not a regular file (a folder)");
         row("batch, one bad", {c, "OUT/text.gri", "--view", "arrows", "-o", "OUT/%n.png"}, 1, "text.gri");
     }
     // The right status and one line on stderr; no output and nothing half-written stays
@@ -314,6 +357,105 @@ private slots:
         QStringList left = QDir(root).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden);
         left.removeAll("channel.png");
         QCOMPARE(left, (QStringList{"dir.png", "text.00000.dat", "text.gri"}));
+    }
+
+    // Nothing an input, nothing of another output, nothing that is not a regular file is
+    // ever replaced; a dataset's outputs appear together or not at all; positions outside a
+    // dataset, empty output names, huge view rectangles and datasets that cannot be shown are
+    // refused; a failed write says which file and why. One line on stderr, the status, and
+    // the folder as it was but for the files written.
+    void refusedAndKept_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<qint64>("fileLimit"); // bytes a written file may hold; 0: no limit
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("message");
+        QTest::addColumn<QStringList>("changed"); // what may differ from before: written files
+        const QString a = "OUT/a.gri";
+        const auto row = [](const char *name, const QStringList &args, int status, const QString &message,
+                            const QStringList &changed = {}, qint64 limit = 0) {
+            QTest::newRow(name) << args << limit << status << message << changed;
+        };
+        // Inputs and other outputs, seen through patterns, ".." and symlinks.
+        row("grid log over both inputs", {a, "OUT/b.gri", "--view", "evenly", "-o", "OUT/%n.png", "--grid-log", "OUT/%n.gri"}, 2,
+            "--grid-log OUT/a.gri: the file is an input of this run (OUT/a.gri)");
+        row("grid log over a data file via ..", {a, "--view", "evenly", "-o", "OUT/x.png", "--grid-log", "OUT/sub/../a.00000.dat"}, 2,
+            "--grid-log OUT/sub/../a.00000.dat: the file is an input of this run (OUT/a.00000.dat)");
+        row("picture over an input via a link", {a, "--view", "arrows", "-o", "OUT/link.png"}, 2,
+            "-o OUT/link.png: the file is an input of this run (OUT/a.gri)");
+        row("grid log is the picture", {a, "--view", "evenly", "-o", "OUT/x.png", "--grid-log", "OUT/x.png"}, 2,
+            "--grid-log OUT/x.png: the same file as -o OUT/x.png");
+        row("grid log is a pipe", {a, "--view", "evenly", "-o", "OUT/x.png", "--grid-log", "OUT/g.fifo"}, 2,
+            "--grid-log OUT/g.fifo: not a regular file (a device, pipe or socket)");
+        // All of a dataset's outputs or none.
+        row("failed grid log keeps the earlier picture", {a, "--view", "evenly", "-o", "OUT/e.png", "--grid-log", "OUT/no/g.log"}, 1,
+            "cannot write OUT/no/g.log: No such file or directory");
+        row("full disk keeps the earlier picture", {"CHANNEL", "--view", "evenly", "-o", "OUT/e.png"}, 1,
+            "cannot write OUT/e.png: File too large", {}, 4096);
+        row("full disk, data and grid log", {a, "--view", "evenly", "-o", "OUT/x.csv", "--grid-log", "OUT/g.log"}, 1,
+            "cannot write OUT/x.csv: File too large", {}, 600);
+        // Probes within 0 ... X - 1, 0 ... Y - 1 only.
+        row("probe past the last column", {a, "--probe", "20,5"}, 2,
+            "--probe 20,5: outside OUT/a.gri, whose positions run from 0 to 19 along x and 0 to 19 along y");
+        row("probe between the last rows", {a, "--probe", "3,19.5"}, 2, "--probe 3,19.5: outside OUT/a.gri");
+        // Options that crashed or overflowed.
+        row("-o ''", {a, "--view", "arrows", "-o", ""}, 2, "-o needs a file name");
+        row("--output=", {a, "--view", "arrows", "--output="}, 2, "-o needs a file name");
+        row("view rect of 2^31", {a, "--view", "streamlines", "--view-rect", "-1073741824,-1073741824,1073741824,1073741824", "-o", "OUT/x.png"},
+            2, "each within +-536870912");
+        // Datasets the views cannot show; the batch's good dataset is still done.
+        row("all points at one place", {"OUT/flat.gri", a, "--view", "arrows", "-o", "OUT/%n.png"}, 1,
+            "cannot load OUT/flat.gri: Not loaded: the extent is empty: all 400 points lie at (3, 4)", {"a.png"});
+        row("one row", {"OUT/row.gri", "--view", "evenly", "-o", "OUT/x.csv"}, 1,
+            "cannot load OUT/row.gri: Not loaded: the dataset is 20 x 1 points: at least 2 along x and 2 along y are needed");
+        row("no finite position", {"OUT/nan.gri", "--view", "streamlines", "-o", "OUT/x.vtk"}, 1,
+            "Not loaded: the extent is empty: all 30 positions are NaN or infinite");
+        row("an infinite corner", {"OUT/inf.gri", "--probe", "1,1"}, 1,
+            "Not loaded: the extent is infinite: 1 of 400 positions are infinite");
+    }
+    void refusedAndKept()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(qint64, fileLimit);
+        QFETCH(QString, message);
+        QFETCH(QStringList, changed);
+        QTemporaryDir dir;
+        const QString root = dir.path();
+        for (const char *name : {"a", "b"})
+            for (const char *suffix : {".gri", ".00000.dat"})
+                QVERIFY(QFile::copy(mTiny.chopped(4) + suffix, root + "/" + name + suffix));
+        testsupport::writeFile(root + "/e.png", "an earlier picture\n");
+        QVERIFY(QDir(root).mkdir("sub") && QFile::link("a.gri", root + "/link.png"));
+        QCOMPARE(::mkfifo(QFile::encodeName(root + "/g.fifo").constData(), 0644), 0);
+        // 20 x 20 points at (3, 4); 20 x 1; 6 x 5 at NaN; 20 x 20 whose last point is at infinity.
+        const auto dataset = [&](const char *name, int w, int h, const std::function<void(int, int, float *)> &place) {
+            QVERIFY(dataset::write(root + "/" + name, w, h, 1, 1, [&](int x, int y, int, float p[3], float d[3], float *) {
+                place(x, y, p);
+                d[0] = 1.0f;
+            }));
+        };
+        dataset("flat.gri", 20, 20, [](int, int, float *p) { p[0] = 3.0f, p[1] = 4.0f; });
+        dataset("row.gri", 20, 1, [](int x, int y, float *p) { p[0] = float(x), p[1] = float(y); });
+        dataset("nan.gri", 6, 5, [](int, int, float *p) { p[0] = NAN, p[1] = NAN; });
+        dataset("inf.gri", 20, 20, [](int x, int y, float *p) {
+            p[0] = x == 19 && y == 19 ? INFINITY : float(x);
+            p[1] = x == 19 && y == 19 ? INFINITY : float(y);
+        });
+        for (QString &a : args)
+            a.replace("CHANNEL", mChannel).replace("OUT", root);
+        const QMap<QString, QByteArray> before = snapshot(root);
+
+        const auto r = fileLimit > 0 ? renderLimited(args, fileLimit) : testsupport::runTool(TESSALY_RENDER, args);
+        QTEST(r.status, "status");
+        QVERIFY2(r.err.contains(message.replace("OUT", root)) && r.err.count('\n') == 1, qPrintable(r.err));
+        const QMap<QString, QByteArray> after = snapshot(root);
+        for (auto i = before.begin(); i != before.end(); ++i)
+            QVERIFY2(after.value(i.key()) == i.value(), qPrintable(i.key()));
+        QStringList added;
+        for (const QString &name : after.keys())
+            if (!before.contains(name))
+                added << name;
+        QCOMPARE(added, changed);
     }
 };
 

@@ -84,13 +84,18 @@ bool writePng(const QString &path, const QImage &image, QString *error)
     return atomically(
         path,
         [&](QIODevice &d, QString *why) {
-            QImageWriter writer(&d, "png");
+            // Encoded in memory first: libpng prints its own "Write Error" on stderr when the
+            // file fails it, beside the tool's line (the file's reason is reported instead).
+            QByteArray encoded;
+            QBuffer buffer(&encoded);
+            buffer.open(QIODevice::WriteOnly);
+            QImageWriter writer(&buffer, "png");
             writer.setQuality(75); // as "Save Image" writes it
             if (!writer.write(image)) {
                 *why = writer.errorString();
                 return false;
             }
-            return true;
+            return d.write(encoded) == encoded.size();
         },
         error);
 }
