@@ -7,6 +7,8 @@
 #include <QRandomGenerator>
 
 #include <cerrno>
+#include <climits>
+#include <cstdlib>
 #include <cstring>
 #include <utility>
 #include <fcntl.h>
@@ -33,20 +35,34 @@ thread_local Transaction *gCurrent = nullptr;
 
 QString resolvedPath(const QString &path)
 {
-    // Not cleaned first: "link/.." is the parent of the link's target, as the system sees it.
-    QFileInfo info(QFileInfo(path).absoluteFilePath());
-    // A link is replaced by nothing: the file it points to is. 40 as the kernel's own limit.
-    for (int hops = 0; info.isSymLink() && hops < 40; ++hops)
-        info = QFileInfo(info.symLinkTarget());
-    if (info.exists()) {
-        const QString canonical = info.canonicalFilePath();
-        if (!canonical.isEmpty())
-            return canonical;
+    // The system's own resolution (realpath), not QFileInfo's: that cleans "link/.." away as
+    // text, where the system goes to the parent of the link's target.
+    QByteArray at = native(path);
+    if (!at.startsWith('/'))
+        at = native(QDir::currentPath()) + '/' + at;
+    char buffer[PATH_MAX];
+    for (int hops = 0; hops < 40; ++hops) { // 40: the kernel's own limit of links in a row
+        if (::realpath(at.constData(), buffer))
+            return QFile::decodeName(buffer);
+        const qsizetype slash = at.lastIndexOf('/');
+        const QByteArray folder = slash > 0 ? at.left(slash) : QByteArray("/");
+        const QByteArray name = at.mid(slash + 1);
+        // A dangling link: the file made is its target.
+        struct stat st;
+        if (::lstat(at.constData(), &st) == 0 && S_ISLNK(st.st_mode)) {
+            const ssize_t n = ::readlink(at.constData(), buffer, sizeof buffer - 1);
+            if (n <= 0)
+                break;
+            const QByteArray target(buffer, n);
+            at = target.startsWith('/') ? target : folder + '/' + target;
+            continue;
+        }
+        if (!::realpath(folder.constData(), buffer))
+            break;
+        const QByteArray resolved(buffer);
+        return QFile::decodeName(resolved.endsWith('/') ? resolved + name : resolved + '/' + name);
     }
-    const QString folder = QFileInfo(info.absolutePath()).canonicalFilePath();
-    if (folder.isEmpty())
-        return QDir::cleanPath(info.absoluteFilePath());
-    return QDir(folder).filePath(info.fileName());
+    return QDir::cleanPath(QFile::decodeName(at));
 }
 
 QString check(const QStringList &inputs, const QList<Target> &targets)

@@ -18,9 +18,10 @@ class QIODevice;
 
 namespace outputplan {
 
-// The file `path` names: symlinks followed to their target (also a dangling one), then made
-// canonical; for a file that does not exist, its folder made canonical plus its name (the
-// cleaned absolute path when the folder does not exist either).
+// The file `path` names, as the system resolves it: symlinks followed to their target (also
+// a dangling one's), ".." after a link taken from the link's target; for a file that does not
+// exist, its folder resolved plus its name (the cleaned absolute path when the folder does not
+// exist either).
 QString resolvedPath(const QString &path);
 
 // A file the run writes, and the option that named it ("-o", "--grid-log").
