@@ -412,6 +412,10 @@ private slots:
             "Not loaded: the extent is empty: all 30 positions are NaN or infinite");
         row("an infinite corner", {"OUT/inf.gri", "--probe", "1,1"}, 1,
             "Not loaded: the extent is infinite: 1 of 400 positions are infinite");
+        row("a flat extent", {"OUT/line.gri", "--view", "arrows", "-o", "OUT/x.svg"}, 1,
+            "Not loaded: the extent has no width: it runs from (3, 0) to (3, 19)");
+        row("positions beyond 1e8", {"OUT/far.gri", "--view", "streamlines", "-o", "OUT/x.png"}, 1,
+            "Not loaded: the extent is not set: every position lies beyond +-99999999 in x or y");
     }
     void refusedAndKept()
     {
@@ -427,7 +431,8 @@ private slots:
         testsupport::writeFile(root + "/e.png", "an earlier picture\n");
         QVERIFY(QDir(root).mkdir("sub") && QFile::link("a.gri", root + "/link.png"));
         QCOMPARE(::mkfifo(QFile::encodeName(root + "/g.fifo").constData(), 0644), 0);
-        // 20 x 20 points at (3, 4); 20 x 1; 6 x 5 at NaN; 20 x 20 whose last point is at infinity.
+        // 20 x 20 points at (3, 4); 20 x 1; 6 x 5 at NaN; 20 x 20 whose last point is at
+        // infinity; 20 x 20 on the line x = 3; 20 x 20 right of x = 2e8.
         const auto dataset = [&](const char *name, int w, int h, const std::function<void(int, int, float *)> &place) {
             QVERIFY(dataset::write(root + "/" + name, w, h, 1, 1, [&](int x, int y, int, float p[3], float d[3], float *) {
                 place(x, y, p);
@@ -441,6 +446,8 @@ private slots:
             p[0] = x == 19 && y == 19 ? INFINITY : float(x);
             p[1] = x == 19 && y == 19 ? INFINITY : float(y);
         });
+        dataset("line.gri", 20, 20, [](int, int y, float *p) { p[0] = 3.0f, p[1] = float(y); });
+        dataset("far.gri", 20, 20, [](int x, int y, float *p) { p[0] = 2e8f + 1e7f * float(x), p[1] = float(y); });
         for (QString &a : args)
             a.replace("CHANNEL", mChannel).replace("OUT", root);
         const QMap<QString, QByteArray> before = snapshot(root);
