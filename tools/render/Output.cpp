@@ -16,27 +16,6 @@ namespace output {
 
 namespace {
 
-// Runs `write` on a temporary file for `path`: staged in the current transaction, which puts
-// it in place with the dataset's other outputs, or renamed into place at once without one.
-bool atomically(const QString &path, const std::function<bool(QIODevice &, QString *)> &write, QString *error)
-{
-    std::optional<outputplan::Transaction> own;
-    outputplan::Transaction *transaction = outputplan::Transaction::current();
-    if (!transaction)
-        transaction = &own.emplace();
-    QIODevice *file = transaction->stage(path, error);
-    if (!file)
-        return false;
-    QString why;
-    if (!write(*file, &why)) {
-        transaction->fail(file, why, error);
-        return false;
-    }
-    if (!transaction->finish(file, error))
-        return false;
-    return !own || own->commit(error);
-}
-
 // Shortest text that reads back as the same double.
 void appendNumber(QByteArray &out, double v)
 {
@@ -73,15 +52,36 @@ struct Chunked
 
 } // namespace
 
+// Runs `write` on a temporary file for `path`: staged in the current transaction, which puts
+// it in place with the dataset's other outputs, or renamed into place at once without one.
+bool writeFile(const QString &path, const std::function<bool(QIODevice &, QString *)> &write, QString *error)
+{
+    std::optional<outputplan::Transaction> own;
+    outputplan::Transaction *transaction = outputplan::Transaction::current();
+    if (!transaction)
+        transaction = &own.emplace();
+    QIODevice *file = transaction->stage(path, error);
+    if (!file)
+        return false;
+    QString why;
+    if (!write(*file, &why)) {
+        transaction->fail(file, why, error);
+        return false;
+    }
+    if (!transaction->finish(file, error))
+        return false;
+    return !own || own->commit(error);
+}
+
 bool writeGridLog(const QString &path, const SeparationGrid *grid, QString *error)
 {
-    return atomically(
+    return writeFile(
         path, [&](QIODevice &d, QString *) { return !grid || grid->writeLog(d); }, error);
 }
 
 bool writePng(const QString &path, const QImage &image, QString *error)
 {
-    return atomically(
+    return writeFile(
         path,
         [&](QIODevice &d, QString *why) {
             // Encoded in memory first: libpng prints its own "Write Error" on stderr when the
@@ -103,7 +103,7 @@ bool writePng(const QString &path, const QImage &image, QString *error)
 bool writeSvg(const QString &path, QSize size, const QString &title, const std::function<void(QPainter &)> &paint,
               QString *error)
 {
-    return atomically(
+    return writeFile(
         path,
         [&](QIODevice &d, QString *why) {
             QSvgGenerator generator;
@@ -125,7 +125,7 @@ bool writeSvg(const QString &path, QSize size, const QString &title, const std::
 
 bool writeCsv(const QString &path, const QVector<Streamline> &lines, const Volume &loaded, QString *error)
 {
-    return atomically(
+    return writeFile(
         path,
         [&](QIODevice &d, QString *) {
             Chunked out{d, {}};
@@ -156,7 +156,7 @@ bool writeVtk(const QString &path, const QVector<Streamline> &lines, const Volum
     qsizetype points = 0;
     for (const Streamline &line : lines)
         points += line.size();
-    return atomically(
+    return writeFile(
         path,
         [&](QIODevice &d, QString *) {
             Chunked out{d, {}};

@@ -13,13 +13,18 @@
 
 #include <functional>
 
+class QIODevice;
 class QPainter;
 class SeparationGrid;
 class Volume;
 
 namespace output {
 
-// `error` gets a one-line reason on failure.
+// `error` gets a one-line reason on failure ("cannot write PATH: why", the system's reason
+// where a write failed).
+// Any output file: `write` fills the device (false, with a reason when it has one, on
+// failure); staged in the current outputplan::Transaction, else renamed into place at once.
+bool writeFile(const QString &path, const std::function<bool(QIODevice &, QString *)> &write, QString *error);
 // The separation grid's counts, as the seeding's "grid.log" holds them (empty without a grid).
 bool writeGridLog(const QString &path, const SeparationGrid *grid, QString *error);
 bool writePng(const QString &path, const QImage &image, QString *error);
