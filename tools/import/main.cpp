@@ -4,6 +4,7 @@
 
 #include "ImportGrid.h"
 #include "NetcdfReader.h"
+#include "PairOutput.h"
 #include "TableReader.h"
 
 #include <QFile>
@@ -163,6 +164,16 @@ int main(int argc, char **argv)
     if (!list && (!QFileInfo(output).fileName().endsWith(QLatin1String(".gri")) || QFileInfo(output).fileName() == QLatin1String(".gri")))
         return usage(QStringLiteral("the output file must be named NAME.gri, not '%1'").arg(output));
 
+    QString error;
+    if (!checkInput(input, error))
+        return fail(error);
+    // The outputs are judged before anything is read: neither file of the pair may be the
+    // input or something other than a regular file.
+    PairPaths outputs;
+    bool usageError = false;
+    if (!list && !resolveOutputs(input, output, outputs, usageError, error))
+        return usageError ? usage(error) : fail(error);
+
     QFile in(input);
     if (!in.open(QIODevice::ReadOnly))
         return fail(QStringLiteral("cannot read %1: %2").arg(input, in.errorString()));
@@ -173,7 +184,6 @@ int main(int argc, char **argv)
         return usage(QStringLiteral("--time and --level choose NetCDF slices; %1 is not a NetCDF file").arg(input));
 
     Grid g;
-    QString error;
     if (netcdf) {
         in.close();
         if (list) {
@@ -209,8 +219,6 @@ int main(int argc, char **argv)
     ScalarMapping m;
     if (!scalarMapping(g, haveRange, rangeLow, rangeHigh, m, error))
         return fail(error);
-    if (QFileInfo(output).absoluteFilePath() == QFileInfo(input).absoluteFilePath())
-        return usage(QStringLiteral("the output file would replace the input"));
     if (!writeDataset(g, m, flowScale, output, error))
         return fail(error);
 
