@@ -494,8 +494,8 @@ bool readSlice(const Catalogue &c, const Var &v, const std::vector<std::size_t> 
             gone = gone || r == m;
         const double value = gone ? NAN : packed ? r * s + o : r;
         const bool fits = std::isfinite(static_cast<T>(value));
-        // Finite in the file but beyond the range of T (1e308 as a float): missing, counted.
-        if (beyond && !fits && std::isfinite(value))
+        // A value in the file but beyond the range of T (1e308 or inf as a float): missing, counted.
+        if (beyond && !fits && !std::isnan(value))
             ++*beyond;
         out[k] = fits ? static_cast<T>(value) : static_cast<T>(NAN);
     }

@@ -39,7 +39,7 @@ QString kindOf(mode_t mode)
         return QStringLiteral("a device");
     if (S_ISSOCK(mode))
         return QStringLiteral("a socket");
-    return QStringLiteral("not a regular file");
+    return QStringLiteral("a special file");
 }
 
 // The final path a write to `path` would replace: the folder canonical, links at the end

@@ -238,10 +238,13 @@ bool parseTable(const QByteArray &text, const TableColumns &choice, bool keepVal
     return true;
 }
 
-// A value in single precision; beyond its range the point's value is missing.
-float single(double v)
+// A value in single precision; beyond its range the point's value is missing, and counted
+// in `beyond` when given.
+float single(double v, std::size_t *beyond = nullptr)
 {
     const float f = static_cast<float>(v);
+    if (beyond && !std::isfinite(f) && !std::isnan(v))
+        ++*beyond;
     return std::isfinite(f) ? f : NAN;
 }
 
@@ -319,8 +322,8 @@ bool readTable(const QByteArray &text, const TableColumns &choice, Grid &g, QStr
         const std::size_t k = j * static_cast<std::size_t>(g.nx) + i;
         g.xs[i] = p.x[r];
         g.ys[j] = p.y[r];
-        g.u[k] = single(p.u[r]);
-        g.v[k] = single(p.v[r]);
+        g.u[k] = single(p.u[r], &g.flowBeyondFloat);
+        g.v[k] = single(p.v[r], &g.flowBeyondFloat);
         if (haveScalar)
             g.scalar[k] = single(p.s[r]);
     }

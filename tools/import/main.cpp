@@ -2,6 +2,7 @@
 // OUT.gri / OUT.00000.dat. Exit status 0 done, 2 usage error, 1 the conversion failed;
 // a failure leaves no output file behind.
 
+#include "GridChecks.h"
 #include "ImportGrid.h"
 #include "NetcdfReader.h"
 #include "PairOutput.h"
@@ -211,11 +212,16 @@ int main(int argc, char **argv)
             return fail(error);
     }
     error = orient(g);
+    if (error.isEmpty())
+        error = positionProblem(g);
     if (!error.isEmpty())
         return fail(error);
     const std::size_t missing = missingFlow(g);
+    const QString beyond = g.flowBeyondFloat == 0 ? QString()
+                           : QStringLiteral("%1 %2 or %3 values lie beyond the float range (about ±3.4e38) and count as missing")
+                                 .arg(g.flowBeyondFloat).arg(g.uName, g.vName);
     if (missing == g.points())
-        return fail(QStringLiteral("%1 and %2 have no value at any point").arg(g.uName, g.vName));
+        return fail(QStringLiteral("%1 and %2 have no value at any point%3").arg(g.uName, g.vName, beyond.isEmpty() ? QString() : QStringLiteral(": ") + beyond));
     ScalarMapping m;
     if (!scalarMapping(g, haveRange, rangeLow, rangeHigh, m, error))
         return fail(error);
@@ -234,7 +240,7 @@ int main(int argc, char **argv)
     s += QStringLiteral("grid: %1 x %2 points%3, x = %4, y = %5\n")
              .arg(g.nx).arg(g.ny).arg(g.curvilinear ? QStringLiteral(" (curvilinear)") : QString())
              .arg(axisText(g.xAxis, g.x(0, 0), g.x(g.nx - 1, 0), g.reversedX), axisText(g.yAxis, g.y(0, 0), g.y(0, g.ny - 1), g.reversedY));
-    s += QStringLiteral("missing flow: %1 of %2 points (written as NaN)\n").arg(missing).arg(g.points());
+    s += QStringLiteral("missing flow: %1 of %2 points (written as NaN%3)\n").arg(missing).arg(g.points()).arg(beyond.isEmpty() ? QString() : QStringLiteral("; ") + beyond);
     s += QStringLiteral("scalar %1%2: %3 ... %4 (%5) mapped linearly onto %6 ... %7 as channel 0; original values in channel 1\n")
              .arg(m.name, unitText(m.units), number(m.low), number(m.high),
                   m.fromData ? QStringLiteral("data range") : QStringLiteral("--scalar-range"), number(kScalarLow), number(kScalarHigh));
