@@ -208,8 +208,11 @@ int main(int argc, char **argv)
             out(describeTable(info));
             return 0;
         }
-        if (!readTable(text, columns, g, error))
+        QStringList warnings;
+        if (!readTable(text, columns, g, error, &warnings))
             return fail(error);
+        for (const QString &w : warnings)
+            std::fprintf(stderr, "tessaly-import: warning: %s\n", w.toLocal8Bit().constData());
     }
     error = orient(g);
     if (error.isEmpty())
