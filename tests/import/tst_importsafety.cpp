@@ -133,6 +133,10 @@ private slots:
                       "data:\n lon = 3,3,3,3,3,3,3,3,3,3,3,3;\n lat = 4,4,4,4,4,4,4,4,4,4,4,4;\n"
                       " u = 1,2,3,4,5,6,7,8,9,10,11,12;\n v = 1,2,3,4,5,6,7,8,9,10,11,12;\n}\n",
                       path("onepoint.nc")));
+        QVERIFY(ncgen("netcdf line {\ndimensions: y = 3; x = 1;\nvariables:\n float x(x); float y(y); float u(y, x); float v(y, x);\n"
+                      "data:\n x = 5;\n y = 1, 2, 3;\n u = 1, 2, 3;\n v = 1, 2, 3;\n}\n",
+                      path("column.nc")));
+        QTest::newRow("one point along x") << QStringList{path("column.nc"), path("o.gri")} << 1 << "u(y, x) has 1 x 3 points; a grid needs at least 2 x 2";
         QTest::newRow("all positions equal") << QStringList{path("onepoint.nc"), path("o.gri")} << 1 << "the extent is empty: all 12 points lie at (3, 4)";
         // Tables: more than four columns without names, positions single precision cannot
         // hold, flow values beyond the float range.
