@@ -1,6 +1,7 @@
 #include "ImportGrid.h"
 
 #include "DatasetFiles.h"
+#include "PairOutput.h"
 
 #include <algorithm>
 #include <cmath>
@@ -155,11 +156,7 @@ bool writeDataset(const Grid &g, const ScalarMapping &m, double flowScale, const
         values[0] = mapScalar(m, s);
         values[1] = std::isfinite(s) ? s : NAN;
     };
-    if (!dataset::write(gridFile, g.nx, g.ny, 1, 2, fill)) {
-        error = QStringLiteral("cannot write %1").arg(gridFile);
-        return false;
-    }
-    return true;
+    return writePair(gridFile, g.nx, g.ny, 2, fill, error);
 }
 
 } // namespace tessimport

@@ -35,6 +35,7 @@ struct Grid
     QString uName, vName, uUnits, vUnits;
     QString scalarName, scalarUnits;
     QString source;             // "time = 3 of 12" and the like, for the summary
+    std::size_t flowBeyondFloat = 0; // u or v values finite in the input but beyond the float range (now NaN)
     bool reversedX = false;     // set by orient()
     bool reversedY = false;
 

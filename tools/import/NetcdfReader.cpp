@@ -1,6 +1,7 @@
 #include "NetcdfReader.h"
 
 #include <netcdf.h>
+#include <netcdf_filter.h>
 #include <netcdf_mem.h>
 
 #include <QFile>
@@ -19,6 +20,14 @@ namespace {
 // Attribute texts longer than this are cut; they only feed names and the summary.
 constexpr std::size_t kMaxAttText = 4096;
 constexpr std::size_t kMaxAttValues = 64;
+
+// Where a classic-format variable's values end in the file, its last record included:
+// the library hands back zeros, not an error, for values past the end of a cut file.
+struct Extent
+{
+    QString name;
+    std::uint64_t end = 0; // UINT64_MAX when the declared sizes overflow
+};
 
 class File
 {
@@ -434,7 +443,7 @@ bool plan(const Catalogue &c, const NetcdfChoice &ch, Plan &p, QString &error)
 // scale_factor and add_offset apply.
 template <typename T>
 bool readSlice(const Catalogue &c, const Var &v, const std::vector<std::size_t> &start0, std::size_t ny, std::size_t nx,
-               std::vector<T> &out, QString &error)
+               std::vector<T> &out, QString &error, std::size_t *beyond = nullptr)
 {
     std::vector<std::size_t> start = start0, count(v.dims.size(), 1);
     start.resize(v.dims.size(), 0);
@@ -484,17 +493,102 @@ bool readSlice(const Catalogue &c, const Var &v, const std::vector<std::size_t> 
         for (double m : missing)
             gone = gone || r == m;
         const double value = gone ? NAN : packed ? r * s + o : r;
-        out[k] = std::isfinite(static_cast<T>(value)) ? static_cast<T>(value) : static_cast<T>(NAN);
+        const bool fits = std::isfinite(static_cast<T>(value));
+        // A value in the file but beyond the range of T (1e308 or inf as a float): missing, counted.
+        if (beyond && !fits && !std::isnan(value))
+            ++*beyond;
+        out[k] = fits ? static_cast<T>(value) : static_cast<T>(NAN);
+    }
+    return true;
+}
+
+// A classic file cut short: the chosen variables first (u, v, the scalar, the coordinates),
+// then any other, so that the message names what the import would have read.
+bool wholeFile(const QString &fileName, std::uint64_t fileSize, const std::vector<Extent> &extents, const Plan &p, QString &error)
+{
+    std::vector<const Extent *> order;
+    for (const Var *v : {p.u, p.v, p.scalar, p.coordX, p.coordY})
+        for (const Extent &e : extents)
+            if (v && e.name == v->name)
+                order.push_back(&e);
+    for (const Extent &e : extents)
+        order.push_back(&e);
+    for (const Extent *e : order)
+        if (e->end > fileSize) {
+            error = QStringLiteral("%1 is truncated: %2 needs bytes up to %3, the file has %4")
+                        .arg(fileName, e->name, e->end == UINT64_MAX ? QStringLiteral("beyond 2^64") : QString::number(e->end))
+                        .arg(fileSize);
+            return false;
+        }
+    return true;
+}
+
+// A NetCDF-4 variable whose values would need more bytes than the whole file has, even at
+// deflate's best ratio, was never written: the library would return fill values, after
+// allocating the declared size. Unknown filters (no bound on their ratio) pass.
+bool written(const Catalogue &c, const Plan &p, std::uint64_t fileSize, QString &error)
+{
+    if (c.format != NC_FORMAT_NETCDF4 && c.format != NC_FORMAT_NETCDF4_CLASSIC)
+        return true;
+    const std::uint64_t points = std::uint64_t(c.dim(p.dimX).length) * c.dim(p.dimY).length;
+    for (const Var *v : {p.u, p.v, p.scalar}) {
+        std::size_t bytes = 0, filters = 0;
+        if (!v || nc_inq_type(c.nc, v->type, nullptr, &bytes) != NC_NOERR || nc_inq_var_filter_ids(c.nc, v->id, &filters, nullptr) != NC_NOERR
+            || filters > 8)
+            continue;
+        unsigned int ids[8] = {};
+        if (filters > 0 && nc_inq_var_filter_ids(c.nc, v->id, &filters, ids) != NC_NOERR)
+            continue;
+        // Deflate (1) compresses at most about 1032 : 1; shuffle (2) and the checksum (3)
+        // keep the size.
+        bool deflate = false, known = true;
+        for (std::size_t k = 0; k < filters; ++k) {
+            deflate = deflate || ids[k] == 1;
+            known = known && ids[k] >= 1 && ids[k] <= 3;
+        }
+        if (!known)
+            continue;
+        const std::uint64_t least = points * bytes / (deflate ? 1032 : 1);
+        if (least > fileSize) {
+            error = QStringLiteral("%1 was never written: %2 x %3 values need at least %4 bytes, the file has %5")
+                        .arg(shape(c, *v)).arg(c.dim(p.dimX).length).arg(c.dim(p.dimY).length).arg(least).arg(fileSize);
+            return false;
+        }
+    }
+    return true;
+}
+
+// The import holds per point the values read (double), u, v and the scalar (float) and the
+// positions (double, one per point on a curvilinear grid): refused before reading when that
+// is more than the memory the system has available.
+bool memoryFor(const Catalogue &c, const Plan &p, QString &error)
+{
+    const std::uint64_t points = std::uint64_t(c.dim(p.dimX).length) * c.dim(p.dimY).length;
+    const std::uint64_t need = points * (8 + 12 + (p.curvilinear ? 16 : 0));
+    QFile info(QStringLiteral("/proc/meminfo"));
+    if (!info.open(QIODevice::ReadOnly))
+        return true;
+    for (const QByteArray &line : info.readAll().split('\n')) {
+        if (!line.startsWith("MemAvailable:"))
+            continue;
+        const std::uint64_t available = line.mid(13).trimmed().split(' ').value(0).toULongLong() * 1024;
+        if (available > 0 && need > available) {
+            error = QStringLiteral("%1 has %2 x %3 points: reading it needs about %4 MB, more than the %5 MB available")
+                        .arg(shape(c, *p.u)).arg(c.dim(p.dimX).length).arg(c.dim(p.dimY).length).arg(need >> 20).arg(available >> 20);
+            return false;
+        }
     }
     return true;
 }
 
 // `fileSize`: the file's bytes, which bound what a classic-format file can hold.
-bool read(int nc, std::uint64_t fileSize, const NetcdfChoice &ch, Grid &g, QString &error)
+bool read(int nc, const QString &fileName, std::uint64_t fileSize, const std::vector<Extent> &extents, const NetcdfChoice &ch,
+          Grid &g, QString &error)
 {
     Catalogue c;
     Plan p;
-    if (!catalogue(nc, c, error) || !plan(c, ch, p, error))
+    if (!catalogue(nc, c, error) || !plan(c, ch, p, error) || !wholeFile(fileName, fileSize, extents, p, error)
+        || !written(c, p, fileSize, error) || !memoryFor(c, p, error))
         return false;
     const std::size_t nx = c.dim(p.dimX).length, ny = c.dim(p.dimY).length;
     const bool classic = c.format == NC_FORMAT_CLASSIC || c.format == NC_FORMAT_64BIT_OFFSET || c.format == NC_FORMAT_CDF5;
@@ -511,8 +605,8 @@ bool read(int nc, std::uint64_t fileSize, const NetcdfChoice &ch, Grid &g, QStri
     g.nx = static_cast<int>(nx);
     g.ny = static_cast<int>(ny);
     std::vector<std::size_t> start;
-    if (!sliceStart(c, *p.u, ch, start, nullptr, error) || !readSlice(c, *p.u, start, ny, nx, g.u, error)
-        || !readSlice(c, *p.v, start, ny, nx, g.v, error))
+    if (!sliceStart(c, *p.u, ch, start, nullptr, error) || !readSlice(c, *p.u, start, ny, nx, g.u, error, &g.flowBeyondFloat)
+        || !readSlice(c, *p.v, start, ny, nx, g.v, error, &g.flowBeyondFloat))
         return false;
     if (p.scalar && (!sliceStart(c, *p.scalar, ch, start, nullptr, error) || !readSlice(c, *p.scalar, start, ny, nx, g.scalar, error)))
         return false;
@@ -580,11 +674,53 @@ public:
     QString problem()
     {
         mPos = 4;
-        count(); // number of records
+        mRecords = count();
         list(10, "dimension");
         list(12, "attribute");
         list(11, "variable");
         return mStop == Stop::Bad ? mWhy : QString();
+    }
+
+    // Each variable's end in the file; empty unless the whole header was walked.
+    std::vector<Extent> extents() const
+    {
+        if (mStop != Stop::No)
+            return {};
+        static const std::uint64_t sizes[] = {0, 1, 1, 2, 4, 4, 8, 1, 2, 4, 8, 8};
+        const auto isRecord = [&](const WalkVar &v) { return !v.dims.empty() && mDimLengths[v.dims[0]] == 0; };
+        const auto bytes = [&](const WalkVar &v) { // one record's worth for a record variable
+            std::uint64_t n = sizes[v.type];
+            for (std::size_t d = isRecord(v) ? 1 : 0; d < v.dims.size(); ++d)
+                if (__builtin_mul_overflow(n, mDimLengths[v.dims[d]], &n))
+                    return UINT64_MAX;
+            return n;
+        };
+        std::uint64_t recordVars = 0, recordSize = 0;
+        for (const WalkVar &v : mVars)
+            if (isRecord(v)) {
+                ++recordVars;
+                const std::uint64_t b = bytes(v);
+                recordSize = b > UINT64_MAX - recordSize - 3 ? UINT64_MAX : recordSize + (b + 3) / 4 * 4;
+            }
+        // A single record variable's records follow each other unpadded.
+        for (const WalkVar &v : mVars)
+            if (isRecord(v) && recordVars == 1)
+                recordSize = bytes(v);
+        // The all-ones count marks a file still being streamed: its records cannot be judged.
+        const bool streaming = mRecords == (mLong ? UINT64_MAX : 0xFFFFFFFFu);
+        std::vector<Extent> out;
+        for (const WalkVar &v : mVars) {
+            const std::uint64_t b = bytes(v);
+            if (b == 0 || (isRecord(v) && (mRecords == 0 || streaming)))
+                continue;
+            std::uint64_t end = v.begin, skipped = 0;
+            if (isRecord(v) && (__builtin_mul_overflow(mRecords - 1, recordSize, &skipped) || __builtin_add_overflow(end, skipped, &end)))
+                end = UINT64_MAX;
+            if (__builtin_add_overflow(end, b, &end))
+                end = UINT64_MAX;
+            out.push_back({v.name, end});
+        }
+        return out;
     }
 
 private:
@@ -642,12 +778,20 @@ private:
     }
     // Names are limited to NC_MAX_NAME bytes; the library copies longer ones into buffers
     // of that size regardless.
-    void name()
+    QString name()
     {
         const std::uint64_t n = count();
-        if (!stopped() && n > NC_MAX_NAME)
-            return bad(QStringLiteral("damaged NetCDF header: a name of %1 bytes").arg(n));
+        if (!stopped() && n > NC_MAX_NAME) {
+            bad(QStringLiteral("damaged NetCDF header: a name of %1 bytes").arg(n));
+            return QString();
+        }
+        const std::uint64_t at = mPos;
         skip(n);
+        if (stopped())
+            return QString();
+        char text[NC_MAX_NAME + 1] = {};
+        std::memcpy(text, mB + at, static_cast<std::size_t>(n));
+        return ncText(text);
     }
     void attributes()
     {
@@ -679,7 +823,8 @@ private:
         if (expected == 10 && fits(n, 8))
             mDimLengths.reserve(static_cast<std::size_t>(n));
         for (std::uint64_t i = 0; fits(n - i, 8) && i < n; ++i) {
-            name();
+            WalkVar var;
+            var.name = name();
             if (expected == 10) {
                 mDimLengths.push_back(count());
                 if (!stopped() && mDimLengths.back() == 0 && ++mRecordDims > 1)
@@ -692,6 +837,7 @@ private:
             // divides by a zero size while it checks the variable.
             for (std::uint64_t d = 0; !stopped() && d < dims; ++d) {
                 const std::uint64_t id = count();
+                var.dims.push_back(static_cast<std::size_t>(id));
                 if (!stopped() && id >= mDimLengths.size())
                     return bad(QStringLiteral("damaged NetCDF header: a variable names dimension %1 of %2").arg(id).arg(mDimLengths.size()));
                 if (!stopped() && d > 0 && mDimLengths[static_cast<std::size_t>(id)] == 0)
@@ -702,8 +848,11 @@ private:
             // Types the format does not know have no size, and the library divides by it.
             if (!stopped() && (type < 1 || type > maxType()))
                 return bad(QStringLiteral("damaged NetCDF header: variable type %1").arg(type));
-            count();             // size
-            number(mOffset);     // begin
+            count();             // size, which the extents compute from the dimensions
+            var.type = static_cast<int>(type);
+            var.begin = number(mOffset);
+            if (!stopped())
+                mVars.push_back(var);
         }
     }
 
@@ -713,17 +862,30 @@ private:
     bool mLong;
     int mOffset;
     std::uint64_t mPos = 0;
+    struct WalkVar
+    {
+        QString name;
+        std::vector<std::size_t> dims;
+        int type = 0;
+        std::uint64_t begin = 0;
+    };
     std::vector<std::uint64_t> mDimLengths;
+    std::vector<WalkVar> mVars;
+    std::uint64_t mRecords = 0;
     int mRecordDims = 0;
     Stop mStop = Stop::No;
     QString mWhy;
 };
 
-QString headerProblem(const QByteArray &head, std::uint64_t fileSize)
+QString headerProblem(const QByteArray &head, std::uint64_t fileSize, std::vector<Extent> &extents)
 {
+    extents.clear();
     if (!head.startsWith("CDF"))
         return QString();
-    return HeaderWalk(reinterpret_cast<const unsigned char *>(head.constData()), static_cast<std::size_t>(head.size()), fileSize).problem();
+    HeaderWalk walk(reinterpret_cast<const unsigned char *>(head.constData()), static_cast<std::size_t>(head.size()), fileSize);
+    const QString problem = walk.problem();
+    extents = walk.extents();
+    return problem;
 }
 
 } // namespace
@@ -735,7 +897,7 @@ bool looksLikeNetcdf(const QByteArray &head)
 }
 
 // Checks a classic header on disk before the library sees it (see HeaderWalk).
-static bool checkHeader(const QString &path, std::uint64_t &size, QString &error)
+static bool checkHeader(const QString &path, std::uint64_t &size, std::vector<Extent> &extents, QString &error)
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
@@ -744,14 +906,14 @@ static bool checkHeader(const QString &path, std::uint64_t &size, QString &error
     }
     size = static_cast<std::uint64_t>(file.size());
     constexpr qint64 kHeaderLimit = 16 * 1024 * 1024;
-    error = headerProblem(file.read(std::min<qint64>(file.size(), kHeaderLimit)), size);
+    error = headerProblem(file.read(std::min<qint64>(file.size(), kHeaderLimit)), size, extents);
     return error.isEmpty();
 }
 
 // Checks the header ourselves, then opens the file with the library.
-static bool openChecked(const QString &path, File &f, std::uint64_t &size, QString &error)
+static bool openChecked(const QString &path, File &f, std::uint64_t &size, std::vector<Extent> &extents, QString &error)
 {
-    if (!checkHeader(path, size, error))
+    if (!checkHeader(path, size, extents, error))
         return false;
     const int status = nc_open(QFile::encodeName(path).constData(), NC_NOWRITE, f.handle());
     if (status != NC_NOERR) {
@@ -764,14 +926,16 @@ static bool openChecked(const QString &path, File &f, std::uint64_t &size, QStri
 bool readNetcdf(const QString &path, const NetcdfChoice &choice, Grid &g, QString &error)
 {
     std::uint64_t size = 0;
+    std::vector<Extent> extents;
     File f;
-    return openChecked(path, f, size, error) && read(f.id(), size, choice, g, error);
+    return openChecked(path, f, size, extents, error) && read(f.id(), path, size, extents, choice, g, error);
 }
 
 bool readNetcdfMemory(const QByteArray &image, const NetcdfChoice &choice, Grid &g, QString &error)
 {
     // The library may keep a pointer into the image while the file is open: a private copy.
-    error = headerProblem(image, static_cast<std::uint64_t>(image.size()));
+    std::vector<Extent> extents;
+    error = headerProblem(image, static_cast<std::uint64_t>(image.size()), extents);
     if (!error.isEmpty())
         return false;
     std::vector<char> copy(image.begin(), image.end());
@@ -781,17 +945,18 @@ bool readNetcdfMemory(const QByteArray &image, const NetcdfChoice &choice, Grid 
         error = openError(QStringLiteral("the image"), status);
         return false;
     }
-    return read(f.id(), copy.size(), choice, g, error);
+    return read(f.id(), QStringLiteral("the image"), copy.size(), extents, choice, g, error);
 }
 
 bool listNetcdf(const QString &path, const NetcdfChoice &choice, QString &report, QString &error)
 {
     std::uint64_t size = 0;
+    std::vector<Extent> extents;
     File f;
-    if (!openChecked(path, f, size, error))
+    if (!openChecked(path, f, size, extents, error))
         return false;
     Catalogue c;
-    if (!catalogue(f.id(), c, error))
+    if (!catalogue(f.id(), c, error) || !wholeFile(path, size, extents, Plan(), error))
         return false;
     QString &r = report;
     r = QStringLiteral("NetCDF file %1 (%2)\ndimensions:").arg(QFileInfo(path).fileName(), formatName(c.format));

@@ -124,18 +124,23 @@ public:
         if (t.startsWith("\xEF\xBB\xBF")) // a UTF-8 mark, as spreadsheet programs write it
             mP += 3;
     }
-    // The next line without its comment; false at the end.
-    bool next(Field &line)
+    // The next line without its comment, which goes to `comment` (empty without one);
+    // false at the end. Lines end with LF, CR LF or a lone CR (old Mac programs).
+    bool next(Field &line, Field &comment)
     {
         if (mP >= mEnd)
             return false;
-        const char *nl = static_cast<const char *>(std::memchr(mP, '\n', static_cast<std::size_t>(mEnd - mP)));
-        const char *e = nl ? nl : mEnd;
+        const char *e = mP;
+        while (e < mEnd && *e != '\n' && *e != '\r')
+            ++e;
         line = Field(mP, static_cast<std::size_t>(e - mP));
+        comment = Field();
         const std::size_t hash = line.find('#');
-        if (hash != Field::npos)
+        if (hash != Field::npos) {
+            comment = line.substr(hash + 1);
             line = line.substr(0, hash);
-        mP = nl ? nl + 1 : mEnd;
+        }
+        mP = e < mEnd && *e == '\r' && e + 1 < mEnd && e[1] == '\n' ? e + 2 : e < mEnd ? e + 1 : mEnd;
         ++mNumber;
         return true;
     }
@@ -147,6 +152,47 @@ private:
     int mNumber = 0;
 };
 
+// A blank-separated header writes a name's unit as a field of its own ("x [mm]"): such a
+// field joins the name before it.
+void joinUnits(std::vector<Field> &fields)
+{
+    std::vector<Field> joined;
+    for (const Field f : fields) {
+        if (!joined.empty() && f.size() >= 2 && f.front() == '[' && f.back() == ']'
+            && joined.back().data() + joined.back().size() <= f.data())
+            joined.back() = Field(joined.back().data(), static_cast<std::size_t>(f.data() + f.size() - joined.back().data()));
+        else
+            joined.push_back(f);
+    }
+    fields.swap(joined);
+}
+
+// A header name without its unit in brackets, in lower case, for matching.
+QString bare(const QString &name)
+{
+    const qsizetype bracket = name.indexOf(QLatin1Char('['));
+    return (bracket > 0 && name.endsWith(QLatin1Char(']')) ? name.left(bracket) : name).trimmed().toLower();
+}
+
+// Header names of the default columns: x, y, u, v and what OpenFOAM's sets (U_x U_y) and
+// ParaView's tables (Points:0, U:0) call them.
+const char *const kNamesX[] = {"x", "points:0", "points_0"};
+const char *const kNamesY[] = {"y", "points:1", "points_1"};
+const char *const kNamesU[] = {"u", "u_x", "ux", "u:0", "u_0"};
+const char *const kNamesV[] = {"v", "u_y", "uy", "u:1", "u_1"};
+// Columns that are never a default scalar: the third coordinate and flow component.
+const char *const kNotScalar[] = {"z", "points:2", "points_2", "w", "u_z", "uz", "u:2", "u_2"};
+
+// True when one of `fields` is one of `aliases`: a comment line is taken as the header only
+// when it names the positions, not for any remark of the right number of words.
+template <typename Aliases> bool names(const std::vector<Field> &fields, const Aliases &aliases)
+{
+    return std::any_of(fields.begin(), fields.end(), [&](Field f) {
+        const QString name = bare(QString::fromUtf8(f.data(), static_cast<qsizetype>(f.size())));
+        return std::any_of(std::begin(aliases), std::end(aliases), [&](const char *n) { return name == QLatin1String(n); });
+    });
+}
+
 bool parseTable(const QByteArray &text, const TableColumns &choice, bool keepValues, Parsed &out, QString &error)
 {
     if (text.contains('\0')) {
@@ -155,38 +201,63 @@ bool parseTable(const QByteArray &text, const TableColumns &choice, bool keepVal
     }
     TableInfo &info = out.info;
     Lines lines(text);
-    Field line;
-    std::vector<Field> fields;
+    Field line, comment;
+    std::vector<Field> fields, commented;
     int columns = 0;
     bool started = false;
-    while (lines.next(line)) {
-        if (!split(line, fields))
+    while (lines.next(line, comment)) {
+        if (!split(line, fields)) {
+            // The last comment line before the data may be the header ("# x y u v" from
+            // numpy.savetxt, "# x y z U_x U_y U_z" from OpenFOAM's sets).
+            if (!started && !comment.empty() && split(comment, commented))
+                joinUnits(commented);
+            else if (!started && !comment.empty())
+                commented.clear();
             continue;
+        }
         if (!started) {
             started = true;
-            columns = static_cast<int>(fields.size());
             double value;
-            info.header = std::any_of(fields.begin(), fields.end(), [&](Field f) { return parse(f, value) == Kind::Text; });
+            const auto text = [&](Field f) { return parse(f, value) == Kind::Text; };
+            info.header = std::any_of(fields.begin(), fields.end(), text);
+            bool fromComment = false;
+            if (info.header) {
+                joinUnits(fields);
+            } else if (commented.size() == fields.size() && std::all_of(commented.begin(), commented.end(), text)
+                       && names(commented, kNamesX) && names(commented, kNamesY)) {
+                info.header = fromComment = true;
+            }
+            const std::vector<Field> &names = fromComment ? commented : fields;
+            columns = static_cast<int>(fields.size());
             for (int i = 0; i < columns; ++i)
-                info.names << (info.header ? QString::fromUtf8(fields[i].data(), static_cast<qsizetype>(fields[i].size()))
+                info.names << (info.header ? QString::fromUtf8(names[i].data(), static_cast<qsizetype>(names[i].size()))
                                            : QString::number(i + 1));
             if (columns < 4) {
                 error = QStringLiteral("not a NetCDF file and not a column table: line %1 has %2 field(s), a table needs 4 (x y u v)").arg(lines.number()).arg(columns);
                 return false;
             }
+            // Without names, the first four of more columns are a guess that has taken z for u
+            // (x y z U_x U_y U_z): the user says which columns hold the flow.
+            if (!info.header && columns > 4 && (choice.u.isEmpty() || choice.v.isEmpty())) {
+                error = QStringLiteral("line %1 has %2 columns and the table has no header line of names: say which hold the "
+                                       "positions and the flow with --x/--y/--u/--v (column numbers from 1)")
+                            .arg(lines.number()).arg(columns);
+                return false;
+            }
             // The columns to take.
-            const auto named = [&](const char *n) {
+            const auto named = [&](const auto &aliases) {
                 for (int i = 0; info.header && i < columns; ++i)
-                    if (info.names[i].compare(QLatin1String(n), Qt::CaseInsensitive) == 0)
-                        return i;
+                    for (const char *n : aliases)
+                        if (bare(info.names[i]) == QLatin1String(n))
+                            return i;
                 return -1;
             };
-            const bool byName = named("x") >= 0 && named("y") >= 0 && named("u") >= 0 && named("v") >= 0;
+            const int byNames[] = {named(kNamesX), named(kNamesY), named(kNamesU), named(kNamesV)};
+            const bool byName = std::all_of(std::begin(byNames), std::end(byNames), [](int c) { return c >= 0; });
             int *chosen[] = {&info.columnX, &info.columnY, &info.columnU, &info.columnV};
             const QString *specs[] = {&choice.x, &choice.y, &choice.u, &choice.v};
-            const char *defaults[] = {"x", "y", "u", "v"};
             for (int k = 0; k < 4; ++k) {
-                *chosen[k] = specs[k]->isEmpty() ? (byName ? named(defaults[k]) : k) : resolve(*specs[k], info.names, info.header, error);
+                *chosen[k] = specs[k]->isEmpty() ? (byName ? byNames[k] : k) : resolve(*specs[k], info.names, info.header, error);
                 if (*chosen[k] < 0)
                     return false;
             }
@@ -194,12 +265,16 @@ bool parseTable(const QByteArray &text, const TableColumns &choice, bool keepVal
                 info.columnScalar = resolve(choice.scalar, info.names, info.header, error);
                 if (info.columnScalar < 0)
                     return false;
-            } else {
+            } else if (info.header) {
+                // The first spare column that is not a third coordinate or component; a
+                // table without names has none (a spare column there may be z): the speed.
                 for (int i = 0; i < columns && info.columnScalar < 0; ++i)
-                    if (i != info.columnX && i != info.columnY && i != info.columnU && i != info.columnV)
+                    if (i != info.columnX && i != info.columnY && i != info.columnU && i != info.columnV
+                        && std::none_of(std::begin(kNotScalar), std::end(kNotScalar),
+                                        [&](const char *n) { return bare(info.names[i]) == QLatin1String(n); }))
                         info.columnScalar = i;
             }
-            if (info.header)
+            if (info.header && !fromComment)
                 continue;
         }
         if (static_cast<int>(fields.size()) != columns) {
@@ -238,10 +313,13 @@ bool parseTable(const QByteArray &text, const TableColumns &choice, bool keepVal
     return true;
 }
 
-// A value in single precision; beyond its range the point's value is missing.
-float single(double v)
+// A value in single precision; beyond its range the point's value is missing, and counted
+// in `beyond` when given.
+float single(double v, std::size_t *beyond = nullptr)
 {
     const float f = static_cast<float>(v);
+    if (beyond && !std::isfinite(f) && !std::isnan(v))
+        ++*beyond;
     return std::isfinite(f) ? f : NAN;
 }
 
@@ -287,11 +365,21 @@ bool inspectTable(const QByteArray &text, const TableColumns &choice, TableInfo 
     return true;
 }
 
-bool readTable(const QByteArray &text, const TableColumns &choice, Grid &g, QString &error)
+bool readTable(const QByteArray &text, const TableColumns &choice, Grid &g, QString &error, QStringList *warnings)
 {
     Parsed p;
     if (!parseTable(text, choice, true, p, error))
         return false;
+    // A flow component of one value everywhere is most often a coordinate or a wrong column.
+    for (const auto &[values, column, what] : {std::tuple(&p.u, p.info.columnU, "u"), std::tuple(&p.v, p.info.columnV, "v")}) {
+        const auto first = std::find_if(values->begin(), values->end(), [](double d) { return !std::isnan(d); });
+        if (warnings && first != values->end() && values->size() > 1
+            && std::all_of(first, values->end(), [&](double d) { return std::isnan(d) || d == *first; }))
+            *warnings << QStringLiteral("the %1 column %2%3 holds %4 in every row; is it the right column? (--%1)")
+                             .arg(QLatin1String(what)).arg(column + 1)
+                             .arg(p.info.header ? QStringLiteral(" (%1)").arg(p.info.names[column]) : QString())
+                             .arg(*first, 0, 'g', 7);
+    }
     const std::size_t n = p.x.size();
     bool xFast = blocks(p.x, p.y, run(p.y));
     const bool yFast = !xFast && blocks(p.y, p.x, run(p.x));
@@ -319,8 +407,8 @@ bool readTable(const QByteArray &text, const TableColumns &choice, Grid &g, QStr
         const std::size_t k = j * static_cast<std::size_t>(g.nx) + i;
         g.xs[i] = p.x[r];
         g.ys[j] = p.y[r];
-        g.u[k] = single(p.u[r]);
-        g.v[k] = single(p.v[r]);
+        g.u[k] = single(p.u[r], &g.flowBeyondFloat);
+        g.v[k] = single(p.v[r], &g.flowBeyondFloat);
         if (haveScalar)
             g.scalar[k] = single(p.s[r]);
     }

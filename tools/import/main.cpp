@@ -2,8 +2,10 @@
 // OUT.gri / OUT.00000.dat. Exit status 0 done, 2 usage error, 1 the conversion failed;
 // a failure leaves no output file behind.
 
+#include "GridChecks.h"
 #include "ImportGrid.h"
 #include "NetcdfReader.h"
+#include "PairOutput.h"
 #include "TableReader.h"
 
 #include <QFile>
@@ -163,6 +165,16 @@ int main(int argc, char **argv)
     if (!list && (!QFileInfo(output).fileName().endsWith(QLatin1String(".gri")) || QFileInfo(output).fileName() == QLatin1String(".gri")))
         return usage(QStringLiteral("the output file must be named NAME.gri, not '%1'").arg(output));
 
+    QString error;
+    if (!checkInput(input, error))
+        return fail(error);
+    // The outputs are judged before anything is read: neither file of the pair may be the
+    // input or something other than a regular file.
+    PairPaths outputs;
+    bool usageError = false;
+    if (!list && !resolveOutputs(input, output, outputs, usageError, error))
+        return usageError ? usage(error) : fail(error);
+
     QFile in(input);
     if (!in.open(QIODevice::ReadOnly))
         return fail(QStringLiteral("cannot read %1: %2").arg(input, in.errorString()));
@@ -173,7 +185,6 @@ int main(int argc, char **argv)
         return usage(QStringLiteral("--time and --level choose NetCDF slices; %1 is not a NetCDF file").arg(input));
 
     Grid g;
-    QString error;
     if (netcdf) {
         in.close();
         if (list) {
@@ -197,20 +208,26 @@ int main(int argc, char **argv)
             out(describeTable(info));
             return 0;
         }
-        if (!readTable(text, columns, g, error))
+        QStringList warnings;
+        if (!readTable(text, columns, g, error, &warnings))
             return fail(error);
+        for (const QString &w : warnings)
+            std::fprintf(stderr, "tessaly-import: warning: %s\n", w.toLocal8Bit().constData());
     }
     error = orient(g);
+    if (error.isEmpty())
+        error = positionProblem(g);
     if (!error.isEmpty())
         return fail(error);
     const std::size_t missing = missingFlow(g);
+    const QString beyond = g.flowBeyondFloat == 0 ? QString()
+                           : QStringLiteral("%1 %2 or %3 values lie beyond the float range (about ±3.4e38) and count as missing")
+                                 .arg(g.flowBeyondFloat).arg(g.uName, g.vName);
     if (missing == g.points())
-        return fail(QStringLiteral("%1 and %2 have no value at any point").arg(g.uName, g.vName));
+        return fail(QStringLiteral("%1 and %2 have no value at any point%3").arg(g.uName, g.vName, beyond.isEmpty() ? QString() : QStringLiteral(": ") + beyond));
     ScalarMapping m;
     if (!scalarMapping(g, haveRange, rangeLow, rangeHigh, m, error))
         return fail(error);
-    if (QFileInfo(output).absoluteFilePath() == QFileInfo(input).absoluteFilePath())
-        return usage(QStringLiteral("the output file would replace the input"));
     if (!writeDataset(g, m, flowScale, output, error))
         return fail(error);
 
@@ -226,7 +243,7 @@ int main(int argc, char **argv)
     s += QStringLiteral("grid: %1 x %2 points%3, x = %4, y = %5\n")
              .arg(g.nx).arg(g.ny).arg(g.curvilinear ? QStringLiteral(" (curvilinear)") : QString())
              .arg(axisText(g.xAxis, g.x(0, 0), g.x(g.nx - 1, 0), g.reversedX), axisText(g.yAxis, g.y(0, 0), g.y(0, g.ny - 1), g.reversedY));
-    s += QStringLiteral("missing flow: %1 of %2 points (written as NaN)\n").arg(missing).arg(g.points());
+    s += QStringLiteral("missing flow: %1 of %2 points (written as NaN%3)\n").arg(missing).arg(g.points()).arg(beyond.isEmpty() ? QString() : QStringLiteral("; ") + beyond);
     s += QStringLiteral("scalar %1%2: %3 ... %4 (%5) mapped linearly onto %6 ... %7 as channel 0; original values in channel 1\n")
              .arg(m.name, unitText(m.units), number(m.low), number(m.high),
                   m.fromData ? QStringLiteral("data range") : QStringLiteral("--scalar-range"), number(kScalarLow), number(kScalarHigh));

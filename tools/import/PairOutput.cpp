@@ -1,0 +1,321 @@
+#include "PairOutput.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QtEndian>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace tessimport {
+
+namespace {
+
+QString reason(int err)
+{
+    return QString::fromLocal8Bit(std::strerror(err));
+}
+
+QByteArray local(const QString &path)
+{
+    return QFile::encodeName(path);
+}
+
+QString kindOf(mode_t mode)
+{
+    if (S_ISDIR(mode))
+        return QStringLiteral("a folder");
+    if (S_ISFIFO(mode))
+        return QStringLiteral("a named pipe");
+    if (S_ISCHR(mode) || S_ISBLK(mode))
+        return QStringLiteral("a device");
+    if (S_ISSOCK(mode))
+        return QStringLiteral("a socket");
+    return QStringLiteral("a special file");
+}
+
+// The final path a write to `path` would replace: the folder canonical, links at the end
+// followed. Empty with `error` when the folder does not exist.
+QString target(const QString &path, QString &error)
+{
+    const QFileInfo info(path);
+    if (info.exists())
+        return info.canonicalFilePath();
+    const QString folder = QFileInfo(info.absolutePath()).canonicalFilePath();
+    if (folder.isEmpty()) {
+        error = QStringLiteral("cannot write %1: the folder %2 does not exist").arg(path, QDir::toNativeSeparators(info.absolutePath()));
+        return QString();
+    }
+    if (info.isSymLink()) {
+        error = QStringLiteral("cannot write %1: it is a link to %2, which does not exist").arg(path, info.symLinkTarget());
+        return QString();
+    }
+    return folder + QLatin1Char('/') + info.fileName();
+}
+
+// write(2) until everything is out; false with errno set.
+bool writeAll(int fd, const char *bytes, std::size_t n)
+{
+    while (n > 0) {
+        const ssize_t w = ::write(fd, bytes, n);
+        if (w < 0 && errno == EINTR)
+            continue;
+        if (w <= 0) {
+            if (w == 0)
+                errno = EIO;
+            return false;
+        }
+        bytes += w;
+        n -= static_cast<std::size_t>(w);
+    }
+    return true;
+}
+
+// A new file beside `final`, hidden, readable like a file the user made (mkstemp gives 0600).
+int makeTemporary(const QString &final, QByteArray &name)
+{
+    const QFileInfo info(final);
+    name = local(info.absolutePath() + QStringLiteral("/.") + info.fileName() + QStringLiteral(".XXXXXX"));
+    const int fd = ::mkostemp(name.data(), O_CLOEXEC);
+    if (fd >= 0) {
+        const mode_t mask = ::umask(0);
+        ::umask(mask);
+        ::fchmod(fd, 0666 & ~mask);
+    }
+    return fd;
+}
+
+// A name for the old data file while the grid file is renamed: another link to it, so that
+// the data name never goes missing; a rename where the file system has no hard links.
+bool keepOld(const QByteArray &data, QByteArray &backup, bool &moved)
+{
+    moved = false;
+    const int fd = makeTemporary(QFile::decodeName(data) + QStringLiteral(".old"), backup);
+    if (fd < 0)
+        return false;
+    ::close(fd);
+    ::unlink(backup.constData());
+    if (::link(data.constData(), backup.constData()) == 0)
+        return true;
+    moved = ::rename(data.constData(), backup.constData()) == 0;
+    return moved;
+}
+
+} // namespace
+
+bool checkInput(const QString &input, QString &error)
+{
+    // Opened without blocking: a named pipe without a writer would stop open(2) itself.
+    const int fd = ::open(local(input).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        error = QStringLiteral("cannot read %1: %2").arg(input, reason(errno));
+        return false;
+    }
+    struct stat st;
+    const bool known = ::fstat(fd, &st) == 0;
+    const int err = errno;
+    ::close(fd);
+    if (!known)
+        error = QStringLiteral("cannot read %1: %2").arg(input, reason(err));
+    else if (!S_ISREG(st.st_mode))
+        error = QStringLiteral("cannot read %1: %2, not a regular file").arg(input, kindOf(st.st_mode));
+    return known && S_ISREG(st.st_mode);
+}
+
+bool resolveOutputs(const QString &input, const QString &gridFile, PairPaths &paths, bool &usage, QString &error)
+{
+    usage = false;
+    const QString dataFile = dataset::dataFileName(gridFile);
+    paths.gridName = gridFile;
+    paths.dataName = dataFile;
+    paths.grid = target(gridFile, error);
+    if (paths.grid.isEmpty())
+        return false;
+    paths.data = target(dataFile, error);
+    if (paths.data.isEmpty())
+        return false;
+    const QString inputPath = input.isEmpty() ? QString() : QFileInfo(input).canonicalFilePath();
+    struct stat in;
+    const bool haveInput = !inputPath.isEmpty() && ::stat(local(inputPath).constData(), &in) == 0;
+    for (const auto &[name, path, what] : {std::tuple(gridFile, paths.grid, QStringLiteral("the output")),
+                                           std::tuple(dataFile, paths.data, QStringLiteral("the data file"))}) {
+        struct stat st;
+        const bool exists = ::stat(local(path).constData(), &st) == 0;
+        if (haveInput && (path == inputPath || (exists && st.st_dev == in.st_dev && st.st_ino == in.st_ino))) {
+            usage = true;
+            error = what == QLatin1String("the output") ? QStringLiteral("the output %1 would replace the input %2").arg(name, input)
+                                                        : QStringLiteral("the data file %1 of %2 would replace the input %3").arg(name, gridFile, input);
+            return false;
+        }
+        if (exists && !S_ISREG(st.st_mode)) {
+            usage = true;
+            error = QStringLiteral("%1 %2 is %3, not a regular file").arg(what, name, kindOf(st.st_mode));
+            return false;
+        }
+    }
+    return true;
+}
+
+PairLock::PairLock(const PairPaths &paths)
+{
+    const QFileInfo grid(paths.grid);
+    mFd = ::open(local(grid.absolutePath()).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (mFd < 0) {
+        const QString lockFile = grid.absolutePath() + QStringLiteral("/.") + grid.fileName() + QStringLiteral(".lock");
+        mFd = ::open(local(lockFile).constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+        if (mFd < 0) {
+            mError = QStringLiteral("cannot lock %1 for writing: %2").arg(lockFile, reason(errno));
+            return;
+        }
+    }
+    int r;
+    do
+        r = ::flock(mFd, LOCK_EX);
+    while (r != 0 && errno == EINTR);
+    mLocked = r == 0;
+    if (!mLocked)
+        mError = QStringLiteral("cannot lock %1 for writing: %2").arg(grid.absolutePath(), reason(errno));
+}
+
+PairLock::~PairLock()
+{
+    if (mFd >= 0)
+        ::close(mFd); // releases the lock
+}
+
+bool publishPair(const QString &tempGrid, const QString &tempData, const PairPaths &paths, QString &error)
+{
+    const QByteArray grid = local(paths.grid), data = local(paths.data);
+    const QByteArray newGrid = local(tempGrid), newData = local(tempData);
+    const auto discard = [&] {
+        ::unlink(newGrid.constData());
+        ::unlink(newData.constData());
+    };
+    PairLock lock(paths);
+    if (!lock.locked()) {
+        error = lock.error();
+        discard();
+        return false;
+    }
+    struct stat st;
+    const bool hadData = ::lstat(data.constData(), &st) == 0;
+    QByteArray backup;
+    bool moved = false;
+    if (hadData && !keepOld(data, backup, moved)) {
+        error = QStringLiteral("cannot write %1: %2").arg(paths.dataName, reason(errno));
+        discard();
+        return false;
+    }
+    const auto restore = [&] {
+        if (!hadData)
+            ::unlink(data.constData());
+        else if (::rename(backup.constData(), data.constData()) != 0)
+            error += QStringLiteral("; the old data file is kept as %1").arg(QFile::decodeName(backup));
+    };
+    if (::rename(newData.constData(), data.constData()) != 0) {
+        error = QStringLiteral("cannot write %1: %2").arg(paths.dataName, reason(errno));
+        if (moved)
+            restore();
+        else if (hadData)
+            ::unlink(backup.constData());
+        discard();
+        return false;
+    }
+    if (::rename(newGrid.constData(), grid.constData()) != 0) {
+        error = QStringLiteral("cannot write %1: %2").arg(paths.gridName, reason(errno));
+        restore();
+        discard();
+        return false;
+    }
+    if (hadData)
+        ::unlink(backup.constData());
+    return true;
+}
+
+bool writePair(const PairPaths &paths, int dimX, int dimY, int channels, const dataset::PointFiller &fill, QString &error)
+{
+    char header[dataset::kHeaderBytes + 64];
+    const int len = std::snprintf(header, sizeof header, "SN4DB %d %d %d %d %d %g", dimX, dimY, 1, channels, 1, 0.0);
+    if (len < 0 || len > dataset::kHeaderBytes || dimX < 0 || dimY < 0 || channels < 0) {
+        error = QStringLiteral("cannot write %1: bad counts").arg(paths.gridName);
+        return false;
+    }
+    std::memset(header + len, ' ', static_cast<std::size_t>(dataset::kHeaderBytes - len));
+
+    QByteArray gridName, dataName;
+    const int gridFd = makeTemporary(paths.grid, gridName);
+    if (gridFd < 0) {
+        error = QStringLiteral("cannot write %1: %2").arg(paths.gridName, reason(errno));
+        return false;
+    }
+    const int dataFd = makeTemporary(paths.data, dataName);
+    if (dataFd < 0) {
+        error = QStringLiteral("cannot write %1: %2").arg(paths.dataName, reason(errno));
+        ::close(gridFd);
+        ::unlink(gridName.constData());
+        return false;
+    }
+    // The first file that fails, and why.
+    const QString *failed = nullptr;
+    int err = 0;
+    const auto put = [&](int fd, const QString &file, const void *bytes, std::size_t n) {
+        if (!failed && !writeAll(fd, static_cast<const char *>(bytes), n)) {
+            failed = &file;
+            err = errno;
+        }
+    };
+    put(gridFd, paths.gridName, header, dataset::kHeaderBytes);
+    const std::size_t rowPoints = static_cast<std::size_t>(dimX);
+    const std::size_t record = 3 + static_cast<std::size_t>(channels);
+    std::vector<float> gridRow(rowPoints * 3);
+    std::vector<float> dataRow(rowPoints * record);
+    for (int y = 0; y < dimY && !failed; ++y) {
+        for (int x = 0; x < dimX; ++x) {
+            float *pos = &gridRow[static_cast<std::size_t>(x) * 3];
+            float *rec = &dataRow[static_cast<std::size_t>(x) * record];
+            std::fill(pos, pos + 3, 0.0f);
+            std::fill(rec, rec + record, 0.0f);
+            fill(x, y, 0, pos, rec, rec + 3);
+        }
+        for (float &f : gridRow)
+            f = qToLittleEndian(f);
+        for (float &f : dataRow)
+            f = qToLittleEndian(f);
+        put(gridFd, paths.gridName, gridRow.data(), gridRow.size() * sizeof(float));
+        put(dataFd, paths.dataName, dataRow.data(), dataRow.size() * sizeof(float));
+    }
+    // close(2) reports what a file system only finds at the end (quota, network space).
+    if (::close(gridFd) != 0 && !failed) {
+        failed = &paths.gridName;
+        err = errno;
+    }
+    if (::close(dataFd) != 0 && !failed) {
+        failed = &paths.dataName;
+        err = errno;
+    }
+    const QString tempGrid = QFile::decodeName(gridName), tempData = QFile::decodeName(dataName);
+    if (failed) {
+        error = QStringLiteral("cannot write %1: %2").arg(*failed, reason(err));
+        ::unlink(gridName.constData());
+        ::unlink(dataName.constData());
+        return false;
+    }
+    return publishPair(tempGrid, tempData, paths, error);
+}
+
+bool writePair(const QString &gridFile, int dimX, int dimY, int channels, const dataset::PointFiller &fill, QString &error)
+{
+    PairPaths paths;
+    bool usage = false;
+    return resolveOutputs(QString(), gridFile, paths, usage, error) && writePair(paths, dimX, dimY, channels, fill, error);
+}
+
+} // namespace tessimport
