@@ -2,6 +2,7 @@
 // views, written to files without a display. Exit status 0 ok, 2 usage, 1 failed work.
 
 #include "DatasetFiles.h"
+#include "Figure.h"
 #include "Output.h"
 #include "OutputPlan.h"
 #include "Pipeline.h"
@@ -116,6 +117,8 @@ struct Options
     float probeX = 0.0f, probeY = 0.0f;
     QString probeText; // as given
     bool json = false;
+    figure::Settings figure;
+    bool figureMode = false; // a figure (scale, colours, legend with values, PDF) instead of the view's picture
 };
 
 const char *const kHelp =
@@ -262,6 +265,10 @@ Options parseOptions(const QStringList &arguments, bool *help)
     value({QStringLiteral("max-steps")});
     value({QStringLiteral("grid-log")});
     value({QStringLiteral("probe")});
+    for (const QString &name : figure::valueOptions())
+        value({name});
+    for (const QString &name : figure::flagOptions())
+        flag({name});
     for (const char *f : {"pressure", "intensity", "white", "black", "colorbar", "fit", "antialias", "north-up", "json",
                           "verbose"})
         flag({QString::fromLatin1(f)});
@@ -327,8 +334,15 @@ Options parseOptions(const QStringList &arguments, bool *help)
             if (has(n) && std::find(views.begin(), views.end(), o.view) == views.end())
                 throw UsageError{QStringLiteral("--%1 applies to %2 only").arg(QLatin1String(n), QLatin1String(which))};
     };
-    only({"zoom", "pan", "pressure", "intensity", "white", "black", "colorbar", "fit"}, {View::Arrows}, "--view arrows");
-    only({"method", "dt", "antialias", "view-rect"}, {View::Streamlines, View::Evenly}, "the streamline views");
+    only({"zoom", "pan", "pressure", "intensity", "white", "black", "fit", "arrow-step", "arrow-scale", "smooth"},
+         {View::Arrows}, "--view arrows");
+    only({"method", "dt", "antialias", "view-rect", "color-by", "line-arrows"}, {View::Streamlines, View::Evenly},
+         "the streamline views");
+    only({"colorbar", "scale", "size", "line-width", "label"}, {View::Arrows, View::Streamlines, View::Evenly}, "the views");
+    if (has("colorbar") && o.view != View::Arrows && !has("color-by"))
+        throw UsageError{QStringLiteral("--colorbar on streamlines needs --color-by")};
+    if (has("smooth") && !has("pressure"))
+        throw UsageError{QStringLiteral("--smooth goes with --pressure")};
     only({"max-length"}, {View::Streamlines}, "--view streamlines");
     only({"dsep", "dtest", "grid-log", "max-seeds", "max-steps"}, {View::Evenly}, "--view evenly");
     only({"north-up"}, {View::Arrows, View::Streamlines, View::Evenly}, "the views");
@@ -398,13 +412,20 @@ Options parseOptions(const QStringList &arguments, bool *help)
     if (has("grid-log") && o.gridLog.isEmpty())
         throw UsageError{QStringLiteral("--grid-log needs a path")};
     o.northUp = has("north-up");
+    QString figureError;
+    if (!figure::parse(has, text, o.figure, &o.figureMode, &figureError))
+        throw UsageError{figureError};
 
     if (!o.output.isEmpty()) {
         o.format = QFileInfo(o.output).suffix().toLower();
-        if (!QStringList{"png", "svg", "csv", "vtk"}.contains(o.format))
-            throw UsageError{QStringLiteral("-o %1: the extension must be .png, .svg, .csv or .vtk").arg(o.output)};
+        if (!QStringList{"png", "svg", "pdf", "csv", "vtk"}.contains(o.format))
+            throw UsageError{QStringLiteral("-o %1: the extension must be .png, .svg, .pdf, .csv or .vtk").arg(o.output)};
+        const bool data = o.format == QLatin1String("csv") || o.format == QLatin1String("vtk");
+        if (data && (o.figureMode || has("scale") || has("colorbar")))
+            throw UsageError{QStringLiteral("-o %1: the picture options do not apply to .%2 data").arg(o.output, o.format)};
+        o.figureMode = o.figureMode || o.format == QLatin1String("pdf");
         if ((o.format == QLatin1String("csv") || o.format == QLatin1String("vtk")) && o.view == View::Arrows)
-            throw UsageError{QStringLiteral("-o %1: .%2 holds streamlines; the arrow plot writes .png or .svg").arg(o.output, o.format)};
+            throw UsageError{QStringLiteral("-o %1: .%2 holds streamlines; the arrow plot writes .png, .svg or .pdf").arg(o.output, o.format)};
     }
     return o;
 }
@@ -502,10 +523,13 @@ bool pictureFits(QSize size, QString *why)
 }
 
 // Writes the picture (PNG or SVG), with the optional colour bar and flip. `raster` gives the
-// view's image, `vector` paints the same through a painter.
+// view's image, `vector` paints the same through a painter. North up mirrors the rows
+// flipRows.first ... flipRows.second - 1 (those that show the grid), no others.
 bool writePicture(const Options &o, const QString &out, QSize size, const std::function<QImage()> &raster,
-                  const std::function<void(QPainter &)> &vector, const QString &title, QString *error)
+                  const std::function<void(QPainter &)> &vector, const QString &title, QString *error,
+                  QPair<int, int> flipRows)
 {
+    const bool flip = o.northUp && flipRows.first < flipRows.second;
     const QSize canvas = o.colorBar ? QSize(size.width() + pipeline::kColorBarGap + pipeline::colorBarExtent(),
                                             std::max(size.height(), pipeline::kColorBarHeight))
                                     : size;
@@ -518,8 +542,8 @@ bool writePicture(const Options &o, const QString &out, QSize size, const std::f
                 if (o.colorBar)
                     painter.fillRect(QRect(QPoint(0, 0), canvas), Qt::white);
                 painter.save();
-                if (o.northUp) {
-                    painter.translate(0, size.height());
+                if (flip) {
+                    painter.translate(0, flipRows.first + flipRows.second);
                     painter.scale(1, -1);
                 }
                 vector(painter);
@@ -534,8 +558,12 @@ bool writePicture(const Options &o, const QString &out, QSize size, const std::f
         *error = QStringLiteral("no memory for a %1 x %2 picture").arg(size.width()).arg(size.height());
         return false;
     }
-    if (o.northUp)
-        image = image.mirrored(false, true);
+    if (flip) {
+        const QImage rows = image.copy(0, flipRows.first, image.width(), flipRows.second - flipRows.first).mirrored(false, true);
+        QPainter painter(&image);
+        painter.setCompositionMode(QPainter::CompositionMode_Source);
+        painter.drawImage(0, flipRows.first, rows);
+    }
     if (o.colorBar) {
         QImage composed(canvas, image.format());
         if (composed.isNull()) {
@@ -577,8 +605,21 @@ int renderOne(const Options &o, const QString &dataset, Volume &loaded, const Vo
             return 2;
         }
         const arrowrender::PictureSettings picture = pipeline::arrowPicture(grid, o.arrows);
+        if (o.figureMode) {
+            figure::Figure f;
+            const int status = figure::arrowFigure(o.figure, grid, o.arrows, f, &error);
+            if (status == 0 && (!figure::write(out, o.format, f, title, &error) || !outputs.commit(&error))) {
+                say(error);
+                return 1;
+            }
+            if (status != 0)
+                say(QStringLiteral("%1: %2").arg(dataset, error));
+            return status;
+        }
+        QPair<int, int> rows;
+        figure::arrowDataRows(grid, picture, 1, &rows.first, &rows.second);
         if (!writePicture(o, out, size, [&] { return arrowrender::renderPicture(&grid, picture); },
-                          [&](QPainter &p) { arrowrender::paintPicture(p, &grid, picture); }, title, &error)
+                          [&](QPainter &p) { arrowrender::paintPicture(p, &grid, picture); }, title, &error, rows)
             || !outputs.commit(&error)) {
             say(error);
             return 1;
@@ -595,7 +636,15 @@ int renderOne(const Options &o, const QString &dataset, Volume &loaded, const Vo
     const bool antialias = o.lines.antialias;
     bool ok = true;
     DroppedRepeats dropped;
-    if (o.format == QLatin1String("csv"))
+    figure::Figure f;
+    if (o.figureMode) {
+        const int status = figure::streamlineFigure(o.figure, run, grid, f, &error);
+        if (status != 0) {
+            say(QStringLiteral("%1: %2").arg(dataset, error));
+            return status;
+        }
+        ok = figure::write(out, o.format, f, title, &error);
+    } else if (o.format == QLatin1String("csv"))
         ok = output::writeCsv(out, pipeline::dataLines(run, grid, &dropped), loaded, &error);
     else if (o.format == QLatin1String("vtk"))
         ok = output::writeVtk(out, pipeline::dataLines(run, grid, &dropped), loaded, title, &error);
@@ -615,7 +664,7 @@ int renderOne(const Options &o, const QString &dataset, Volume &loaded, const Vo
                     painter.translate(0.5, 0.5);
                 paintStreamlines(painter, pipeline::vectorPolylines(run, grid, &dropped), antialias);
             },
-            title, &error);
+            title, &error, {0, run.size.height()});
     if (ok && gVerbose && o.format != QLatin1String("png"))
         say(QStringLiteral("%1: left out %2 repeated points and %3 lines of one point")
                 .arg(dataset)
