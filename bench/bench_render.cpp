@@ -7,6 +7,9 @@
 //            over the same written as PNG, both as whole processes (seeding included) and
 //            for the output stage alone (raster + PNG encoding vs. SVG painting + writing).
 //            Limit: 2.
+//  figures   the evenly spaced lines of the 1000 x 1000 vortices (the view's Dsep 30, and
+//            Dsep 3) coloured by speed, antialiased, as whole processes: --scale 4 over
+//            --scale 1 as PNG (limit 2), and PDF and SVG over PNG at --scale 4 (limit 1.5).
 //
 // Run: build/bench/bench_render [--benchmark_min_time=...]. Times are wall-clock on whatever
 // machine runs it; on a shared machine they move with the load, the ratios much less.
@@ -126,12 +129,31 @@ void BM_EvenlyOutput(benchmark::State &state)
     state.counters["lines"] = double(run.lines.size());
 }
 
+// Args: Dsep, scale, format (0 png, 1 svg, 2 pdf).
+void BM_FigureProcess(benchmark::State &state)
+{
+    static const char *const formats[] = {"png", "svg", "pdf"};
+    const QString dsep = QString::number(state.range(0));
+    const QString scale = QString::number(state.range(1));
+    const char *format = formats[state.range(2)];
+    const QStringList args{dataset(QStringLiteral("vortices"), {1000, 1000}), "--view", "evenly", "--dsep", dsep,
+                           "--color-by", "speed", "--antialias", "--scale", scale, "-o",
+                           workDir().filePath(QStringLiteral("figure.") + QLatin1String(format))};
+    timed(state, "figure " + dsep.toStdString() + " " + scale.toStdString() + " " + format, [&] { runTool(args); });
+}
+
 } // namespace
 
 BENCHMARK(BM_ArrowsInProcess)->UseManualTime()->Unit(benchmark::kMillisecond)->MinTime(1.0);
 BENCHMARK(BM_ArrowsProcess)->UseManualTime()->Unit(benchmark::kMillisecond)->MinTime(1.0);
 BENCHMARK(BM_EvenlyProcess)->Arg(0)->Arg(1)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(5);
 BENCHMARK(BM_EvenlyOutput)->Arg(0)->Arg(1)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(5);
+BENCHMARK(BM_FigureProcess)
+    ->ArgsProduct({{30, 3}, {1}, {0}})
+    ->ArgsProduct({{30, 3}, {4}, {0, 1, 2}})
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(5);
 
 int main(int argc, char **argv)
 {
@@ -151,5 +173,15 @@ int main(int argc, char **argv)
     std::printf("svg/png, output stage alone: %.2f (%.0f ms / %.0f ms)\n",
                 gSeconds["evenly output svg"] / gSeconds["evenly output png"], ms("evenly output svg"),
                 ms("evenly output png"));
+    for (const char *dsep : {"30", "3"}) {
+        const auto f = [&](const char *scale, const char *format) {
+            return gSeconds[std::string("figure ") + dsep + " " + scale + " " + format];
+        };
+        std::printf("figure, Dsep %s: scale 4 / scale 1, PNG (limit 2): %.2f (%.0f ms / %.0f ms); at scale 4, "
+                    "PDF / PNG (limit 1.5): %.2f (%.0f ms), SVG / PNG (limit 1.5): %.2f (%.0f ms)\n",
+                    dsep, f("4", "png") / f("1", "png"), f("4", "png") * 1e3, f("1", "png") * 1e3,
+                    f("4", "pdf") / f("4", "png"), f("4", "pdf") * 1e3, f("4", "svg") / f("4", "png"),
+                    f("4", "svg") * 1e3);
+    }
     return 0;
 }
