@@ -14,7 +14,7 @@ tessaly_install_missing() {
 }
 
 TESSALY_BUILD_PACKAGES=(cmake make g++ pkg-config qt6-base-dev qt6-base-dev-tools qt6-svg-dev libgl-dev libvulkan-dev libxkbcommon-dev
-                        libbenchmark-dev libnetcdf-dev libpng-dev)
+                        libbenchmark-dev libnetcdf-dev zlib1g-dev)
 # The real-data samples and their tests: ncdump/ncgen and the COADS climatology.
 TESSALY_DATA_PACKAGES=(netcdf-bin ferret-datasets)
 

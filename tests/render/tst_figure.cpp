@@ -313,15 +313,15 @@ private slots:
     void vectorFilesParse_data()
     {
         QTest::addColumn<QStringList>("args");
-        QTest::addColumn<QSize>("size");
         QTest::newRow("evenly coloured, colour bar, heads")
             << QStringList{mVortices, "--view", "evenly", "--dsep", "8", "--scale", "4", "--color-by", "speed",
-                           "--colorbar", "--antialias", "--line-arrows", "2"}
-            << QSize();
+                           "--colorbar", "--antialias", "--line-arrows", "2"};
         QTest::newRow("arrows, pressure, auto scale, key")
             << QStringList{mChannel, "--view", "arrows", "--fit", "--pressure", "--scale", "2", "--arrow-scale", "auto",
-                           "--arrow-step", "20", "--colorbar", "--north-up"}
-            << QSize();
+                           "--arrow-step", "20", "--colorbar", "--north-up"};
+        QTest::newRow("arrows zoomed and panned beyond the grid, north up")
+            << QStringList{mChannel, "--view", "arrows", "--pressure", "--zoom", "3", "--pan", "10,-40", "--scale", "2",
+                           "--colorbar", "--north-up", "--smooth"};
     }
     void vectorFilesParse()
     {
@@ -341,14 +341,24 @@ private slots:
             QPainter painter(&drawn);
             renderer.render(&painter);
         }
-        // Same picture but for antialiasing: most pixels close in colour.
+        // Same picture but for antialiasing: nearly all pixels close in colour, and no band of
+        // rows mostly different (one the vector drawing left uncovered or shifted). Qt SVG
+        // interpolates scaled images, which blurs a row or two at a sharp edge.
         qint64 close = 0;
-        for (int y = 0; y < raster.height(); ++y)
+        int badRows = 0, band = 0;
+        for (int y = 0; y < raster.height(); ++y) {
+            int closeInRow = 0;
             for (int x = 0; x < raster.width(); ++x) {
                 const QRgb a = raster.pixel(x, y), b = drawn.pixel(x, y);
-                close += std::abs(qRed(a) - qRed(b)) + std::abs(qGreen(a) - qGreen(b)) + std::abs(qBlue(a) - qBlue(b)) < 60;
+                closeInRow += std::abs(qRed(a) - qRed(b)) + std::abs(qGreen(a) - qGreen(b)) + std::abs(qBlue(a) - qBlue(b)) < 60;
             }
-        QVERIFY2(close * 100 >= qint64(raster.width()) * raster.height() * 97, qPrintable(QString::number(close)));
+            close += closeInRow;
+            badRows = closeInRow * 2 < raster.width() ? badRows + 1 : 0;
+            band = std::max(band, badRows);
+        }
+        QVERIFY2(close * 100 >= qint64(raster.width()) * raster.height() * 98,
+                 qPrintable(QStringLiteral("%1 of %2").arg(close).arg(raster.width() * raster.height())));
+        QVERIFY2(band <= 2, qPrintable(QString::number(band)));
 
         QFile file(svg);
         QVERIFY(file.open(QIODevice::ReadOnly));

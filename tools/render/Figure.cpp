@@ -2,7 +2,7 @@
 
 #include "ArrowRender.h"
 #include "ColorRamp.h"
-#include "Output.h"
+#include "FastPng.h"
 #include "SinglePrecision.h"
 #include "Ticks.h"
 #include "Volume.h"
@@ -15,13 +15,13 @@
 #include <QPainter>
 #include <QPdfWriter>
 #include <QSaveFile>
+#include <QThread>
 
-#include <png.h>
-#include <zlib.h>
 
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <thread>
 #include <vector>
 
 namespace figure {
@@ -831,6 +831,8 @@ void paintFigure(QPainter &painter, const Figure &f, bool raster)
         painter.fillRect(QRect(QPoint(0, 0), f.canvas), QColor(f.paper));
     painter.save();
     painter.setClipRect(QRect(QPoint(0, 0), f.picture));
+    // Black where the flipped content leaves rows uncovered (the view beyond the grid).
+    painter.fillRect(QRect(QPoint(0, 0), f.picture), Qt::black);
     if (!raster && f.flip) {
         painter.translate(0, f.flipRow0 + f.flipRow1);
         painter.scale(1, -1);
@@ -981,6 +983,9 @@ bool writeSvgFigure(QIODevice &d, const Figure &f, const QString &title)
     out += "<defs><clipPath id=\"picture\"><rect x=\"0\" y=\"0\" width=\"" + QByteArray::number(f.picture.width())
            + "\" height=\"" + QByteArray::number(f.picture.height()) + "\"/></clipPath></defs>\n";
     out += "<g clip-path=\"url(#picture)\">\n";
+    // Black where the flipped content leaves rows uncovered (the view beyond the grid).
+    out += "<rect x=\"0\" y=\"0\" width=\"" + QByteArray::number(f.picture.width()) + "\" height=\""
+           + QByteArray::number(f.picture.height()) + "\" fill=\"#000000\"/>\n";
     if (f.flip)
         out += "<g transform=\"matrix(1 0 0 -1 0 " + QByteArray::number(f.flipRow0 + f.flipRow1) + ")\">\n";
     for (const Item &item : f.data) {
@@ -997,56 +1002,11 @@ bool writeSvgFigure(QIODevice &d, const Figure &f, const QString &title)
     return ok;
 }
 
-// ---- PNG
-
-// A figure's PNG: 8-bit RGB, every row filtered by "Sub" and deflated for speed. Qt's
-// writer lets libpng try every filter on every row, which took most of a large figure's
-// time; a black picture of thin lines compresses about as well this way.
-bool writeFastPng(QIODevice &device, const QImage &source, QString *why)
+// Threads for a large figure's raster and PNG: the machine's, at most two, and one for a
+// small figure, where starting threads costs more than it saves.
+int threadsFor(QSize size)
 {
-    const QImage image = source.format() == QImage::Format_RGB32 ? source : source.convertToFormat(QImage::Format_RGB32);
-    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
-    png_infop info = png ? png_create_info_struct(png) : nullptr;
-    if (!png || !info) {
-        png_destroy_write_struct(&png, nullptr);
-        *why = QStringLiteral("no memory for the PNG writer");
-        return false;
-    }
-    struct Sink
-    {
-        QIODevice *device;
-        bool ok;
-    } sink{&device, true};
-    if (setjmp(png_jmpbuf(png))) {
-        png_destroy_write_struct(&png, &info);
-        *why = QStringLiteral("the PNG could not be encoded");
-        return false;
-    }
-    png_set_write_fn(
-        png, &sink,
-        [](png_structp p, png_bytep data, png_size_t n) {
-            auto *s = static_cast<Sink *>(png_get_io_ptr(p));
-            s->ok = s->ok && s->device->write(reinterpret_cast<const char *>(data), static_cast<qint64>(n)) == qint64(n);
-        },
-        [](png_structp) {});
-    png_set_IHDR(png, info, static_cast<png_uint_32>(image.width()), static_cast<png_uint_32>(image.height()), 8,
-                 PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
-    png_set_filter(png, PNG_FILTER_TYPE_BASE, PNG_FILTER_NONE);
-    // Run-length deflate: a picture of lines on one background is mostly runs.
-    png_set_compression_level(png, 1);
-    png_set_compression_strategy(png, Z_RLE);
-    png_write_info(png, info);
-    // RGB32 rows are B, G, R, X in memory on a little-endian machine, 0xAARRGGBB words.
-    if (QSysInfo::ByteOrder == QSysInfo::LittleEndian)
-        png_set_bgr(png);
-    png_set_filler(png, 0, QSysInfo::ByteOrder == QSysInfo::LittleEndian ? PNG_FILLER_AFTER : PNG_FILLER_BEFORE);
-    for (int y = 0; y < image.height() && sink.ok; ++y)
-        png_write_row(png, const_cast<png_bytep>(image.constScanLine(y)));
-    png_write_end(png, info);
-    png_destroy_write_struct(&png, &info);
-    if (!sink.ok)
-        *why = device.errorString();
-    return sink.ok;
+    return qint64(size.width()) * size.height() >= (qint64(1) << 22) ? std::clamp(QThread::idealThreadCount(), 1, 2) : 1;
 }
 
 } // namespace
@@ -1061,10 +1021,27 @@ QImage rasterise(const Figure &f)
                          && f.data.first().rect.contains(QRectF(QPointF(0, 0), QSizeF(f.picture)));
     if (!covered)
         picture.fill(Qt::black);
-    {
-        QPainter painter(&picture);
+    // Horizontal bands painted at once, each on its own painter over its rows of the picture
+    // (the same pixels as one painter: whole-pixel translations only).
+    const int bands = threadsFor(f.picture);
+    const auto paintBand = [&](int band) {
+        const int y0 = static_cast<int>(static_cast<long long>(f.picture.height()) * band / bands);
+        const int y1 = static_cast<int>(static_cast<long long>(f.picture.height()) * (band + 1) / bands);
+        if (y1 <= y0)
+            return;
+        QImage rows(picture.scanLine(y0), picture.width(), y1 - y0, picture.bytesPerLine(), picture.format());
+        QPainter painter(&rows);
+        painter.translate(0, -y0);
         for (const Item &item : f.data)
             paintItem(painter, item, true, f.antialias);
+    };
+    {
+        std::vector<std::thread> workers;
+        for (int band = 1; band < bands; ++band)
+            workers.emplace_back(paintBand, band);
+        paintBand(0);
+        for (std::thread &t : workers)
+            t.join();
     }
     if (f.flip) {
         // Mirror the rows flipRow0 ... flipRow1 - 1 in place.
@@ -1119,7 +1096,8 @@ bool write(const QString &path, const QString &format, const Figure &f, const QS
         *error = QStringLiteral("no memory for a %1 x %2 figure").arg(f.canvas.width()).arg(f.canvas.height());
         return false;
     }
-    return atomically(path, [&](QIODevice &d, QString *why) { return writeFastPng(d, image, why); }, error);
+    return atomically(
+        path, [&](QIODevice &d, QString *why) { return fastpng::write(d, image, threadsFor(image.size()), why); }, error);
 }
 
 } // namespace figure

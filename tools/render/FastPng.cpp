@@ -1,0 +1,144 @@
+#include "FastPng.h"
+
+#include <QIODevice>
+
+#include <zlib.h>
+
+#include <algorithm>
+#include <thread>
+#include <vector>
+
+namespace fastpng {
+
+namespace {
+
+void put32(std::vector<unsigned char> &out, quint32 v)
+{
+    for (int s = 24; s >= 0; s -= 8)
+        out.push_back(static_cast<unsigned char>(v >> s));
+}
+
+// One chunk: length, type, data, CRC of type and data.
+bool chunk(QIODevice &device, const char type[4], const unsigned char *data, std::size_t size)
+{
+    std::vector<unsigned char> head;
+    put32(head, static_cast<quint32>(size));
+    head.insert(head.end(), type, type + 4);
+    uLong crc = crc32(0L, reinterpret_cast<const Bytef *>(type), 4);
+    if (size > 0)
+        crc = crc32(crc, data, static_cast<uInt>(size));
+    std::vector<unsigned char> tail;
+    put32(tail, static_cast<quint32>(crc));
+    return device.write(reinterpret_cast<const char *>(head.data()), qint64(head.size())) == qint64(head.size())
+           && (size == 0 || device.write(reinterpret_cast<const char *>(data), qint64(size)) == qint64(size))
+           && device.write(reinterpret_cast<const char *>(tail.data()), 4) == 4;
+}
+
+// Rows first ... last - 1 as raw deflate data; the last part ends the stream, the others end
+// on a byte boundary with a sync flush so that the parts concatenate.
+struct Part
+{
+    int first = 0, last = 0;
+    bool final = false;
+    std::vector<unsigned char> out;
+    uLong adler = 1;
+    uLong rawBytes = 0;
+    bool ok = false;
+};
+
+void deflatePart(const QImage &image, Part &p)
+{
+    z_stream z{};
+    if (deflateInit2(&z, 1, Z_DEFLATED, -15, 8, Z_RLE) != Z_OK)
+        return;
+    const int w = image.width();
+    std::vector<unsigned char> row(static_cast<std::size_t>(w) * 3 + 1);
+    const uLong rowBytes = static_cast<uLong>(row.size());
+    p.out.resize(deflateBound(&z, rowBytes * static_cast<uLong>(p.last - p.first)) + 64);
+    z.next_out = p.out.data();
+    z.avail_out = static_cast<uInt>(p.out.size());
+    bool ok = true;
+    for (int y = p.first; y < p.last && ok; ++y) {
+        const QRgb *src = reinterpret_cast<const QRgb *>(image.constScanLine(y));
+        row[0] = 0; // filter: none
+        unsigned char *d = row.data() + 1;
+        for (int x = 0; x < w; ++x) {
+            *d++ = static_cast<unsigned char>(qRed(src[x]));
+            *d++ = static_cast<unsigned char>(qGreen(src[x]));
+            *d++ = static_cast<unsigned char>(qBlue(src[x]));
+        }
+        p.adler = adler32(p.adler, row.data(), static_cast<uInt>(rowBytes));
+        p.rawBytes += rowBytes;
+        z.next_in = row.data();
+        z.avail_in = static_cast<uInt>(rowBytes);
+        const bool lastRow = y + 1 == p.last;
+        const int flush = lastRow ? (p.final ? Z_FINISH : Z_SYNC_FLUSH) : Z_NO_FLUSH;
+        const int r = deflate(&z, flush);
+        ok = z.avail_in == 0 && (r == Z_OK || r == Z_STREAM_END || r == Z_BUF_ERROR) && z.avail_out > 0;
+    }
+    if (p.first == p.last) {
+        // An empty part still has to end (or continue) the stream.
+        z.next_in = nullptr;
+        z.avail_in = 0;
+        const int r = deflate(&z, p.final ? Z_FINISH : Z_SYNC_FLUSH);
+        ok = r == Z_OK || r == Z_STREAM_END;
+    }
+    p.out.resize(p.out.size() - z.avail_out);
+    deflateEnd(&z);
+    p.ok = ok;
+}
+
+} // namespace
+
+bool write(QIODevice &device, const QImage &source, int threads, QString *why)
+{
+    const QImage image = source.format() == QImage::Format_RGB32 ? source : source.convertToFormat(QImage::Format_RGB32);
+    if (image.isNull()) {
+        *why = QStringLiteral("no memory for the PNG's rows");
+        return false;
+    }
+    const int h = image.height();
+    const int n = std::clamp(threads, 1, std::max(1, h));
+    std::vector<Part> parts(static_cast<std::size_t>(n));
+    for (int i = 0; i < n; ++i) {
+        parts[static_cast<std::size_t>(i)].first = static_cast<int>(static_cast<long long>(h) * i / n);
+        parts[static_cast<std::size_t>(i)].last = static_cast<int>(static_cast<long long>(h) * (i + 1) / n);
+        parts[static_cast<std::size_t>(i)].final = i + 1 == n;
+    }
+    std::vector<std::thread> workers;
+    for (int i = 1; i < n; ++i)
+        workers.emplace_back([&, i] { deflatePart(image, parts[static_cast<std::size_t>(i)]); });
+    deflatePart(image, parts[0]);
+    for (std::thread &t : workers)
+        t.join();
+    uLong adler = 1;
+    for (const Part &p : parts) {
+        if (!p.ok) {
+            *why = QStringLiteral("the PNG could not be compressed");
+            return false;
+        }
+        adler = adler32_combine(adler, p.adler, static_cast<z_off_t>(p.rawBytes));
+    }
+
+    static const unsigned char signature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};
+    std::vector<unsigned char> ihdr;
+    put32(ihdr, static_cast<quint32>(image.width()));
+    put32(ihdr, static_cast<quint32>(h));
+    ihdr.insert(ihdr.end(), {8, 2, 0, 0, 0}); // 8 bits, RGB, deflate, filter method 0, no interlace
+    const unsigned char zlibHead[2] = {0x78, 0x01};
+    std::vector<unsigned char> zlibTail;
+    put32(zlibTail, static_cast<quint32>(adler));
+    bool ok = device.write(reinterpret_cast<const char *>(signature), 8) == 8
+              && chunk(device, "IHDR", ihdr.data(), ihdr.size()) && chunk(device, "IDAT", zlibHead, 2);
+    for (const Part &p : parts) {
+        // IDAT chunks of at most 1 GiB each.
+        for (std::size_t at = 0; ok && at < p.out.size(); at += std::size_t(1) << 30)
+            ok = chunk(device, "IDAT", p.out.data() + at, std::min(p.out.size() - at, std::size_t(1) << 30));
+    }
+    ok = ok && chunk(device, "IDAT", zlibTail.data(), 4) && chunk(device, "IEND", nullptr, 0);
+    if (!ok)
+        *why = device.errorString();
+    return ok;
+}
+
+} // namespace fastpng
