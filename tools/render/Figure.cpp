@@ -637,7 +637,14 @@ int streamlineFigure(const Settings &s, const pipeline::StreamRun &run, const Vo
         lo = 0.0;
         hi = 1.0;
     }
-    const auto toT = [&](double v) { return hi > lo ? (v - lo) / (hi - lo) : 0.5; };
+    if (!(hi > lo)) {
+        // A constant field: the map's middle, on a bar one unit (or a thousandth of the
+        // value) either side of it.
+        const double half = std::max(0.5, std::fabs(lo) * 1e-3);
+        lo -= half;
+        hi += half;
+    }
+    const auto toT = [&](double v) { return (v - lo) / (hi - lo); };
     const auto legendAt = [&](int) {
         LegendSpec l;
         if (!s.colorBar || !colored)
@@ -648,7 +655,7 @@ int streamlineFigure(const Settings &s, const pipeline::StreamRun &run, const Vo
                   : s.channel == 0 ? QStringLiteral("pressure")
                                    : QStringLiteral("channel %1").arg(s.channel);
         l.lo = lo;
-        l.hi = hi > lo ? hi : lo + 1.0;
+        l.hi = hi;
         const colormaps::Map map = s.map;
         l.color = [map, lo = l.lo, hi = l.hi](double v) { return colormaps::at(map, (v - lo) / (hi - lo)); };
         return l;
