@@ -821,10 +821,7 @@ void paintItem(QPainter &painter, const Item &item, bool raster, bool antialias)
         const QFont font = legendFont(item.fontPixels);
         painter.setFont(font);
         painter.setPen(QColor(item.color));
-        double x = item.rect.left();
-        if (item.rightAligned)
-            x -= QFontMetricsF(font).horizontalAdvance(item.text);
-        painter.drawText(QPointF(x, item.rect.top()), item.text);
+        painter.drawText(item.rect.topLeft(), item.text);
         break;
     }
     }
@@ -957,10 +954,7 @@ void svgItem(QByteArray &out, const Item &item, bool antialias)
         number(out, item.rect.top());
         out += "\" font-family=\"" + escaped(font.family()) + "\" font-size=\"";
         number(out, font.pixelSize());
-        out += "\" fill=\"" + colorText(item.color) + "\"";
-        if (item.rightAligned)
-            out += " text-anchor=\"end\"";
-        out += ">" + escaped(item.text) + "</text>\n";
+        out += "\" fill=\"" + colorText(item.color) + "\">" + escaped(item.text) + "</text>\n";
         break;
     }
     }

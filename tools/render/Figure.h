@@ -72,9 +72,8 @@ struct Item
     bool smooth = false;   // Image: interpolated when scaled
     QVector<QPointF> points; // Polyline: the points; Lines: pairs of end points
     double width = 1.0;    // Lines, Polyline: stroke width
-    QString text;          // Text: baseline starts at rect.topLeft()
+    QString text;          // Text: its baseline starts at rect.topLeft()
     double fontPixels = 11.0;
-    bool rightAligned = false; // Text: rect.left() is where the text ends
 };
 
 struct Figure
