@@ -295,6 +295,62 @@ private slots:
         QCOMPARE(differing(flipped, expected), 0);
     }
 
+    // Arrows: heads never longer than 0.4 of their shaft; with --arrow-scale auto the longest
+    // shaft spans the step; with S cells per unit a shaft is S cells per unit of its flow.
+    void arrowsFollowTheirScale_data()
+    {
+        QTest::addColumn<int>("step");
+        QTest::addColumn<double>("cellsPerUnit"); // 0: auto; -1: the view's lengths
+        QTest::newRow("view's lengths, step 12") << 0 << -1.0;
+        QTest::newRow("auto, step 7") << 7 << 0.0;
+        QTest::newRow("3 cells per unit, step 5") << 5 << 3.0;
+    }
+    void arrowsFollowTheirScale()
+    {
+        QFETCH(int, step);
+        QFETCH(double, cellsPerUnit);
+        std::unique_ptr<Volume> loaded, grid;
+        QVERIFY(pipeline::load(mVortices, loaded, grid));
+        figure::Settings s;
+        s.scale = 3;
+        s.arrowStep = step;
+        s.arrowScaleGiven = cellsPerUnit >= 0.0;
+        s.arrowScale = std::max(cellsPerUnit, 0.0);
+        pipeline::ArrowSettings a;
+        a.fit = true;
+        figure::Figure f;
+        QString error;
+        QCOMPARE(figure::arrowFigure(s, *grid, a, f, &error), 0);
+        const auto lines = std::find_if(f.data.begin(), f.data.end(), [](const figure::Item &i) { return i.kind == figure::Item::Lines; });
+        QVERIFY(lines != f.data.end());
+        const QVector<QPointF> &p = lines->points;
+        QVERIFY(p.size() > 6 * 20 && p.size() % 6 == 0);
+        double longest = 0.0;
+        const int every = step > 0 ? step : 12;
+        for (qsizetype k = 0; k < p.size(); k += 6) {
+            const QPointF shaft = p[k + 1] - p[k];
+            const double length = std::hypot(shaft.x(), shaft.y());
+            longest = std::max(longest, length);
+            for (int b : {2, 4}) {
+                QCOMPARE(p[k + b], p[k + 1]); // barbs start at the tip
+                const QPointF barb = p[k + b + 1] - p[k + b];
+                QVERIFY(std::hypot(barb.x(), barb.y()) <= 0.4 * length + 1e-9);
+                QVERIFY(barb.x() * shaft.x() + barb.y() * shaft.y() < 0.0); // turned back
+            }
+            // The tail at a lattice cell; the shaft along that cell's flow.
+            const int i = qRound(p[k].x() / 3.0), j = qRound(p[k].y() / 3.0);
+            QVERIFY(i % every == 0 && j % every == 0);
+            const Vector3 d = grid->getAt(i, j, 0).mDir;
+            QVERIFY(d.x * shaft.x() + d.y * shaft.y() > 0.0);
+            if (cellsPerUnit > 0.0)
+                QVERIFY(std::fabs(length - cellsPerUnit * 3.0 * std::hypot(float(d.x), float(d.y))) < 1e-3 * length + 1e-6);
+        }
+        if (cellsPerUnit == 0.0)
+            QVERIFY(std::fabs(longest - every * 3.0) < 1e-6);
+        if (cellsPerUnit < 0.0)
+            QVERIFY(longest <= 6.0 * 3.0 * std::sqrt(2.0) + 1e-6); // the view's limit: 6 cells a component
+    }
+
     // --size: the largest whole scale whose figure (with its legend) fits.
     void sizeTakesTheLargestScaleThatFits()
     {
