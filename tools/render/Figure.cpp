@@ -3,6 +3,7 @@
 #include "ArrowRender.h"
 #include "ColorRamp.h"
 #include "FastPng.h"
+#include "Output.h"
 #include "SinglePrecision.h"
 #include "Ticks.h"
 #include "Volume.h"
@@ -14,7 +15,6 @@
 #include <QPageSize>
 #include <QPainter>
 #include <QPdfWriter>
-#include <QSaveFile>
 #include <QThread>
 
 
@@ -848,26 +848,6 @@ void paintFigure(QPainter &painter, const Figure &f, bool raster)
         paintItem(painter, item, raster, true);
 }
 
-bool atomically(const QString &path, const std::function<bool(QIODevice &, QString *)> &write, QString *error)
-{
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly)) {
-        *error = QStringLiteral("cannot write %1: %2").arg(path, file.errorString());
-        return false;
-    }
-    QString why;
-    if (!write(file, &why)) {
-        file.cancelWriting();
-        *error = QStringLiteral("cannot write %1: %2").arg(path, why.isEmpty() ? file.errorString() : why);
-        return false;
-    }
-    if (!file.commit()) {
-        *error = QStringLiteral("cannot write %1: %2").arg(path, file.errorString());
-        return false;
-    }
-    return true;
-}
-
 // ---- SVG
 
 void number(QByteArray &out, double v)
@@ -1070,9 +1050,9 @@ QImage rasterise(const Figure &f)
 bool write(const QString &path, const QString &format, const Figure &f, const QString &title, QString *error)
 {
     if (format == QLatin1String("svg"))
-        return atomically(path, [&](QIODevice &d, QString *) { return writeSvgFigure(d, f, title); }, error);
+        return output::writeFile(path, [&](QIODevice &d, QString *) { return writeSvgFigure(d, f, title); }, error);
     if (format == QLatin1String("pdf")) {
-        return atomically(
+        return output::writeFile(
             path,
             [&](QIODevice &d, QString *why) {
                 QPdfWriter writer(&d);
@@ -1097,7 +1077,7 @@ bool write(const QString &path, const QString &format, const Figure &f, const QS
         *error = QStringLiteral("no memory for a %1 x %2 figure").arg(f.canvas.width()).arg(f.canvas.height());
         return false;
     }
-    return atomically(
+    return output::writeFile(
         path, [&](QIODevice &d, QString *why) { return fastpng::write(d, image, threadsFor(image.size()), why); }, error);
 }
 

@@ -91,7 +91,8 @@ struct Figure
 
 // Raster output: the figure as an image (null without memory for it).
 QImage rasterise(const Figure &f);
-// Vector output by extension (png, svg, pdf); written atomically. `error` gets a reason.
+// The figure as a file by its extension (png, svg, pdf), through output::writeFile (staged in the
+// current output transaction). `error` gets a reason.
 bool write(const QString &path, const QString &format, const Figure &f, const QString &title, QString *error);
 
 // ------------------------------------------------------------- the views
