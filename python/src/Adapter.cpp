@@ -1,0 +1,644 @@
+#include "Adapter.h"
+
+#include "ArrowRender.h"
+#include "ImportGrid.h"
+#include "LineData.h"
+#include "NetcdfReader.h"
+#include "Pipeline.h"
+#include "SinglePrecision.h"
+#include "StreamlineRender.h"
+#include "TableReader.h"
+#include "Volume.h"
+#include "VolumeReport.h"
+
+#include <QFile>
+#include <QGuiApplication>
+#include <QImage>
+#include <QPainter>
+
+#include <atomic>
+#include <charconv>
+#include <chrono>
+#include <clocale>
+#include <cmath>
+#include <mutex>
+
+namespace tessalypy {
+
+class Dataset
+{
+public:
+    std::unique_ptr<Volume> loaded;
+    std::unique_ptr<Volume> grid;
+};
+
+namespace {
+
+// ---------------------------------------------------------------- console
+
+// The core traces its work on the console (qDebug). Inside a call of this module that trace
+// is dropped, or collected where a refusal's reason is in it; outside, messages go to the
+// handler that was installed before (another Qt user in the same interpreter).
+QtMessageHandler gPrevious = nullptr;
+std::atomic<int> gActive{0};
+thread_local QStringList *tCapture = nullptr;
+
+void messageHandler(QtMsgType type, const QMessageLogContext &context, const QString &message)
+{
+    if (tCapture) {
+        tCapture->append(message);
+        return;
+    }
+    if (gActive.load() > 0)
+        return;
+    if (gPrevious)
+        gPrevious(type, context, message);
+}
+
+void installHandler()
+{
+    static std::once_flag once;
+    std::call_once(once, [] { gPrevious = qInstallMessageHandler(messageHandler); });
+}
+
+// Marks one call of the module; with `capture`, this thread's messages are collected there.
+class Quiet
+{
+public:
+    explicit Quiet(QStringList *capture = nullptr) : mPrevious(tCapture)
+    {
+        installHandler();
+        ++gActive;
+        if (capture)
+            tCapture = capture;
+    }
+    ~Quiet()
+    {
+        tCapture = mPrevious;
+        --gActive;
+    }
+    Quiet(const Quiet &) = delete;
+    Quiet &operator=(const Quiet &) = delete;
+
+private:
+    QStringList *mPrevious;
+};
+
+// What the loader said apart from its normal trace: its reason for refusing a dataset, or a
+// warning about one it loaded (tessaly-render's rule).
+QString loaderRemarks(const QStringList &messages)
+{
+    static const char *const trace[] = {"Dataset size:", "additional Data:", "number of Timesteps:", "min:", "max:"};
+    QStringList reasons;
+    for (const QString &m : messages) {
+        bool isTrace = false;
+        for (const char *t : trace)
+            isTrace = isTrace || m.startsWith(QLatin1String(t));
+        if (!isTrace)
+            reasons.append(m.trimmed());
+    }
+    return reasons.join(QStringLiteral("; "));
+}
+
+std::string text(const QString &s)
+{
+    return s.toStdString();
+}
+
+// Shortest text that reads back as the same number, for messages.
+std::string number(double v)
+{
+    char buf[32];
+    const auto r = std::to_chars(buf, buf + sizeof buf, v);
+    return std::string(buf, r.ptr);
+}
+
+// ---------------------------------------------------------------- arguments
+
+// The ranges and messages of tessaly-render's options, named as the Python arguments.
+double checkNumber(const char *name, double v, double lo, double hi)
+{
+    if (!std::isfinite(v) || v < lo || v > hi)
+        throw ValueError(std::string(name) + " " + number(v) + ": expected a number from " + number(lo) + " to "
+                         + number(hi));
+    return v;
+}
+
+int checkWhole(const char *name, long long v, int hi)
+{
+    if (v < 1 || v > hi)
+        throw ValueError(std::string(name) + " " + std::to_string(v) + ": expected a whole number from 1 to "
+                         + std::to_string(hi));
+    return int(v);
+}
+
+int method(const std::string &m)
+{
+    if (m == "euler")
+        return Euler;
+    if (m == "rk" || m == "runge-kutta")
+        return RungeKutta;
+    throw ValueError("method " + m + ": expected euler or rk");
+}
+
+double checkDt(double dt)
+{
+    checkNumber("dt", dt, 0.0, 7.5);
+    if (!(dt > 0.0))
+        throw ValueError("dt " + number(dt) + ": the step must be above 0");
+    return dt;
+}
+
+pipeline::StreamSettings evenlySettings(const EvenlySettings &e)
+{
+    pipeline::StreamSettings s;
+    s.evenly = true;
+    s.method = method(e.method);
+    s.dt = checkDt(e.dt);
+    s.dSep = roundToSingle(checkNumber("dsep", e.dSep, 1, 100));
+    s.dTest = roundToSingle(checkNumber("dtest", e.dTest, 0.01, 1));
+    s.maxSeeds = checkWhole("max_seeds", e.maxSeeds, 1000000);
+    s.maxSteps = checkWhole("max_steps", e.maxSteps, 100000);
+    return s;
+}
+
+pipeline::StreamSettings regularSettings(const StreamSettings &r)
+{
+    pipeline::StreamSettings s;
+    s.evenly = false;
+    s.method = method(r.method);
+    s.dt = checkDt(r.dt);
+    s.maxLength = checkWhole("max_length", r.maxLength, 100000);
+    return s;
+}
+
+Lines toLines(const QVector<Streamline> &lines, const Volume &loaded, Coords coords)
+{
+    Lines out;
+    std::size_t n = 0;
+    for (const Streamline &l : lines)
+        n += std::size_t(l.size());
+    out.xy.reserve(2 * n);
+    out.offsets.reserve(std::size_t(lines.size()) + 1);
+    for (const Streamline &l : lines) {
+        for (const Vector3 &p : l) {
+            if (coords == Coords::World) {
+                // tessaly-render's CSV: world_x, world_y of the index position.
+                const Vector3 w = loaded.getWorldPos(p.x, p.y);
+                out.xy.push_back(w.x);
+                out.xy.push_back(w.y);
+            } else {
+                out.xy.push_back(p.x);
+                out.xy.push_back(p.y);
+            }
+        }
+        out.offsets.push_back(out.xy.size() / 2);
+    }
+    return out;
+}
+
+// ---------------------------------------------------------------- datasets from a grid
+
+// The importer's dataset, loaded: the points tessaly-import's writer fills, read back as the
+// loader reads them (floats widened, the extent by whole corner positions), then the regular
+// grid of the same counts. `extra` are channels 2, 3, ... as given.
+template <typename Error>
+DatasetPtr datasetFrom(tessimport::Grid &g, const std::vector<Field> &extra, const ImportSettings &settings)
+{
+    QString error = tessimport::orient(g);
+    if (!error.isEmpty())
+        throw Error(text(error));
+    if (tessimport::missingFlow(g) == g.points())
+        throw Error(text(QStringLiteral("%1 and %2 have no value at any point").arg(g.uName, g.vName)));
+    if (settings.haveRange
+        && !(std::isfinite(settings.low) && std::isfinite(settings.high) && settings.low < settings.high))
+        throw ValueError("scalar_range (" + number(settings.low) + ", " + number(settings.high)
+                         + "): expected (LO, HI) with LO < HI");
+    if (!std::isfinite(settings.flowScale) || !(settings.flowScale > 0.0) || settings.flowScale > 1e30)
+        throw ValueError("flow_scale " + number(settings.flowScale) + ": expected a number above 0");
+    tessimport::ScalarMapping m;
+    if (!tessimport::scalarMapping(g, settings.haveRange, settings.low, settings.high, m, error))
+        throw Error(text(error));
+
+    auto d = std::make_shared<Dataset>();
+    d->loaded = std::make_unique<Volume>(g.nx, g.ny, 1);
+    const int channels = 2 + int(extra.size());
+    PointStore &store = d->loaded->store();
+    if (d->loaded->pointCount() == 0 || !store.setChannelsUnfilled(channels))
+        throw Error(text(QStringLiteral("Cannot hold the dataset of %1 x %2 points.").arg(g.nx).arg(g.ny)));
+
+    // The extra channels were given in the input's orientation; orient() may have reversed
+    // columns and rows of everything else.
+    const auto source = [&](int i, int j) {
+        const int si = g.reversedX ? g.nx - 1 - i : i;
+        const int sj = g.reversedY ? g.ny - 1 - j : j;
+        return std::size_t(sj) * std::size_t(g.nx) + std::size_t(si);
+    };
+    const bool own = !g.scalar.empty();
+    Vector3 *pos = store.pos();
+    Vector3 *dir = store.dir();
+    int32_t *count = store.count();
+    float *values = store.values();
+    const std::size_t stride = std::size_t(store.stride());
+    Vector3 minPos(99999999.0, 99999999.0, 99999999.0), maxPos(-99999999.0, -99999999.0, -99999999.0);
+    for (int j = 0; j < g.ny; ++j) {
+        for (int i = 0; i < g.nx; ++i) {
+            const std::size_t k = std::size_t(j) * std::size_t(g.nx) + std::size_t(i);
+            // tessaly-import's writer: positions and the scaled flow in single precision, a
+            // point with a component missing without flow, the mapped and original scalar.
+            const float px = static_cast<float>(g.x(i, j));
+            const float py = static_cast<float>(g.y(i, j));
+            const float su = static_cast<float>(g.u[k] * settings.flowScale);
+            const float sv = static_cast<float>(g.v[k] * settings.flowScale);
+            const bool flow = std::isfinite(su) && std::isfinite(sv);
+            const float s = own ? g.scalar[k]
+                                : (std::isfinite(g.u[k]) && std::isfinite(g.v[k])
+                                       ? static_cast<float>(std::hypot(double(g.u[k]), double(g.v[k])))
+                                       : NAN);
+            const Vector3 p(px, py, 0.0f);
+            pos[k] = p;
+            dir[k] = Vector3(flow ? su : NAN, flow ? sv : NAN, 0.0f);
+            count[k] = channels;
+            float *v = values + k * stride;
+            v[0] = tessimport::mapScalar(m, s);
+            v[1] = std::isfinite(s) ? s : NAN;
+            const std::size_t sk = source(i, j);
+            for (std::size_t c = 0; c < extra.size(); ++c)
+                v[2 + c] = static_cast<float>(extra[c].at(sk));
+            // The loader's extent: whole positions are taken over, never single coordinates.
+            if (p.x <= minPos.x && p.y <= minPos.y)
+                minPos = p;
+            if (p.x >= maxPos.x && p.y >= maxPos.y)
+                maxPos = p;
+        }
+    }
+    minPos.z = 0.0;
+    maxPos.z = 0.0;
+    d->loaded->mMinPos = minPos;
+    d->loaded->mMaxPos = maxPos;
+
+    d->grid = std::make_unique<Volume>(g.nx, g.ny, 1);
+    if (d->grid->pointCount() == 0)
+        throw Error(text(QStringLiteral("Cannot hold the regular grid of %1 x %2 points.").arg(g.nx).arg(g.ny)));
+    d->grid->calculateGridFrom(*d->loaded);
+    return d;
+}
+
+// A QGuiApplication for the pictures (fonts of the colour bar, the painter's raster engine),
+// made once when none exists, on the offscreen platform whatever QT_QPA_PLATFORM says (a
+// platform without a display would end the process). Qt sets the C locale from the
+// environment as it starts; the interpreter's is put back.
+void ensureGuiApplication()
+{
+    if (QCoreApplication::instance())
+        return;
+    static int argc = 3;
+    static char arg0[] = "tessaly", arg1[] = "-platform", arg2[] = "offscreen";
+    static char *argv[] = {arg0, arg1, arg2, nullptr};
+    const char *current = std::setlocale(LC_ALL, nullptr);
+    const std::string locale = current ? current : "C";
+    new QGuiApplication(argc, argv); // lives as long as the process
+    std::setlocale(LC_ALL, locale.c_str());
+}
+
+} // namespace
+
+// ---------------------------------------------------------------- loading
+
+Loaded load(const std::string &gridFile)
+{
+    QStringList messages;
+    std::unique_ptr<Volume> loaded, grid;
+    bool ok;
+    {
+        Quiet quiet(&messages);
+        ok = pipeline::load(QString::fromStdString(gridFile), loaded, grid);
+    }
+    const QString remarks = loaderRemarks(messages);
+    if (!ok)
+        throw LoadError(text(QStringLiteral("cannot load %1: %2")
+                                 .arg(QString::fromStdString(gridFile),
+                                      remarks.isEmpty() ? QStringLiteral("the dataset holds no points") : remarks)));
+    Loaded result;
+    result.dataset = std::make_shared<Dataset>();
+    result.dataset->loaded = std::move(loaded);
+    result.dataset->grid = std::move(grid);
+    result.warning = text(remarks);
+    return result;
+}
+
+DatasetPtr fromArrays(const Arrays &a, const ImportSettings &settings)
+{
+    Quiet quiet;
+    if (a.nx < 2 || a.ny < 2)
+        throw ValueError(text(QStringLiteral("a grid needs at least 2 x 2 points, found %1 x %2").arg(a.nx).arg(a.ny)));
+    if (std::size_t(a.nx) > tessimport::kMaxPoints / std::size_t(a.ny))
+        throw ValueError(text(QStringLiteral("%1 x %2 points, more than the %3 that can be imported")
+                                  .arg(a.nx)
+                                  .arg(a.ny)
+                                  .arg(tessimport::kMaxPoints)));
+    tessimport::Grid g;
+    g.nx = a.nx;
+    g.ny = a.ny;
+    g.curvilinear = a.curvilinear;
+    g.xAxis.name = QStringLiteral("x");
+    g.yAxis.name = QStringLiteral("y");
+    g.uName = QStringLiteral("u");
+    g.vName = QStringLiteral("v");
+    g.scalarName = QStringLiteral("scalar");
+    const std::size_t n = g.points();
+    const std::size_t nxs = a.curvilinear ? n : std::size_t(a.nx);
+    const std::size_t nys = a.curvilinear ? n : std::size_t(a.ny);
+    g.xs.resize(nxs);
+    g.ys.resize(nys);
+    for (std::size_t k = 0; k < nxs; ++k)
+        g.xs[k] = a.x.at(k);
+    for (std::size_t k = 0; k < nys; ++k)
+        g.ys[k] = a.y.at(k);
+    // Single precision as the table reader stores a value it read as a double.
+    g.u.resize(n);
+    g.v.resize(n);
+    for (std::size_t k = 0; k < n; ++k) {
+        g.u[k] = static_cast<float>(a.u.at(k));
+        g.v[k] = static_cast<float>(a.v.at(k));
+    }
+    std::vector<Field> extra;
+    if (!a.scalars.empty()) {
+        g.scalar.resize(n);
+        for (std::size_t k = 0; k < n; ++k)
+            g.scalar[k] = static_cast<float>(a.scalars[0].at(k));
+        extra.assign(a.scalars.begin() + 1, a.scalars.end());
+    }
+    return datasetFrom<ValueError>(g, extra, settings);
+}
+
+DatasetPtr importFile(const std::string &path, const ImportChoice &choice, const ImportSettings &settings)
+{
+    Quiet quiet;
+    const QString input = QString::fromStdString(path);
+    QFile in(input);
+    if (!in.open(QIODevice::ReadOnly))
+        throw LoadError(text(QStringLiteral("cannot read %1: %2").arg(input, in.errorString())));
+    const bool netcdf = tessimport::looksLikeNetcdf(in.peek(8));
+    if (!netcdf && (choice.timeGiven || choice.levelGiven))
+        throw ValueError(text(QStringLiteral("time and level choose NetCDF slices; %1 is not a NetCDF file").arg(input)));
+    tessimport::Grid g;
+    QString error;
+    if (netcdf) {
+        in.close();
+        tessimport::NetcdfChoice c;
+        c.u = QString::fromStdString(choice.u);
+        c.v = QString::fromStdString(choice.v);
+        c.scalar = QString::fromStdString(choice.scalar);
+        c.time = choice.time;
+        c.level = choice.level;
+        c.timeGiven = choice.timeGiven;
+        c.levelGiven = choice.levelGiven;
+        if (!tessimport::readNetcdf(input, c, g, error))
+            throw LoadError(text(error));
+    } else {
+        const QByteArray bytes = in.readAll();
+        if (in.error() != QFileDevice::NoError)
+            throw LoadError(text(QStringLiteral("cannot read %1: %2").arg(input, in.errorString())));
+        in.close();
+        tessimport::TableColumns c;
+        c.u = QString::fromStdString(choice.u);
+        c.v = QString::fromStdString(choice.v);
+        c.scalar = QString::fromStdString(choice.scalar);
+        if (!tessimport::readTable(bytes, c, g, error))
+            throw LoadError(text(error));
+    }
+    return datasetFrom<LoadError>(g, {}, settings);
+}
+
+Info info(const Dataset &d)
+{
+    Info i;
+    i.nx = d.grid->getDimX();
+    i.ny = d.grid->getDimY();
+    i.xmin = d.loaded->mMinPos.x;
+    i.xmax = d.loaded->mMaxPos.x;
+    i.ymin = d.loaded->mMinPos.y;
+    i.ymax = d.loaded->mMaxPos.y;
+    const PointStore &s = d.loaded->store();
+    i.channels = s.size() ? s.count()[0] : 0;
+    return i;
+}
+
+Points points(const Dataset &d, bool grid)
+{
+    const PointStore &s = (grid ? d.grid : d.loaded)->store();
+    Points p;
+    p.channels = s.size() ? s.count()[0] : 0;
+    p.pos.resize(2 * s.size());
+    p.dir.resize(2 * s.size());
+    p.values.resize(s.size() * std::size_t(p.channels));
+    for (std::size_t k = 0; k < s.size(); ++k) {
+        p.pos[2 * k] = s.pos()[k].x;
+        p.pos[2 * k + 1] = s.pos()[k].y;
+        p.dir[2 * k] = s.dir()[k].x;
+        p.dir[2 * k + 1] = s.dir()[k].y;
+        const float *v = s.values() + k * std::size_t(s.stride());
+        for (int c = 0; c < p.channels; ++c)
+            p.values[k * std::size_t(p.channels) + std::size_t(c)] = c < s.count()[k] ? v[c] : 0.0f;
+    }
+    return p;
+}
+
+// ---------------------------------------------------------------- streamlines
+
+Lines evenlySpaced(const Dataset &d, const EvenlySettings &e, Coords coords)
+{
+    const pipeline::StreamSettings s = evenlySettings(e);
+    Quiet quiet;
+    const pipeline::StreamRun run = pipeline::seedStreamlines(*d.grid, s);
+    return toLines(pipeline::dataLines(run, *d.grid), *d.loaded, coords);
+}
+
+Lines worldLines(const Dataset &d, const Lines &index)
+{
+    Lines out = index;
+    for (std::size_t k = 0; k + 1 < out.xy.size(); k += 2) {
+        const Vector3 w = d.loaded->getWorldPos(index.xy[k], index.xy[k + 1]);
+        out.xy[k] = w.x;
+        out.xy[k + 1] = w.y;
+    }
+    return out;
+}
+
+double timeSeeding(const Dataset &d, const EvenlySettings &e)
+{
+    const pipeline::StreamSettings s = evenlySettings(e);
+    Quiet quiet;
+    const auto start = std::chrono::steady_clock::now();
+    const pipeline::StreamRun run = pipeline::seedStreamlines(*d.grid, s);
+    const auto end = std::chrono::steady_clock::now();
+    return std::chrono::duration<double>(end - start).count();
+}
+
+Lines streamlines(const Dataset &d, const std::vector<double> *seeds, const StreamSettings &r, Coords coords)
+{
+    const pipeline::StreamSettings s = regularSettings(r);
+    Quiet quiet;
+    pipeline::StreamRun run = pipeline::seedStreamlines(*d.grid, s);
+    if (seeds) {
+        run.seeds.clear();
+        const Volume &l = *d.loaded;
+        // World positions into index space: the inverse of getWorldPos, with its scales.
+        const double sx = (l.getWorldPos(1.0, 0.0).x - l.getWorldPos(0.0, 0.0).x);
+        const double sy = (l.getWorldPos(0.0, 1.0).y - l.getWorldPos(0.0, 0.0).y);
+        for (std::size_t k = 0; k + 1 < seeds->size(); k += 2) {
+            double x = (*seeds)[k], y = (*seeds)[k + 1];
+            if (coords == Coords::World) {
+                x = sx != 0.0 ? (x - l.mMinPos.x) / sx : 0.0;
+                y = sy != 0.0 ? (y - l.mMinPos.y) / sy : 0.0;
+            }
+            run.seeds.append(Vector3(x, y, 0.0));
+        }
+    }
+    return toLines(pipeline::dataLines(run, *d.grid), *d.loaded, coords);
+}
+
+// ---------------------------------------------------------------- report and picture
+
+Probe probe(Dataset &d, double x, double y)
+{
+    checkNumber("x", x, 0, 1e9);
+    checkNumber("y", y, 0, 1e9);
+    Quiet quiet;
+    const volumereport::Report r = volumereport::sample(*d.loaded, roundToSingle(x), roundToSingle(y));
+    Probe p;
+    p.x = r.x;
+    p.y = r.y;
+    const Vector3 *v[3] = {&r.point.mPos, &r.point.mDir, &r.outPutPos};
+    double *out[3] = {p.pos, p.dir, p.outPutPos};
+    for (int i = 0; i < 3; ++i) {
+        out[i][0] = v[i]->x;
+        out[i][1] = v[i]->y;
+        out[i][2] = v[i]->z;
+    }
+    p.values.assign(r.point.mValues.begin(), r.point.mValues.end());
+    return p;
+}
+
+namespace {
+
+// Largest picture tessaly-render draws.
+constexpr long long kMaxPixels = 1LL << 28;
+constexpr int kMaxSide = 32767;
+
+void checkPicture(int w, int h)
+{
+    if (w < 1 || h < 1 || w > kMaxSide || h > kMaxSide || (long long)w * h > kMaxPixels)
+        throw ValueError(text(QStringLiteral("a picture of %1 x %2 pixels is beyond the limit of %3 pixels a side and %4 in all")
+                                  .arg(w)
+                                  .arg(h)
+                                  .arg(kMaxSide)
+                                  .arg(kMaxPixels)));
+}
+
+} // namespace
+
+Image render(const Dataset &d, const RenderSettings &r)
+{
+    const Volume &grid = *d.grid;
+    const bool arrows = r.view == "arrows";
+    if (!arrows && r.view != "streamlines" && r.view != "evenly")
+        throw ValueError("view " + r.view + ": expected arrows, streamlines or evenly");
+    pipeline::ArrowSettings a;
+    pipeline::StreamSettings s;
+    if (arrows) {
+        if (r.zoom < 1 || r.zoom > pipeline::kMaxZoom)
+            throw ValueError("zoom " + std::to_string(r.zoom) + ": expected a whole number from 1 to 15");
+        for (int p : {r.panX, r.panY})
+            if (p < -pipeline::kMaxPan || p > pipeline::kMaxPan)
+                throw ValueError("pan: expected 2 whole numbers, each within +-" + std::to_string(pipeline::kMaxPan));
+        a.zoom = r.zoom;
+        a.panX = r.panX;
+        a.panY = r.panY;
+        a.pressure = r.pressure;
+        a.intensity = r.intensity;
+        a.black = r.black;
+        a.fit = r.fit;
+    } else if (r.view == "evenly") {
+        EvenlySettings e;
+        e.dSep = r.dSep;
+        e.dTest = r.dTest;
+        e.method = r.method;
+        e.dt = r.dt;
+        e.maxSeeds = r.maxSeeds;
+        e.maxSteps = r.maxSteps;
+        s = evenlySettings(e);
+    } else {
+        StreamSettings t;
+        t.method = r.method;
+        t.dt = r.dt;
+        t.maxLength = r.maxLength;
+        s = regularSettings(t);
+    }
+    if (!arrows) {
+        s.antialias = r.antialias;
+        if (r.haveRect) {
+            constexpr int kLimit = 1 << 30;
+            for (int v : r.rect)
+                if (v < -kLimit || v > kLimit)
+                    throw ValueError("view_rect: expected 4 whole numbers, each within +-" + std::to_string(kLimit));
+            if (r.rect[2] <= r.rect[0] || r.rect[3] <= r.rect[1])
+                throw ValueError("view_rect: X1 < X2 and Y1 < Y2 are needed");
+            s.haveRect = true;
+            s.rect = ViewRect{r.rect[0], r.rect[1], r.rect[2], r.rect[3]};
+        }
+    }
+
+    Quiet quiet;
+    ensureGuiApplication();
+    QImage image;
+    QSize size;
+    if (arrows) {
+        size = pipeline::arrowPictureSize(grid, a);
+        checkPicture(size.width(), size.height());
+        const int maxZoom = pipeline::maxArrowZoom(size);
+        if (a.zoom > maxZoom)
+            throw ValueError(text(QStringLiteral("zoom %1 leaves no cells of a %2 x %3 picture (largest zoom %4)")
+                                      .arg(a.zoom)
+                                      .arg(size.width())
+                                      .arg(size.height())
+                                      .arg(maxZoom)));
+        image = arrowrender::renderPicture(&grid, pipeline::arrowPicture(grid, a));
+    } else {
+        size = QSize(grid.getDimX(), grid.getDimY());
+        checkPicture(size.width(), size.height());
+        const pipeline::StreamRun run = pipeline::seedStreamlines(grid, s);
+        image = blankStreamlineImage(run.size);
+        paintPolylines(image, pipeline::polylines(run, grid), s.antialias);
+    }
+    if (image.isNull())
+        throw ValueError(text(QStringLiteral("no memory for a %1 x %2 picture").arg(size.width()).arg(size.height())));
+    // tessaly-render's composition: the flip, then the colour bar beside the picture on white.
+    if (r.northUp)
+        image = image.mirrored(false, true);
+    if (arrows && r.colorBar) {
+        const QSize canvas(size.width() + pipeline::kColorBarGap + pipeline::colorBarExtent(),
+                           std::max(size.height(), pipeline::kColorBarHeight));
+        checkPicture(canvas.width(), canvas.height());
+        QImage composed(canvas, image.format());
+        if (composed.isNull())
+            throw ValueError("no memory for the picture");
+        composed.fill(Qt::white);
+        QPainter painter(&composed);
+        painter.drawImage(0, 0, image);
+        pipeline::paintColorBar(painter, QPoint(size.width() + pipeline::kColorBarGap, 0));
+        painter.end();
+        image = composed;
+    }
+    const QImage rgba = image.convertToFormat(QImage::Format_RGBA8888);
+    Image out;
+    out.width = rgba.width();
+    out.height = rgba.height();
+    out.rgba.resize(std::size_t(out.width) * std::size_t(out.height) * 4);
+    for (int y = 0; y < out.height; ++y)
+        std::copy_n(rgba.constScanLine(y), std::size_t(out.width) * 4, out.rgba.data() + std::size_t(y) * out.width * 4);
+    return out;
+}
+
+} // namespace tessalypy
