@@ -246,14 +246,14 @@ DatasetPtr datasetFrom(tessimport::Grid &g, const std::vector<Field> &extra, con
             const std::size_t k = std::size_t(j) * std::size_t(g.nx) + std::size_t(i);
             // tessaly-import's writer: positions and the scaled flow in single precision, a
             // point with a component missing without flow, the mapped and original scalar.
-            const float px = static_cast<float>(g.x(i, j));
-            const float py = static_cast<float>(g.y(i, j));
-            const float su = static_cast<float>(g.u[k] * settings.flowScale);
-            const float sv = static_cast<float>(g.v[k] * settings.flowScale);
+            const float px = roundToSingle(g.x(i, j));
+            const float py = roundToSingle(g.y(i, j));
+            const float su = roundToSingle(g.u[k] * settings.flowScale);
+            const float sv = roundToSingle(g.v[k] * settings.flowScale);
             const bool flow = std::isfinite(su) && std::isfinite(sv);
             const float s = own ? g.scalar[k]
                                 : (std::isfinite(g.u[k]) && std::isfinite(g.v[k])
-                                       ? static_cast<float>(std::hypot(double(g.u[k]), double(g.v[k])))
+                                       ? roundToSingle(std::hypot(double(g.u[k]), double(g.v[k])))
                                        : NAN);
             const Vector3 p(px, py, 0.0f);
             pos[k] = p;
@@ -264,7 +264,7 @@ DatasetPtr datasetFrom(tessimport::Grid &g, const std::vector<Field> &extra, con
             v[1] = std::isfinite(s) ? s : NAN;
             const std::size_t sk = source(i, j);
             for (std::size_t c = 0; c < extra.size(); ++c)
-                v[2 + c] = static_cast<float>(extra[c].at(sk));
+                v[2 + c] = roundToSingle(extra[c].at(sk));
             // The loader's extent: whole positions are taken over, never single coordinates.
             if (p.x <= minPos.x && p.y <= minPos.y)
                 minPos = p;
@@ -359,14 +359,14 @@ DatasetPtr fromArrays(const Arrays &a, const ImportSettings &settings)
     g.u.resize(n);
     g.v.resize(n);
     for (std::size_t k = 0; k < n; ++k) {
-        g.u[k] = static_cast<float>(a.u.at(k));
-        g.v[k] = static_cast<float>(a.v.at(k));
+        g.u[k] = roundToSingle(a.u.at(k));
+        g.v[k] = roundToSingle(a.v.at(k));
     }
     std::vector<Field> extra;
     if (!a.scalars.empty()) {
         g.scalar.resize(n);
         for (std::size_t k = 0; k < n; ++k)
-            g.scalar[k] = static_cast<float>(a.scalars[0].at(k));
+            g.scalar[k] = roundToSingle(a.scalars[0].at(k));
         extra.assign(a.scalars.begin() + 1, a.scalars.end());
     }
     return datasetFrom<ValueError>(g, extra, settings);
@@ -503,8 +503,10 @@ Lines streamlines(const Dataset &d, const std::vector<double> *seeds, const Stre
 
 Probe probe(Dataset &d, double x, double y)
 {
-    checkNumber("x", x, 0, 1e9);
-    checkNumber("y", y, 0, 1e9);
+    // tessaly-render --probe's range.
+    for (const auto &[name, v] : {std::pair<const char *, double>{"x", x}, {"y", y}})
+        if (!std::isfinite(v) || v < 0.0 || v > 1e9)
+            throw ValueError(std::string(name) + " " + number(v) + ": not a position from 0 to 1e9");
     Quiet quiet;
     const volumereport::Report r = volumereport::sample(*d.loaded, roundToSingle(x), roundToSingle(y));
     Probe p;

@@ -202,12 +202,9 @@ PYBIND11_MODULE(_core, m)
             for (const auto &item : o) {
                 const std::string k = item.first.cast<std::string>();
                 const py::handle v = item.second;
-                const auto whole = [&](const char *name) {
-                    const long long n = v.cast<long long>();
-                    if (n < INT_MIN || n > INT_MAX)
-                        throw ValueError(std::string(name) + " " + std::to_string(n) + ": out of range");
-                    return int(n);
-                };
+                // Whole numbers far out of every range are held just outside it, so that the
+                // range check names them.
+                const auto whole = [&](const char *) { return int(std::clamp(v.cast<long long>(), -(1LL << 30) - 1, (1LL << 30) + 1)); };
                 if (k == "view") s.view = v.cast<std::string>();
                 else if (k == "zoom") s.zoom = whole("zoom");
                 else if (k == "pan_x") s.panX = whole("pan");

@@ -193,9 +193,13 @@ class Dataset:
     def arrays(self, grid=False):
         """The loaded points as stored, as a dict of (ny, nx) arrays: "x", "y" (world
         positions), "u", "v" (flow) and "channels" (ny, nx, channels). With grid=True the
-        regular grid's points instead, the views' data: x, y are then index positions."""
+        regular grid's points instead, the views' data: "u", "v" and "channels" (the grid
+        carries channel 0, the pressure, only; its points sit at their index positions)."""
         pos, flow, values = self._core.points(_flag("grid", grid))
-        return {"x": pos[..., 0], "y": pos[..., 1], "u": flow[..., 0], "v": flow[..., 1], "channels": values}
+        a = {"u": flow[..., 0], "v": flow[..., 1], "channels": values}
+        if not grid:
+            a = {"x": pos[..., 0], "y": pos[..., 1], **a}
+        return a
 
     def __repr__(self):
         ny, nx = self.shape

@@ -81,7 +81,9 @@ def streamplot(ax, x, y, u, v, dsep=None, dtest=0.5, color=None, cmap=None, line
     if color is not None and not isinstance(color, str) and not mapped:
         c = np.ma.asarray(getattr(color, "values", color)) if not isinstance(color, np.ndarray) else color
         if getattr(c, "ndim", 0) == 2:
-            scalars = [c]  # kept as given in channel 1
+            # The regular grid carries channel 0 only: the array goes there, mapped linearly
+            # from its own range, and is mapped back after sampling.
+            scalars = [c]
             mapped = True
     if not isinstance(arrows, numbers.Integral) or isinstance(arrows, bool) or arrows < 0:
         raise ValueError(f"arrows {arrows!r}: expected a whole number of arrow heads per line, 0 or more")
@@ -109,7 +111,12 @@ def streamplot(ax, x, y, u, v, dsep=None, dtest=0.5, color=None, cmap=None, line
     kwargs.setdefault("capstyle", "round")
     if mapped:
         grid = ds.arrays(grid=True)
-        field = np.hypot(grid["u"], grid["v"]) if scalars is None else grid["channels"][..., 1]
+        if scalars is None:
+            field = np.hypot(grid["u"], grid["v"])
+        else:
+            c = np.ma.masked_invalid(np.ma.asarray(scalars[0], dtype=np.float64))
+            low, high = float(c.min()), float(c.max())
+            field = low + (grid["channels"][..., 0].astype(np.float64) + 4.0) / 6.5 * (high - low)
         segments = [np.stack([w[:-1], w[1:]], axis=1) for w in world]
         segments = np.concatenate(segments) if segments else np.empty((0, 2, 2))
         values = []
