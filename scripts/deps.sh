@@ -14,9 +14,10 @@ tessaly_install_missing() {
 }
 
 TESSALY_BUILD_PACKAGES=(cmake make g++ pkg-config qt6-base-dev qt6-base-dev-tools qt6-svg-dev libgl-dev libvulkan-dev libxkbcommon-dev
-                        libbenchmark-dev libnetcdf-dev zlib1g-dev)
-# The real-data samples and their tests: ncdump/ncgen and the COADS climatology.
-TESSALY_DATA_PACKAGES=(netcdf-bin ferret-datasets)
+                        libbenchmark-dev libnetcdf-dev zlib1g-dev pybind11-dev python3-dev python3-numpy)
+# The real-data samples and their tests: ncdump/ncgen and the COADS climatology; the Python
+# package's plots, examples and tests.
+TESSALY_DATA_PACKAGES=(netcdf-bin ferret-datasets python3-matplotlib python3-xarray python3-pytest)
 
 # Writes samples/coads-jan.gri and coads-jul.gri from the COADS climatology (winds and
 # sea-level pressure) when ferret-datasets is installed.
@@ -32,4 +33,15 @@ tessaly_build() {
     local dir=$1; shift
     cmake -S "$TESSALY_ROOT" -B "$dir" -DCMAKE_BUILD_TYPE=Release "$@" >/dev/null
     cmake --build "$dir" -j "$(nproc)"
+}
+
+# Installs the Python package (import tessaly) into the system interpreter's site-packages
+# under /usr/local, when it was built. Root or sudo is needed only when that folder is not
+# writable.
+tessaly_install_python() {
+    local dir=$1
+    [ -d "$dir/python/tessaly" ] || { echo "Python package not built: pybind11-dev missing"; return 0; }
+    local sudo=""
+    [ "$(id -u)" -ne 0 ] && sudo="sudo"
+    $sudo cmake --install "$dir" --component python >/dev/null
 }

@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds, writes the sample datasets into samples/ and starts
-# Tessaly there (its file dialog opens in the current folder).
+# Installs what is missing, builds, installs the Python package (import tessaly), writes the
+# sample datasets into samples/ and starts Tessaly there (its file dialog opens in the
+# current folder).
 set -euo pipefail
 TESSALY_ROOT=$(cd "$(dirname "$0")/.." && pwd)
 source "$TESSALY_ROOT/scripts/deps.sh"
 tessaly_install_missing "${TESSALY_BUILD_PACKAGES[@]}" "${TESSALY_DATA_PACKAGES[@]}" qt6-qpa-plugins fonts-dejavu-core
 tessaly_build "$TESSALY_ROOT/build"
+tessaly_install_python "$TESSALY_ROOT/build"
 "$TESSALY_ROOT/build/tools/tessaly-gen" --samples "$TESSALY_ROOT/samples"
 tessaly_real_samples "$TESSALY_ROOT/build" "$TESSALY_ROOT/samples"
 cd "$TESSALY_ROOT/samples"

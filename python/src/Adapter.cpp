@@ -290,15 +290,18 @@ DatasetPtr datasetFrom(tessimport::Grid &g, const std::vector<Field> &extra, con
 // environment as it starts; the interpreter's is put back.
 void ensureGuiApplication()
 {
-    if (QCoreApplication::instance())
-        return;
-    static int argc = 3;
-    static char arg0[] = "tessaly", arg1[] = "-platform", arg2[] = "offscreen";
-    static char *argv[] = {arg0, arg1, arg2, nullptr};
-    const char *current = std::setlocale(LC_ALL, nullptr);
-    const std::string locale = current ? current : "C";
-    new QGuiApplication(argc, argv); // lives as long as the process
-    std::setlocale(LC_ALL, locale.c_str());
+    static std::once_flag once; // pictures may be asked for from several threads at once
+    std::call_once(once, [] {
+        if (QCoreApplication::instance())
+            return;
+        static int argc = 3;
+        static char arg0[] = "tessaly", arg1[] = "-platform", arg2[] = "offscreen";
+        static char *argv[] = {arg0, arg1, arg2, nullptr};
+        const char *current = std::setlocale(LC_ALL, nullptr);
+        const std::string locale = current ? current : "C";
+        new QGuiApplication(argc, argv); // lives as long as the process
+        std::setlocale(LC_ALL, locale.c_str());
+    });
 }
 
 } // namespace

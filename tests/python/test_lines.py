@@ -126,3 +126,21 @@ def test_render_is_the_renderers_png(samples, gappy, tmp_path, name, view, optio
     assert got.dtype == np.uint8
     assert got.shape == want.shape
     assert np.array_equal(got, want)
+
+
+def test_threads_share_a_dataset(samples):
+    """The calls release the interpreter's lock and share the dataset: runs at the same time
+    give the lines and pictures of runs one after the other."""
+    from concurrent.futures import ThreadPoolExecutor
+
+    ds = tessaly.load(samples / "vortices.gri")
+    jobs = [("evenly_spaced", dict(dsep=4)), ("render", dict(view="evenly", dsep=8)),
+            ("streamlines", dict(method="rk")), ("evenly_spaced", dict(dsep=7, method="rk"))] * 2
+    alone = [getattr(ds, name)(**kw) for name, kw in jobs]
+    with ThreadPoolExecutor(4) as pool:
+        together = list(pool.map(lambda job: getattr(ds, job[0])(**job[1]), jobs))
+    for a, b in zip(alone, together):
+        if isinstance(a, list):
+            assert len(a) == len(b) and all(same_bits(p, q) for p, q in zip(a, b))
+        else:
+            assert same_bits(a, b)
