@@ -17,23 +17,39 @@ import tessaly
 __all__ = ["streamplot"]
 
 
-def _sample(field, ix, iy):
+def _sampler(field):
     """Bilinear samples of an (ny, nx) grid field at index positions, as the engine samples
     its grid: corners past the last column or row count as zero."""
     ny, nx = field.shape
-    x0 = np.floor(ix).astype(np.intp)
-    y0 = np.floor(iy).astype(np.intp)
-    fx = ix - x0
-    fy = iy - y0
     padded = np.zeros((ny + 1, nx + 1), dtype=np.float64)
     padded[:ny, :nx] = field
-    x0 = np.clip(x0, 0, nx - 1)
-    y0 = np.clip(y0, 0, ny - 1)
-    c00 = padded[y0, x0]
-    c10 = padded[y0, x0 + 1]
-    c01 = padded[y0 + 1, x0]
-    c11 = padded[y0 + 1, x0 + 1]
-    return ((c00 * ((1 - fy) * (1 - fx)) + c10 * ((1 - fy) * fx)) + c01 * ((1 - fx) * fy)) + c11 * (fy * fx)
+
+    def sample(ix, iy):
+        x0 = np.clip(np.floor(ix).astype(np.intp), 0, nx - 1)
+        y0 = np.clip(np.floor(iy).astype(np.intp), 0, ny - 1)
+        fx = ix - x0
+        fy = iy - y0
+        c00 = padded[y0, x0]
+        c10 = padded[y0, x0 + 1]
+        c01 = padded[y0 + 1, x0]
+        c11 = padded[y0 + 1, x0 + 1]
+        return ((c00 * ((1 - fy) * (1 - fx)) + c10 * ((1 - fy) * fx)) + c01 * ((1 - fx) * fy)) + c11 * (fy * fx)
+
+    return sample
+
+
+def _piece_steps(world, transform, pixels=2.0):
+    """Steps per coloured piece, so that a piece spans about `pixels` on the axes as they
+    are now: one step (1.55 grid cells) is far below a pixel on a large field, and a path
+    per step is what costs most in drawing. Judged on the first 50 lines."""
+    per_step = []
+    for w in world[:50]:
+        d = np.diff(transform.transform(w), axis=0)
+        per_step.append(np.median(np.hypot(d[:, 0], d[:, 1])))
+    step = float(np.median(per_step)) if per_step else 0.0
+    if not (np.isfinite(step) and step > 0):
+        return 1
+    return max(1, int(np.ceil(pixels / step)))
 
 
 def _arrow_patches(lines, count, transform, color, linewidth, size):
@@ -47,9 +63,11 @@ def _arrow_patches(lines, count, transform, color, linewidth, size):
         arc = np.concatenate([[0.0], np.cumsum(steps)])
         if not arc[-1] > 0:
             continue
+        # Evenly along the line's length, shifted from line to line (by the golden ratio)
+        # so that lines side by side do not carry their heads in a row.
+        shift = (0.5 + 0.618034 * k) % 1.0
         for a in range(count):
-            # Evenly along the line's length, away from its ends.
-            s = arc[-1] * (a + 0.5) / count
+            s = arc[-1] * (a + shift) / count
             i = int(np.clip(np.searchsorted(arc, s), 1, len(line) - 1))
             tail, head = line[i - 1], line[i]
             c = color[k] if isinstance(color, list) else color
@@ -109,6 +127,11 @@ def streamplot(ax, x, y, u, v, dsep=None, dtest=0.5, color=None, cmap=None, line
         linewidth = mpl.rcParams["lines.linewidth"]
     kwargs = dict(lc_kwargs)
     kwargs.setdefault("capstyle", "round")
+    if transform == ax.transData and world:
+        # The axes take in the lines first: the coloured pieces' lengths follow the scale.
+        allp = np.concatenate(world)
+        ax.update_datalim(allp[np.isfinite(allp).all(axis=1)])
+        ax.autoscale_view()
     if mapped:
         grid = ds.arrays(grid=True)
         if scalars is None:
@@ -117,12 +140,17 @@ def streamplot(ax, x, y, u, v, dsep=None, dtest=0.5, color=None, cmap=None, line
             c = np.ma.masked_invalid(np.ma.asarray(scalars[0], dtype=np.float64))
             low, high = float(c.min()), float(c.max())
             field = low + (grid["channels"][..., 0].astype(np.float64) + 4.0) / 6.5 * (high - low)
-        segments = [np.stack([w[:-1], w[1:]], axis=1) for w in world]
-        segments = np.concatenate(segments) if segments else np.empty((0, 2, 2))
-        values = []
-        for i in index:
-            s = _sample(field, i[:, 0], i[:, 1])
-            values.append(0.5 * (s[:-1] + s[1:]))  # each segment coloured by its middle
+        sampled = _sampler(field)
+        piece = _piece_steps(world, transform)
+        segments, values, firsts = [], [], []
+        for w, i in zip(world, index):
+            firsts.append(len(segments))
+            s = sampled(i[:, 0], i[:, 1])
+            steps = 0.5 * (s[:-1] + s[1:])  # each step coloured by its middle
+            starts = np.arange(0, len(w) - 1, piece)
+            segments += [w[a:a + piece + 1] for a in starts]
+            counts = np.diff(np.append(starts, len(w) - 1))
+            values.append(np.add.reduceat(steps, starts) / counts)
         values = np.concatenate(values) if values else np.empty(0)
         lc = LineCollection(segments, cmap=cmap, linewidths=linewidth, transform=transform, **kwargs)
         lc.set_array(np.ma.masked_invalid(values))
@@ -137,18 +165,13 @@ def streamplot(ax, x, y, u, v, dsep=None, dtest=0.5, color=None, cmap=None, line
     lc.arrows = []
     if arrows > 0:
         if mapped:
-            # Each head takes its line's colour at the head.
+            # Each head takes the colour of its line's middle piece.
             lc.update_scalarmappable()
             rgba = lc.get_facecolor() if len(lc.get_facecolor()) == len(values) else lc.get_edgecolor()
-            firsts = np.cumsum([0] + [len(w) - 1 for w in world])
-            arrow_colour = [tuple(rgba[min(firsts[k] + (len(w) - 1) // 2, len(rgba) - 1)]) for k, w in enumerate(world)]
-        lc.arrows = _arrow_patches(world, int(arrows), transform, arrow_colour, linewidth,
-                                   10 * mpl.rcParams["lines.linewidth"])
+            ends = firsts[1:] + [len(rgba)]
+            arrow_colour = [tuple(rgba[(a + b) // 2]) for a, b in zip(firsts, ends)]
+        lc.arrows = _arrow_patches(world, int(arrows), transform, arrow_colour, linewidth, 6 + 2 * linewidth)
         for p in lc.arrows:
             ax.add_patch(p)
 
-    if transform == ax.transData and world:
-        allp = np.concatenate(world)
-        ax.update_datalim(allp[np.isfinite(allp).all(axis=1)])
-        ax.autoscale_view()
     return lc

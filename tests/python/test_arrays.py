@@ -169,3 +169,26 @@ def test_description():
     assert ds.extent == (float(np.float32(x[0])), float(np.float32(x[-1])),
                          float(np.float32(y[0])), float(np.float32(y[-1])))
     assert "23 x 17" in repr(ds)
+
+
+COADS = "/usr/share/ferret-vis/data/coads_climatology.cdf"
+
+
+def test_coads_through_xarray_is_the_imported_dataset(tmp_path):
+    import os
+
+    xr = pytest.importorskip("xarray")
+    if not os.path.exists(COADS):
+        pytest.skip("no COADS climatology (ferret-datasets)")
+    run("import", COADS, tmp_path / "jan.gri", "--u", "UWND", "--v", "VWND", "--scalar", "SLP",
+        "--scalar-range", "975:1045", "--flow-scale", "0.1")
+    want = tessaly.load(tmp_path / "jan.gri")
+    jan = xr.open_dataset(COADS, decode_times=False).isel(TIME=0)
+    got = tessaly.Dataset.from_arrays(jan.COADSX, jan.COADSY, jan.UWND, jan.VWND, jan.SLP,
+                                      scalar_range=(975, 1045), flow_scale=0.1)
+    assert_same_dataset(got, want)
+    assert np.isnan(got.arrays()["u"]).sum() > 1000  # the land
+    assert_same_dataset(tessaly.import_file(COADS, u="UWND", v="VWND", scalar="SLP",
+                                            scalar_range=(975, 1045), flow_scale=0.1), want)
+    july = tessaly.import_file(COADS, u="UWND", v="VWND", scalar="SLP", time=6)
+    assert not same_bits(july.arrays()["u"], tessaly.import_file(COADS, u="UWND", v="VWND").arrays()["u"])

@@ -99,3 +99,24 @@ def test_bad_arguments(ax, arguments, error):
     x, y, u, v = vortex()
     with pytest.raises(error):
         tessaly.plot.streamplot(ax, x, y, u, v, **arguments)
+
+
+def test_pieces_on_a_large_field_join_into_the_lines(ax):
+    """Where a step is far below a pixel, a colour spans several steps: the pieces share
+    their ends and together are the lines."""
+    x, y, u, v = vortex(700)
+    lc = tessaly.plot.streamplot(ax, x, y, u, v, dsep=20, color="speed")
+    lines = [line for line in tessaly.Dataset.from_arrays(x, y, u, v).evenly_spaced(dsep=20) if len(line) > 1]
+    pieces = lc.get_segments()
+    assert len(pieces) < 0.6 * sum(len(line) - 1 for line in lines)
+    joined, k = [], 0
+    for line in lines:
+        points = [pieces[k][0]]
+        while len(points) < len(line):
+            assert np.array_equal(pieces[k][0], points[-1])
+            points.extend(pieces[k][1:])
+            k += 1
+        joined.append(np.array(points))
+    assert k == len(pieces)
+    assert all(np.array_equal(a, b) for a, b in zip(joined, lines))
+    assert len(lc.get_array()) == len(pieces)
