@@ -450,11 +450,14 @@ Points points(const Dataset &d, bool grid)
 
 // ---------------------------------------------------------------- streamlines
 
-Lines evenlySpaced(const Dataset &d, const EvenlySettings &e, Coords coords)
+Lines evenlySpaced(const Dataset &d, const EvenlySettings &e, Coords coords, double *seedingSeconds)
 {
     const pipeline::StreamSettings s = evenlySettings(e);
     Quiet quiet;
+    const auto start = std::chrono::steady_clock::now();
     const pipeline::StreamRun run = pipeline::seedStreamlines(*d.grid, s);
+    if (seedingSeconds)
+        *seedingSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     return toLines(pipeline::dataLines(run, *d.grid), *d.loaded, coords);
 }
 
@@ -467,16 +470,6 @@ Lines worldLines(const Dataset &d, const Lines &index)
         out.xy[k + 1] = w.y;
     }
     return out;
-}
-
-double timeSeeding(const Dataset &d, const EvenlySettings &e)
-{
-    const pipeline::StreamSettings s = evenlySettings(e);
-    Quiet quiet;
-    const auto start = std::chrono::steady_clock::now();
-    const pipeline::StreamRun run = pipeline::seedStreamlines(*d.grid, s);
-    const auto end = std::chrono::steady_clock::now();
-    return std::chrono::duration<double>(end - start).count();
 }
 
 Lines streamlines(const Dataset &d, const std::vector<double> *seeds, const StreamSettings &r, Coords coords)

@@ -133,14 +133,13 @@ struct EvenlySettings
 
 // Every evenly spaced line once, in the order the seeding made it, without repeated points:
 // the lines of tessaly-render --view evenly -o lines.csv. Throws ValueError on bad settings.
-// Runs without the caller's lock (no Python object is touched).
-Lines evenlySpaced(const Dataset &d, const EvenlySettings &s, Coords coords);
+// Runs without the caller's lock (no Python object is touched). `seedingSeconds`, when
+// given, gets the time of the seeding call alone (for the benchmark: what the binding adds
+// is the rest of the call).
+Lines evenlySpaced(const Dataset &d, const EvenlySettings &s, Coords coords, double *seedingSeconds = nullptr);
 
 // Lines of index positions in world coordinates, as the CSV's world columns.
 Lines worldLines(const Dataset &d, const Lines &index);
-
-// The same run, timed around the seeding call alone (seconds): for the benchmark.
-double timeSeeding(const Dataset &d, const EvenlySettings &s);
 
 struct StreamSettings
 {

@@ -152,15 +152,18 @@ PYBIND11_MODULE(_core, m)
             },
             py::arg("dsep"), py::arg("dtest"), py::arg("method"), py::arg("dt"), py::arg("coords"),
             py::arg("max_seeds"), py::arg("max_steps"))
-        .def("time_seeding",
-             [](const Handle &h, double dsep, double dtest, const std::string &method, double dt) {
+        .def("evenly_spaced_timed",
+             // The lines and the seeding call's own time, for the benchmark.
+             [](const Handle &h, double dsep) {
                  EvenlySettings s;
                  s.dSep = dsep;
-                 s.dTest = dtest;
-                 s.method = method;
-                 s.dt = dt;
-                 py::gil_scoped_release release;
-                 return timeSeeding(*h.d, s);
+                 Lines lines;
+                 double seconds = 0.0;
+                 {
+                     py::gil_scoped_release release;
+                     lines = evenlySpaced(*h.d, s, Coords::World, &seconds);
+                 }
+                 return py::make_tuple(toList(lines), seconds);
              })
         .def("streamlines",
              [](const Handle &h, const py::object &seeds, const std::string &method, double dt, long long maxLength,
