@@ -358,18 +358,23 @@ DatasetPtr fromArrays(const Arrays &a, const ImportSettings &settings)
         g.xs[k] = a.x.at(k);
     for (std::size_t k = 0; k < nys; ++k)
         g.ys[k] = a.y.at(k);
-    // Single precision as the table reader stores a value it read as a double.
+    // Single precision as the readers store a value they read as a double: beyond the float
+    // range (or infinite) the value is missing.
+    const auto single = [](double v) {
+        const float f = roundToSingle(v);
+        return std::isfinite(f) ? f : NAN;
+    };
     g.u.resize(n);
     g.v.resize(n);
     for (std::size_t k = 0; k < n; ++k) {
-        g.u[k] = roundToSingle(a.u.at(k));
-        g.v[k] = roundToSingle(a.v.at(k));
+        g.u[k] = single(a.u.at(k));
+        g.v[k] = single(a.v.at(k));
     }
     std::vector<Field> extra;
     if (!a.scalars.empty()) {
         g.scalar.resize(n);
         for (std::size_t k = 0; k < n; ++k)
-            g.scalar[k] = roundToSingle(a.scalars[0].at(k));
+            g.scalar[k] = single(a.scalars[0].at(k));
         extra.assign(a.scalars.begin() + 1, a.scalars.end());
     }
     return datasetFrom<ValueError>(g, extra, settings);

@@ -67,6 +67,15 @@ def test_missing_data_as_nan_and_as_masks_give_the_imported_dataset(tmp_path):
     assert_same_dataset(tessaly.Dataset.from_arrays(x, y, u, v, pm), tessaly.Dataset.from_arrays(x, y, u, v, pn))
 
 
+def test_values_beyond_single_precision_are_missing(tmp_path):
+    x, y, u, v, p = field()
+    u[2, 3], v[4, 5], p[6, 7] = np.inf, -1e300, 1e39
+    nan_u, nan_v, nan_p = u.copy(), v.copy(), p.copy()
+    nan_u[2, 3] = nan_v[4, 5] = nan_p[6, 7] = np.nan
+    want = imported(tmp_path, x, y, nan_u, nan_v, nan_p)
+    assert_same_dataset(tessaly.Dataset.from_arrays(x, y, u, v, p), want)
+
+
 def test_options_as_the_importers(tmp_path):
     x, y, u, v, p = field()
     want = imported(tmp_path, x, y, u, v, p, "--scalar-range", "990:1010", "--flow-scale", "0.1")
