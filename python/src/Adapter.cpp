@@ -1,6 +1,7 @@
 #include "Adapter.h"
 
 #include "ArrowRender.h"
+#include "DatasetCheck.h"
 #include "ImportGrid.h"
 #include "LineData.h"
 #include "NetcdfReader.h"
@@ -277,6 +278,11 @@ DatasetPtr datasetFrom(tessimport::Grid &g, const std::vector<Field> &extra, con
     d->loaded->mMinPos = minPos;
     d->loaded->mMaxPos = maxPos;
 
+    // What the loader refuses after reading, the same words: an extent the resampling
+    // cannot map into index space.
+    const QString unusable = dataset::whyUnusable(*d->loaded);
+    if (!unusable.isEmpty())
+        throw Error(text(unusable));
     d->grid = std::make_unique<Volume>(g.nx, g.ny, 1);
     if (d->grid->pointCount() == 0)
         throw Error(text(QStringLiteral("Cannot hold the regular grid of %1 x %2 points.").arg(g.nx).arg(g.ny)));
@@ -508,8 +514,14 @@ Probe probe(Dataset &d, double x, double y)
     for (const auto &[name, v] : {std::pair<const char *, double>{"x", x}, {"y", y}})
         if (!std::isfinite(v) || v < 0.0 || v > 1e9)
             throw ValueError(std::string(name) + " " + number(v) + ": not a position from 0 to 1e9");
+    const float px = roundToSingle(x), py = roundToSingle(y);
+    const Volume &l = *d.loaded;
+    if (px > l.getDimX() - 1 || py > l.getDimY() - 1)
+        throw ValueError("probe (" + number(x) + ", " + number(y) + "): outside the dataset, whose positions run from 0 to "
+                         + std::to_string(l.getDimX() - 1) + " along x and 0 to " + std::to_string(l.getDimY() - 1)
+                         + " along y");
     Quiet quiet;
-    const volumereport::Report r = volumereport::sample(*d.loaded, roundToSingle(x), roundToSingle(y));
+    const volumereport::Report r = volumereport::sample(*d.loaded, px, py);
     Probe p;
     p.x = r.x;
     p.y = r.y;
@@ -582,7 +594,7 @@ Image render(const Dataset &d, const RenderSettings &r)
     if (!arrows) {
         s.antialias = r.antialias;
         if (r.haveRect) {
-            constexpr int kLimit = 1 << 30;
+            constexpr int kLimit = pipeline::kMaxViewCoordinate;
             for (int v : r.rect)
                 if (v < -kLimit || v > kLimit)
                     throw ValueError("view_rect: expected 4 whole numbers, each within +-" + std::to_string(kLimit));

@@ -225,11 +225,8 @@ PYBIND11_MODULE(_core, m)
                     const auto r = v.cast<std::vector<long long>>();
                     if (r.size() != 4)
                         throw ValueError("view_rect: expected (X1, Y1, X2, Y2)");
-                    for (int i = 0; i < 4; ++i) {
-                        if (r[i] < -(1LL << 30) || r[i] > (1LL << 30))
-                            throw ValueError("view_rect: expected 4 whole numbers, each within +-1073741824");
-                        s.rect[i] = int(r[i]);
-                    }
+                    for (int i = 0; i < 4; ++i)
+                        s.rect[i] = int(std::clamp(r[i], -(1LL << 30) - 1, (1LL << 30) + 1));
                     s.haveRect = true;
                 } else if (k == "dsep") s.dSep = v.cast<double>();
                 else if (k == "dtest") s.dTest = v.cast<double>();

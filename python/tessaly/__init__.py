@@ -45,6 +45,11 @@ def _whole(name, value):
     return int(value)
 
 
+def _held(value):
+    """A whole number held within the engine's integers (ranges are checked there)."""
+    return max(-2 ** 40, min(2 ** 40, value))
+
+
 def _text(name, value):
     if not isinstance(value, str):
         raise TypeError(f"{name}: expected a string, got {type(value).__name__}")
@@ -218,7 +223,7 @@ class Dataset:
         limits (the view's by default; large fields need both larger)."""
         return self._core.evenly_spaced(
             _number("dsep", dsep), _number("dtest", dtest), _text("method", method), _number("dt", dt),
-            _text("coords", coords), _whole("max_seeds", max_seeds), _whole("max_steps", max_steps))
+            _text("coords", coords), _held(_whole("max_seeds", max_seeds)), _held(_whole("max_steps", max_steps)))
 
     def streamlines(self, seeds=None, method="euler", dt=1.55, max_length=200, coords="world"):
         """Regular streamlines traced forward from each seed, at most max_length points: a
@@ -232,7 +237,7 @@ class Dataset:
             if mask is not None or not np.isfinite(seeds).all():
                 raise ValueError("seeds: every position must be finite")
         return self._core.streamlines(seeds, _text("method", method), _number("dt", dt),
-                                      _whole("max_length", max_length), _text("coords", coords))
+                                      _held(_whole("max_length", max_length)), _text("coords", coords))
 
     def probe(self, x, y):
         """The volume information report at index position (x, y) of the loaded dataset, as
@@ -259,7 +264,7 @@ class Dataset:
             if name in ("pressure", "intensity", "black", "colorbar", "fit", "antialias", "north_up"):
                 settings[name] = _flag(name, value)
             elif name in ("zoom", "max_length", "max_seeds", "max_steps"):
-                settings[name] = _whole(name, value)
+                settings[name] = _held(_whole(name, value))
             elif name in ("dt", "dsep", "dtest"):
                 settings[name] = _number(name, value)
             elif name == "method":
@@ -269,10 +274,10 @@ class Dataset:
                     dx, dy = value
                 except (TypeError, ValueError):
                     raise TypeError("pan: expected (dx, dy)") from None
-                settings["pan_x"], settings["pan_y"] = _whole("pan", dx), _whole("pan", dy)
+                settings["pan_x"], settings["pan_y"] = _held(_whole("pan", dx)), _held(_whole("pan", dy))
             elif name == "view_rect":
                 try:
-                    rect = [_whole("view_rect", v) for v in value]
+                    rect = [_held(_whole("view_rect", v)) for v in value]
                 except TypeError:
                     raise TypeError("view_rect: expected (x1, y1, x2, y2) whole numbers") from None
                 settings[name] = rect
@@ -296,7 +301,7 @@ def import_file(path, u=None, v=None, scalar=None, time=0, level=0, scalar_range
     and flow_scale as --scalar-range and --flow-scale. Raises LoadError with the importer's
     reason, ValueError for a bad argument."""
     names = [("" if n is None else _text(k, n)) for k, n in (("u", u), ("v", v), ("scalar", scalar))]
-    time, level = _whole("time", time), _whole("level", level)
+    time, level = _held(_whole("time", time)), _held(_whole("level", level))
     # Index 0 is the default of every extra dimension: asked for explicitly, tessaly-import
     # refuses a field without that dimension; here 0 is taken as the default.
     handle = _core.import_file(os.fsdecode(os.fspath(path)), *names, time or None, level or None,

@@ -32,6 +32,9 @@ ARRAYS = [
     (dict(x=nan_at(np.meshgrid(X, Y)[0], (2, 2)), y=np.meshgrid(X, Y)[1]), ValueError,
      "the coordinates x/y have missing values"),
     (dict(x=X[:1], u=U[:, :1], v=V[:, :1]), ValueError, "a grid needs at least 2 x 2 points, found 1 x 6"),
+    # Axes that single precision cannot tell apart, or beyond the loader's extent.
+    (dict(x=1.0 + 1e-12 * np.arange(8)), ValueError, "the extent has no width: it runs from (1, 0) to (1, 2)"),
+    (dict(y=1e9 + np.arange(6)), ValueError, "the extent is not set: every position lies beyond +-99999999"),
     (dict(u=np.full((6, 8), np.nan)), ValueError, "u and v have no value at any point"),
     (dict(u=np.ma.masked_all((6, 8))), ValueError, "u and v have no value at any point"),
     (dict(scalars=np.full((6, 8), np.nan)), ValueError, "scalar has no value at any point"),
@@ -78,6 +81,7 @@ CALLS = [
     ("streamlines", dict(seeds=[[1, np.inf]]), ValueError, "seeds: every position must be finite"),
     ("probe", dict(x=-1, y=0), ValueError, "x -1: not a position from 0 to 1e9"),
     ("probe", dict(x=0, y=np.nan), ValueError, "y nan: not a position from 0 to 1e9"),
+    ("probe", dict(x=7.5, y=1), ValueError, "probe (7.5, 1): outside the dataset, whose positions run from 0 to 7 along x"),
     ("render", dict(view="contours"), ValueError, "view contours: expected arrows, streamlines or evenly"),
     ("render", dict(view="arrows", dsep=10), ValueError, "dsep applies to view='evenly' only"),
     ("render", dict(view="evenly", zoom=2), ValueError, "zoom applies to view='arrows' only"),
@@ -88,6 +92,10 @@ CALLS = [
     ("render", dict(view="arrows", pressure=1), TypeError, "pressure: expected True or False, got int"),
     ("render", dict(view="evenly", view_rect=(5, 5, 5, 9)), ValueError, "view_rect: X1 < X2 and Y1 < Y2 are needed"),
     ("render", dict(view="streamlines", view_rect=(1, 2, 3)), ValueError, "view_rect: expected (X1, Y1, X2, Y2)"),
+    ("render", dict(view="evenly", view_rect=(0, 0, 2 ** 29 + 1, 5)), ValueError,
+     "view_rect: expected 4 whole numbers, each within +-536870912"),
+    ("render", dict(view="evenly", view_rect=(0, 0, 2 ** 70, 5)), ValueError,
+     "view_rect: expected 4 whole numbers, each within +-536870912"),
     ("render", dict(view="arrows", pan=(1, 2 ** 40)), ValueError, "pan: expected 2 whole numbers, each within +-268435456"),
 ]
 

@@ -80,12 +80,21 @@ def test_regular_lines_are_the_renderers_csv(samples, gappy, tmp_path, name, set
     assert all(np.allclose(a[0], b[0], rtol=0, atol=1e-9 * (1 + abs(b[0]).max())) for a, b in zip(starts, world))
 
 
-@pytest.mark.parametrize("x,y", [(12.345, 20.0), (3, 7.25), (100.5, 300.75), (0, 0), (313.99, 537.5), (5000, 2)])
+@pytest.mark.parametrize("x,y", [(12.345, 20.0), (3, 7.25), (40.5, 30.75), (0, 0), (60, 46), (59.99, 45.5),
+                                 (60.01, 2), (5000, 2), (3, 46.5)])
 def test_probe_is_the_renderers_json(samples, gappy, x, y):
     for path in (samples / "channel.gri", gappy):
-        r = run("render", path, "--probe", f"{x},{y}", "--json")
+        r = run("render", path, "--probe", f"{x},{y}", "--json", ok=False)
+        ds = tessaly.load(path)
+        if r.returncode != 0:
+            # Outside: refused with the tool's reason.
+            assert "outside" in r.stderr
+            with pytest.raises(ValueError) as e:
+                ds.probe(x, y)
+            assert str(e.value).split(": outside the dataset")[1] == r.stderr.strip().split(str(path))[1]
+            continue
         want = json.loads(r.stdout)
-        got = tessaly.load(path).probe(x, y)
+        got = ds.probe(x, y)
         assert set(got) == set(want) - {"dataset"}
         for k, v in got.items():
             w = [np.nan if e is None else e for e in want[k]]
