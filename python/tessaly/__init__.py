@@ -33,6 +33,8 @@ LoadError.__module__ = "tessaly"
 
 # ---------------------------------------------------------------- arguments
 
+_MAX_POINTS = 128 * 1024 * 1024  # tessaly-import's limit
+
 def _number(name, value):
     if isinstance(value, bool) or not isinstance(value, numbers.Real):
         raise TypeError(f"{name}: expected a number, got {type(value).__name__}")
@@ -95,8 +97,11 @@ def _data(value, name):
             raise TypeError(f"{name}: expected an array of numbers ({e})") from None
     if data.dtype.kind not in "fiu":
         raise TypeError(f"{name}: expected an array of numbers, got dtype {data.dtype}")
+    if data.size > _MAX_POINTS:
+        # Before any copy: a broadcast view of a few bytes can stand for terabytes.
+        raise ValueError(f"{name}: {data.size} values, more than the {_MAX_POINTS} points that can be imported")
     if data.dtype not in (np.float64, np.float32) or not data.flags.c_contiguous:
-        data = np.ascontiguousarray(data, dtype=np.float64)
+        data = np.asarray(data, dtype=np.float64, order="C")
     return data, mask
 
 

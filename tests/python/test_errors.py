@@ -23,6 +23,10 @@ def nan_at(a, index):
 ARRAYS = [
     # (arguments of from_arrays, exception, message)
     (dict(u=U[:, :5]), ValueError, "u and v: expected two 2-D arrays of one shape (ny, nx), found 6x5 and 6x8"),
+    (dict(u=5.0), ValueError, "u and v: expected two 2-D arrays of one shape (ny, nx), found a scalar and 6x8"),
+    (dict(v=np.broadcast_to(1.0, (10 ** 5, 10 ** 5))), ValueError,
+     "v: 10000000000 values, more than the 134217728 points that can be imported"),
+    (dict(u=U.astype(complex)), TypeError, "u: expected an array of numbers, got dtype complex128"),
     (dict(u=U.ravel(), v=V.ravel()), ValueError, "u and v: expected two 2-D arrays of one shape (ny, nx), found 48 and 48"),
     (dict(x=X[:7]), ValueError, "x and y: 1-D axes need 8 and 6 values for u of shape 6x8, found 7 and 6"),
     (dict(x=np.zeros((6, 8))), ValueError, "x and y: expected two 1-D axes or two 2-D coordinate arrays, found 6x8 and 6"),
