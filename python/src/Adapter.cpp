@@ -2,9 +2,11 @@
 
 #include "ArrowRender.h"
 #include "DatasetCheck.h"
+#include "GridChecks.h"
 #include "ImportGrid.h"
 #include "LineData.h"
 #include "NetcdfReader.h"
+#include "PairOutput.h"
 #include "Pipeline.h"
 #include "SinglePrecision.h"
 #include "StreamlineRender.h"
@@ -207,10 +209,18 @@ template <typename Error>
 DatasetPtr datasetFrom(tessimport::Grid &g, const std::vector<Field> &extra, const ImportSettings &settings)
 {
     QString error = tessimport::orient(g);
+    if (error.isEmpty())
+        error = tessimport::positionProblem(g);
     if (!error.isEmpty())
         throw Error(text(error));
-    if (tessimport::missingFlow(g) == g.points())
-        throw Error(text(QStringLiteral("%1 and %2 have no value at any point").arg(g.uName, g.vName)));
+    if (tessimport::missingFlow(g) == g.points()) {
+        const QString beyond = g.flowBeyondFloat == 0
+                                   ? QString()
+                                   : QStringLiteral(": %1 %2 or %3 values lie beyond the float range (about ±3.4e38) and count as missing")
+                                         .arg(g.flowBeyondFloat)
+                                         .arg(g.uName, g.vName);
+        throw Error(text(QStringLiteral("%1 and %2 have no value at any point%3").arg(g.uName, g.vName, beyond)));
+    }
     if (settings.haveRange
         && !(std::isfinite(settings.low) && std::isfinite(settings.high) && settings.low < settings.high))
         throw ValueError("scalar_range (" + number(settings.low) + ", " + number(settings.high)
@@ -366,15 +376,17 @@ DatasetPtr fromArrays(const Arrays &a, const ImportSettings &settings)
         g.ys[k] = a.y.at(k);
     // Single precision as the readers store a value they read as a double: beyond the float
     // range (or infinite) the value is missing.
-    const auto single = [](double v) {
+    const auto single = [](double v, std::size_t *beyond = nullptr) {
         const float f = roundToSingle(v);
+        if (beyond && !std::isfinite(f) && !std::isnan(v))
+            ++*beyond;
         return std::isfinite(f) ? f : NAN;
     };
     g.u.resize(n);
     g.v.resize(n);
     for (std::size_t k = 0; k < n; ++k) {
-        g.u[k] = single(a.u.at(k));
-        g.v[k] = single(a.v.at(k));
+        g.u[k] = single(a.u.at(k), &g.flowBeyondFloat);
+        g.v[k] = single(a.v.at(k), &g.flowBeyondFloat);
     }
     std::vector<Field> extra;
     if (!a.scalars.empty()) {
@@ -386,10 +398,15 @@ DatasetPtr fromArrays(const Arrays &a, const ImportSettings &settings)
     return datasetFrom<ValueError>(g, extra, settings);
 }
 
-DatasetPtr importFile(const std::string &path, const ImportChoice &choice, const ImportSettings &settings)
+DatasetPtr importFile(const std::string &path, const ImportChoice &choice, const ImportSettings &settings,
+                      std::vector<std::string> *warnings)
 {
     Quiet quiet;
     const QString input = QString::fromStdString(path);
+    QString error;
+    // Regular files only (a named pipe would block the read).
+    if (!tessimport::checkInput(input, error))
+        throw LoadError(text(error));
     QFile in(input);
     if (!in.open(QIODevice::ReadOnly))
         throw LoadError(text(QStringLiteral("cannot read %1: %2").arg(input, in.errorString())));
@@ -397,7 +414,6 @@ DatasetPtr importFile(const std::string &path, const ImportChoice &choice, const
     if (!netcdf && (choice.timeGiven || choice.levelGiven))
         throw ValueError(text(QStringLiteral("time and level choose NetCDF slices; %1 is not a NetCDF file").arg(input)));
     tessimport::Grid g;
-    QString error;
     if (netcdf) {
         in.close();
         tessimport::NetcdfChoice c;
@@ -419,8 +435,12 @@ DatasetPtr importFile(const std::string &path, const ImportChoice &choice, const
         c.u = QString::fromStdString(choice.u);
         c.v = QString::fromStdString(choice.v);
         c.scalar = QString::fromStdString(choice.scalar);
-        if (!tessimport::readTable(bytes, c, g, error))
+        QStringList remarks;
+        if (!tessimport::readTable(bytes, c, g, error, &remarks))
             throw LoadError(text(error));
+        if (warnings)
+            for (const QString &w : remarks)
+                warnings->push_back(text(w));
     }
     return datasetFrom<LoadError>(g, {}, settings);
 }

@@ -89,7 +89,9 @@ struct ImportChoice
     int time = 0, level = 0;
     bool timeGiven = false, levelGiven = false;
 };
-DatasetPtr importFile(const std::string &path, const ImportChoice &choice, const ImportSettings &settings);
+// `warnings` gets what the table reader warns about (a constant u column, ...).
+DatasetPtr importFile(const std::string &path, const ImportChoice &choice, const ImportSettings &settings,
+                      std::vector<std::string> *warnings = nullptr);
 
 struct Info
 {

@@ -308,10 +308,11 @@ PYBIND11_MODULE(_core, m)
         index(level, "level", c.level, c.levelGiven);
         const ImportSettings s = importSettings(range, flowScale);
         DatasetPtr d;
+        std::vector<std::string> warnings;
         {
             py::gil_scoped_release release;
-            d = importFile(path, c, s);
+            d = importFile(path, c, s, &warnings);
         }
-        return Handle{d};
+        return py::make_tuple(Handle{d}, warnings);
     });
 }

@@ -304,11 +304,14 @@ def import_file(path, u=None, v=None, scalar=None, time=0, level=0, scalar_range
     u, v, scalar name the variables (or table columns) and are found as the tool finds
     them when None; time and level index the extra dimensions; scalar_range (low, high)
     and flow_scale as --scalar-range and --flow-scale. Raises LoadError with the importer's
-    reason, ValueError for a bad argument."""
+    reason, ValueError for a bad argument; what tessaly-import warns about (a constant u
+    column, ...) gives a RuntimeWarning."""
     names = [("" if n is None else _text(k, n)) for k, n in (("u", u), ("v", v), ("scalar", scalar))]
     time, level = _held(_whole("time", time)), _held(_whole("level", level))
     # Index 0 is the default of every extra dimension: asked for explicitly, tessaly-import
     # refuses a field without that dimension; here 0 is taken as the default.
-    handle = _core.import_file(os.fsdecode(os.fspath(path)), *names, time or None, level or None,
-                               _range(scalar_range), _number("flow_scale", flow_scale))
+    handle, remarks = _core.import_file(os.fsdecode(os.fspath(path)), *names, time or None, level or None,
+                                        _range(scalar_range), _number("flow_scale", flow_scale))
+    for remark in remarks:
+        warnings.warn(f"{os.fspath(path)}: {remark}", RuntimeWarning, stacklevel=2)
     return Dataset(handle)

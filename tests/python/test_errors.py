@@ -37,8 +37,9 @@ ARRAYS = [
      "the coordinates x/y have missing values"),
     (dict(x=X[:1], u=U[:, :1], v=V[:, :1]), ValueError, "a grid needs at least 2 x 2 points, found 1 x 6"),
     # Axes that single precision cannot tell apart, or beyond the loader's extent.
-    (dict(x=1.0 + 1e-12 * np.arange(8)), ValueError, "the extent has no width: it runs from (1, 0) to (1, 2)"),
-    (dict(y=1e9 + np.arange(6)), ValueError, "the extent is not set: every position lies beyond +-99999999"),
+    (dict(x=1.0 + 1e-12 * np.arange(8)), ValueError,
+     "the x coordinate x has neighbours 1 and 1.0000000000010001 that single precision stores as one value"),
+    (dict(y=1e9 + 1e3 * np.arange(6)), ValueError, "the extent is not set: every position lies beyond +-99999999"),
     (dict(u=np.full((6, 8), np.nan)), ValueError, "u and v have no value at any point"),
     (dict(u=np.ma.masked_all((6, 8))), ValueError, "u and v have no value at any point"),
     (dict(scalars=np.full((6, 8), np.nan)), ValueError, "scalar has no value at any point"),
@@ -148,7 +149,8 @@ def test_import_refusals(tmp_path):
     (tmp_path / "scattered.txt").write_text("x y u v\n0 0 1 1\n1 0 1 1\n0.5 1 1 1\n")
     (tmp_path / "table.txt").write_text("x y u v\n0 0 1 1\n1 0 1 1\n0 1 1 1\n1 1 1 1\n")
     cases = [
-        (dict(path=tmp_path / "none.nc"), tessaly.LoadError, f"cannot read {tmp_path / 'none.nc'}"),
+        (dict(path=tmp_path / "none.nc"), tessaly.LoadError, f"cannot read {tmp_path / 'none.nc'}: No such file"),
+        (dict(path=tmp_path), tessaly.LoadError, f"cannot read {tmp_path}: a folder, not a regular file"),
         (dict(path=tmp_path / "scattered.txt"), tessaly.LoadError, "rows do not form a grid: 3 distinct x, 2 distinct y, 3 rows"),
         (dict(path=tmp_path / "table.txt", time=2), ValueError, "time and level choose NetCDF slices"),
         (dict(path=tmp_path / "table.txt", level=-1), ValueError, "level needs an index 0, 1, 2, ..., not -1"),
@@ -159,6 +161,12 @@ def test_import_refusals(tmp_path):
         with pytest.raises(error) as e:
             tessaly.import_file(**arguments)
         assert str(e.value).startswith(message), str(e.value)
+
+
+def test_import_warnings(tmp_path):
+    (tmp_path / "table.txt").write_text("x y u v\n0 0 1 1\n1 0 1 2\n0 1 1 3\n1 1 1 4\n")
+    with pytest.warns(RuntimeWarning, match="the u column 3 \\(u\\) holds 1 in every row"):
+        tessaly.import_file(tmp_path / "table.txt")
 
 
 def test_datasets_are_made_by_the_package_only():
