@@ -2,6 +2,7 @@
 
 #include "ArrowRender.h"
 #include "DatasetCheck.h"
+#include "Figure.h"
 #include "GridChecks.h"
 #include "ImportGrid.h"
 #include "LineData.h"
@@ -629,6 +630,7 @@ Image render(const Dataset &d, const RenderSettings &r)
     ensureGuiApplication();
     QImage image;
     QSize size;
+    int flipRows[2] = {0, 0}; // the pixel rows that show the grid: north up mirrors these alone
     if (arrows) {
         size = pipeline::arrowPictureSize(grid, a);
         checkPicture(size.width(), size.height());
@@ -639,19 +641,27 @@ Image render(const Dataset &d, const RenderSettings &r)
                                       .arg(size.width())
                                       .arg(size.height())
                                       .arg(maxZoom)));
-        image = arrowrender::renderPicture(&grid, pipeline::arrowPicture(grid, a));
+        const arrowrender::PictureSettings picture = pipeline::arrowPicture(grid, a);
+        if (!figure::arrowDataRows(grid, picture, 1, &flipRows[0], &flipRows[1]))
+            flipRows[0] = flipRows[1] = 0;
+        image = arrowrender::renderPicture(&grid, picture);
     } else {
         size = QSize(grid.getDimX(), grid.getDimY());
         checkPicture(size.width(), size.height());
         const pipeline::StreamRun run = pipeline::seedStreamlines(grid, s);
         image = blankStreamlineImage(run.size);
         paintPolylines(image, pipeline::polylines(run, grid), s.antialias);
+        flipRows[1] = run.size.height();
     }
     if (image.isNull())
         throw ValueError(text(QStringLiteral("no memory for a %1 x %2 picture").arg(size.width()).arg(size.height())));
     // tessaly-render's composition: the flip, then the colour bar beside the picture on white.
-    if (r.northUp)
-        image = image.mirrored(false, true);
+    if (r.northUp && flipRows[0] < flipRows[1]) {
+        const QImage rows = image.copy(0, flipRows[0], image.width(), flipRows[1] - flipRows[0]).mirrored(false, true);
+        QPainter painter(&image);
+        painter.setCompositionMode(QPainter::CompositionMode_Source);
+        painter.drawImage(0, flipRows[0], rows);
+    }
     if (arrows && r.colorBar) {
         const QSize canvas(size.width() + pipeline::kColorBarGap + pipeline::colorBarExtent(),
                            std::max(size.height(), pipeline::kColorBarHeight));

@@ -108,6 +108,8 @@ PICTURES = [
     ("channel", "arrows", dict()),
     ("channel", "arrows", dict(pressure=True, colorbar=True, zoom=3, pan=(-5, 12), intensity=True, black=True)),
     ("gappy", "arrows", dict(pressure=True, fit=True, north_up=True)),
+    ("gappy", "arrows", dict(pressure=True, north_up=True)),
+    ("channel", "arrows", dict(pressure=True, north_up=True, zoom=4, pan=(30, -40), colorbar=True)),
     ("gappy", "evenly", dict(dsep=4)),
 ]
 
