@@ -120,7 +120,7 @@ bool inChild(double *result, std::size_t count, Measure measure)
     return received;
 }
 
-// CPU time of the whole process: the seeding traces half of each line on a second thread.
+// CPU time of the whole process, every thread counted.
 double processCpuNs()
 {
     timespec t{};

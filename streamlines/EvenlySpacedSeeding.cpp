@@ -3,11 +3,9 @@
 #include "CFormat.h"
 #include "Integrate.h"
 #include "PointIndex.h"
-#include "SpinWorker.h"
 #include "Volume.h"
 
 #include <QDebug>
-#include <QScopeGuard>
 
 #include <algorithm>
 #include <climits>
@@ -18,10 +16,6 @@ using namespace seedingMath;
 namespace {
 
 const Vector3 kNoSeed(-1.0, -1.0, -1.0);
-
-// Fewer segments left than this are searched on one thread: handing half of them over would
-// cost more than it saves.
-constexpr qsizetype kSplitSegments = 64;
 
 // The turn of Vector3::rotateZ by a fixed angle, with its cosine and sine worked out once:
 // the seed search turns two directions per segment and the two library calls per turn
@@ -180,8 +174,6 @@ void EvenlySpacedSeeding::run(const Volume *grid)
     previous.reset();
     mGrid->setSize(int(w), int(h));
     startIndex();
-    mTwoThreads = mWorker.ready();
-    const auto oneThread = qScopeGuard([this] { mTwoThreads = false; });
 
     const Vector3 firstSeed = firstSeedOn(*grid);
     qDebug() << "Initail SP:" << int(firstSeed.x) << int(firstSeed.y);
@@ -465,17 +457,10 @@ Streamline EvenlySpacedSeeding::traceStreamline(Vector3 seed)
 
     const float minDistance = mParameters.dTest * mParameters.dSep;
     // Both halves are traced before any point enters the grid: a line never stops at its
-    // own points. Neither half changes anything the other reads, so with a worker they run
-    // side by side; not where the separation test may print (stray indices): the console
-    // lines would then interleave.
+    // own points.
     const double dt = mParameters.dt;
-    if (mTwoThreads && indexInStep()) {
-        auto forward = [&] { halfTrace(seed, dt, minDistance, field, mForward); };
-        mWorker.together(forward, [&] { halfTrace(seed, dt * -1.0, minDistance, field, mBackward); });
-    } else {
-        halfTrace(seed, dt * -1.0, minDistance, field, mBackward);
-        halfTrace(seed, dt, minDistance, field, mForward);
-    }
+    halfTrace(seed, dt * -1.0, minDistance, field, mBackward);
+    halfTrace(seed, dt, minDistance, field, mForward);
 
     const qsizetype backward = qsizetype(mBackward.size());
     const qsizetype n = backward + 1 + qsizetype(mForward.size());
@@ -538,19 +523,13 @@ Streamline EvenlySpacedSeeding::traceStreamline(Vector3 seed)
                 mIndex.file(out + k, cells[3 * k], cells[3 * k + 1], int(first + k), int(end - k));
         };
         // The index follows the grid only while nobody else changed the grid; it then files
-        // what the grid stored. The two touch nothing in common, so with a worker the index
-        // files beside the grid.
+        // what the grid stored.
         const bool indexFollows = mIndex.revision == grid.revision();
-        if (indexFollows && mTwoThreads) {
-            auto index = [&] { forEachRun(fileInIndex); };
-            mWorker.together(index, [&] { forEachRun(storeInGrid); });
-        } else {
-            forEachRun([&](qsizetype k, qsizetype end) {
-                storeInGrid(k, end);
-                if (indexFollows)
-                    fileInIndex(k, end);
-            });
-        }
+        forEachRun([&](qsizetype k, qsizetype end) {
+            storeInGrid(k, end);
+            if (indexFollows)
+                fileInIndex(k, end);
+        });
         if (indexFollows)
             mIndex.revision = grid.revision();
     }
@@ -591,26 +570,9 @@ Vector3 EvenlySpacedSeeding::searchFrom(const Streamline &line, SearchPosition &
         return kNoSeed;
     }
 
-    // The rest of the line's segments; a long stretch is searched in two halves at once, the
-    // later one on the worker, which gives up once the earlier half has found a candidate.
-    // The earlier half's candidate wins: the one the search in order would find. (Not where
-    // the separation test may print, as for the trace.)
+    // The rest of the line's segments.
     const qsizetype last = line.size() - 1;
-    Candidate found;
-    if (mTwoThreads && last - position.segment >= kSplitSegments && indexInStep()) {
-        const qsizetype middle = position.segment + (last - position.segment) / 2;
-        std::atomic<bool> lowerFound{false};
-        Candidate upper;
-        auto later = [&] { upper = searchSegments(line, SearchPosition{int(middle), 0}, last, &lowerFound); };
-        mWorker.together(later, [&] {
-            found = searchSegments(line, position, middle, nullptr);
-            lowerFound.store(found.accepted, std::memory_order_relaxed);
-        });
-        if (!found.accepted)
-            found = upper;
-    } else {
-        found = searchSegments(line, position, last, nullptr);
-    }
+    const Candidate found = searchSegments(line, position, last);
     if (found.accepted) {
         position = found.at;
         qDebug() << consoleNumber(found.position.x) << consoleNumber(found.position.y) << " is valid as new seedpoint.";
@@ -621,7 +583,7 @@ Vector3 EvenlySpacedSeeding::searchFrom(const Streamline &line, SearchPosition &
 }
 
 EvenlySpacedSeeding::Candidate EvenlySpacedSeeding::searchSegments(const Streamline &line, SearchPosition from,
-                                                                   qsizetype end, const std::atomic<bool> *foundBefore) const
+                                                                   qsizetype end) const
 {
     const float dSep = mParameters.dSep;
     const double side = dSep;
@@ -670,8 +632,6 @@ EvenlySpacedSeeding::Candidate EvenlySpacedSeeding::searchSegments(const Streaml
     const Turn &below = minus90();
     const Turn &above = plus90();
     for (qsizetype k = from.segment; k < end; ++k) {
-        if (foundBefore && (k & 15) == 0 && foundBefore->load(std::memory_order_relaxed))
-            return {};
         const Vector3 &a = line.at(k);
         // Vector3::normalized(), inline: the same operations in the same order.
         const Vector3 dir = integration::unitDirection(line.at(k + 1) - a);
