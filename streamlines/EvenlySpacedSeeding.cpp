@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <climits>
 #include <cmath>
+#include <cstring>
 
 using namespace seedingMath;
 
@@ -65,6 +66,13 @@ int cellNumber(double v)
     if (f >= -2147483648.0)
         return int(f);
     return INT_MIN; // also NaN
+}
+
+// Bit for bit the same position (also in the sign of a zero), so every computation that
+// starts from it gives the same bits.
+bool samePosition(const Vector3 &a, const Vector3 &b)
+{
+    return std::memcmp(&a, &b, sizeof(Vector3)) == 0;
 }
 
 bool finite(const Vector3 &v)
@@ -445,6 +453,13 @@ void EvenlySpacedSeeding::halfTrace(const Vector3 &seed, double dt, float minDis
             }
         }
         out.push_back(q);
+        // A step that does not move: every later step starts from the same position in the
+        // same grid (a line's points enter it only after both halves are traced), so it
+        // lands there again and passes the same test. The rest of the half is that point.
+        if (samePosition(p, q)) {
+            out.insert(out.end(), size_t(maxSteps - step - 1), q);
+            return;
+        }
         p = q;
     }
 }
@@ -480,6 +495,10 @@ Streamline EvenlySpacedSeeding::traceStreamline(Vector3 seed)
         mLineCells.resize(size_t(3 * n));
         int *cells = mLineCells.data();
         for (qsizetype k = 0; k < n; ++k) {
+            if (k > 0 && samePosition(out[k], out[k - 1])) { // a trace standing still
+                std::copy(cells + 3 * (k - 1), cells + 3 * k, cells + 3 * k);
+                continue;
+            }
             const int cx = cellNumber(cellOf(out[k].x, side, inverse));
             const int cy = cellNumber(cellOf(out[k].y, side, inverse));
             const bool inGrid = cx >= 0 && cx < grid.mWidth && cy >= 0 && cy < grid.mHeight
@@ -632,6 +651,11 @@ EvenlySpacedSeeding::Candidate EvenlySpacedSeeding::searchSegments(const Streaml
     const Turn &below = minus90();
     const Turn &above = plus90();
     for (qsizetype k = from.segment; k < end; ++k) {
+        // A segment from and to the point the one before started from (a trace standing
+        // still) has that segment's candidates, which were rejected, and the grid has not
+        // changed since.
+        if (k > from.segment && samePosition(line.at(k), line.at(k - 1)) && samePosition(line.at(k + 1), line.at(k)))
+            continue;
         const Vector3 &a = line.at(k);
         // Vector3::normalized(), inline: the same operations in the same order.
         const Vector3 dir = integration::unitDirection(line.at(k + 1) - a);
