@@ -266,8 +266,6 @@ int EvenlySpacedSeeding::closerPointInGrid(double x, double y, double z, float m
     const double tol = boundsTolerance(x, y, side);
     const auto square = [](double v) { return v * v; };
 
-    const QVector<int> *cells = grid.mCells.constData();
-    const qsizetype cellCount = grid.mCells.size();
     const Vector3 *points = mPoints.constData();
     for (int oi = -1; oi <= 1; ++oi) {
         const double ci = fcx + oi;
@@ -280,12 +278,11 @@ int EvenlySpacedSeeding::closerPointInGrid(double x, double y, double z, float m
                 continue;
             if (gx + square(gap(y, cj * side - tol, (cj + 1.0) * side + tol)) >= reach)
                 continue;
-            const qsizetype k = qsizetype(cj) * grid.mWidth + qsizetype(ci);
-            if (k >= cellCount)
-                continue;
-            for (int index : cells[k])
-                if (closer(points[index], x, y, z, m, m2)) // index < size: checked by the caller
-                    return index;
+            const size_t k = size_t(cj) * size_t(grid.mWidth) + size_t(ci);
+            int found = -1;
+            // index < size: checked by the caller
+            if (grid.visitCell(k, [&](int index) { return closer(points[index], x, y, z, m, m2) && (found = index, true); }))
+                return found;
         }
     }
     return -1;
@@ -491,7 +488,7 @@ Streamline EvenlySpacedSeeding::traceStreamline(Vector3 seed)
         const double side = mParameters.dSep;
         const double inverse = 1.0 / side;
         SeparationGrid &grid = *mGrid;
-        // Each point's cell, and its entry in mCells (-1: outside the grid).
+        // Each point's cell, and its entry in the grid (-1: outside the grid).
         mLineCells.resize(size_t(3 * n));
         int *cells = mLineCells.data();
         for (qsizetype k = 0; k < n; ++k) {
@@ -501,8 +498,7 @@ Streamline EvenlySpacedSeeding::traceStreamline(Vector3 seed)
             }
             const int cx = cellNumber(cellOf(out[k].x, side, inverse));
             const int cy = cellNumber(cellOf(out[k].y, side, inverse));
-            const bool inGrid = cx >= 0 && cx < grid.mWidth && cy >= 0 && cy < grid.mHeight
-                                && qsizetype(cy) * grid.mWidth + cx < grid.mCells.size();
+            const bool inGrid = cx >= 0 && cx < grid.mWidth && cy >= 0 && cy < grid.mHeight;
             cells[3 * k] = cx;
             cells[3 * k + 1] = cy;
             cells[3 * k + 2] = inGrid ? cy * grid.mWidth + cx : -1;
@@ -520,19 +516,11 @@ Streamline EvenlySpacedSeeding::traceStreamline(Vector3 seed)
                 k = end;
             }
         };
-        // A fine grid's cell lists lie far apart in memory, and an append reads the list's
-        // entry in mCells, then its storage: both are fetched a few points ahead. (data(), not
-        // constData(): the lists are unshared before anything reads through the pointer.)
-        const QVector<int> *lists = grid.mCells.data();
+        // A fine grid's entries lie far apart in memory: the one an append reads is fetched a
+        // few points ahead.
         const auto storeInGrid = [&](qsizetype k, qsizetype end) {
             if (end + 8 < n && cells[3 * (end + 8) + 2] >= 0)
-                __builtin_prefetch(lists + cells[3 * (end + 8) + 2]);
-            if (end + 4 < n && cells[3 * (end + 4) + 2] >= 0) {
-                const QVector<int> &list = lists[cells[3 * (end + 4) + 2]];
-                const quintptr storage = quintptr(list.constData());
-                __builtin_prefetch(reinterpret_cast<const void *>(storage + sizeof(int) * list.size()));
-                __builtin_prefetch(reinterpret_cast<const void *>(storage - 16));
-            }
+                __builtin_prefetch(grid.tailOf(size_t(cells[3 * (end + 8) + 2])));
             grid.addPoints(cells[3 * k], cells[3 * k + 1], int(first + k), int(end - k));
             if (cells[3 * k + 2] < 0) // outside the grid: not stored
                 mIndex.unfiled += end - k;
