@@ -21,10 +21,12 @@ void SeparationGrid::setSize(int w, int h)
     const size_t cells = size_t(w) * size_t(h);
     mHead.resize(cells, -1);
     mTail.resize(cells, -1);
+    mCount.resize(cells, 0);
     // Storage taken over from a much larger grid is given back.
     if (mHead.capacity() > 2 * cells + 4096) {
         mHead.shrink_to_fit();
         mTail.shrink_to_fit();
+        mCount.shrink_to_fit();
     }
     mRevision = ++sRevisions;
 }
@@ -36,9 +38,11 @@ void SeparationGrid::reuseStorageOf(SeparationGrid &previous)
     mHead.swap(previous.mHead);
     mTail.swap(previous.mTail);
     mRuns.swap(previous.mRuns);
+    mCount.swap(previous.mCount);
     mHead.clear();
     mTail.clear();
     mRuns.clear();
+    mCount.clear();
     previous.setSize(0, 0);
     mRevision = ++sRevisions;
 }
@@ -101,9 +105,7 @@ bool SeparationGrid::writeLog(QIODevice &device) const
             if (used > sizeof(chunk) - 32)
                 flush();
             const size_t k = size_t(cy) * size_t(mWidth) + size_t(cx);
-            qint64 count = 0;
-            for (int r = mHead[k]; r >= 0; r = mRuns[size_t(r)].next)
-                count += qint64(mRuns[size_t(r)].last) - mRuns[size_t(r)].first + 1;
+            qint64 count = mCount[k];
             chunk[used++] = '\t';
             if (count < 10) { // most cells of a fine grid
                 chunk[used++] = char('0' + count);

@@ -69,6 +69,7 @@ public:
                     mHead[k] = run;
                 mTail[k] = run;
             }
+            mCount[k] += count;
             mMinIndex = first < mMinIndex ? first : mMinIndex;
             mMaxIndex = last > mMaxIndex ? last : mMaxIndex;
             mRevision = ++sRevisions;
@@ -126,6 +127,7 @@ private:
     static inline quint64 sRevisions = 0;
     std::vector<int> mHead; // per entry: its first run, -1 when empty
     std::vector<int> mTail; // per entry: its last run
+    std::vector<qint64> mCount; // per entry: its indices (the log reads them in entry order)
     std::vector<Run> mRuns;
     int mMinIndex = INT_MAX;
     int mMaxIndex = -1;
