@@ -120,7 +120,7 @@ bool inChild(double *result, std::size_t count, Measure measure)
     return received;
 }
 
-// CPU time of the whole process: the seeding traces half of each line on a second thread.
+// CPU time of the whole process, every thread counted.
 double processCpuNs()
 {
     timespec t{};
@@ -255,12 +255,15 @@ void BM_Seeding(benchmark::State &state)
     state.counters["seeds"] = double(seeds) / n;
     state.counters["points"] = double(points) / n;
     state.counters["moving"] = double(c.movingPoints);
-    // Wall time, the figure a user waits for, and the CPU time of both threads (the worker's
-    // waits included), which shows what the second core costs; per traced point and per
-    // moving point (a stalled trace's repeats cost a step each and add nothing).
+    // Wall time, the figure a user waits for, and the CPU time of every thread of the
+    // process, which is what the run costs the machine; per traced point and per moving
+    // point. Their ratio is 1 for a run on one thread with its core to itself; above 1, more
+    // threads work (or wait spinning); below 1, the run waited for a core (a busy machine:
+    // the wall figures then say little).
     state.counters["ns_per_point"] = points > 0 ? ns / double(points) : 0.0;
     state.counters["ns_per_moving"] = c.movingPoints > 0 ? ns / n / double(c.movingPoints) : 0.0;
     state.counters["cpu_ns_per_point"] = points > 0 ? cpuNs / double(points) : 0.0;
+    state.counters["cpu_per_wall"] = ns > 0.0 ? cpuNs / ns : 0.0;
     state.counters["covered_pct"] = c.covered;
     state.counters["short_pct"] = c.shortLines;
 }

@@ -7,8 +7,7 @@
 #include <thread>
 
 // A second thread that runs one task at a time beside its owner, for computations split into
-// parts of some tens of microseconds and up (the two halves of a traced line, the bands of a
-// resampling). Either side waits for the other spinning for a short while, so a hand-over
+// parts of some tens of microseconds and up (the bands of a resampling). Either side waits for the other spinning for a short while, so a hand-over
 // within a busy computation costs well under a microsecond; then it sleeps until woken. The
 // sleep matters on a busy machine, where a thread spinning for one that is not running would
 // take its core from it.

@@ -3,25 +3,20 @@
 #include "CFormat.h"
 #include "Integrate.h"
 #include "PointIndex.h"
-#include "SpinWorker.h"
 #include "Volume.h"
 
 #include <QDebug>
-#include <QScopeGuard>
 
 #include <algorithm>
 #include <climits>
 #include <cmath>
+#include <cstring>
 
 using namespace seedingMath;
 
 namespace {
 
 const Vector3 kNoSeed(-1.0, -1.0, -1.0);
-
-// Fewer segments left than this are searched on one thread: handing half of them over would
-// cost more than it saves.
-constexpr qsizetype kSplitSegments = 64;
 
 // The turn of Vector3::rotateZ by a fixed angle, with its cosine and sine worked out once:
 // the seed search turns two directions per segment and the two library calls per turn
@@ -71,6 +66,13 @@ int cellNumber(double v)
     if (f >= -2147483648.0)
         return int(f);
     return INT_MIN; // also NaN
+}
+
+// Bit for bit the same position (also in the sign of a zero), so every computation that
+// starts from it gives the same bits.
+bool samePosition(const Vector3 &a, const Vector3 &b)
+{
+    return std::memcmp(&a, &b, sizeof(Vector3)) == 0;
 }
 
 bool finite(const Vector3 &v)
@@ -180,8 +182,6 @@ void EvenlySpacedSeeding::run(const Volume *grid)
     previous.reset();
     mGrid->setSize(int(w), int(h));
     startIndex();
-    mTwoThreads = mWorker.ready();
-    const auto oneThread = qScopeGuard([this] { mTwoThreads = false; });
 
     const Vector3 firstSeed = firstSeedOn(*grid);
     qDebug() << "Initail SP:" << int(firstSeed.x) << int(firstSeed.y);
@@ -266,8 +266,6 @@ int EvenlySpacedSeeding::closerPointInGrid(double x, double y, double z, float m
     const double tol = boundsTolerance(x, y, side);
     const auto square = [](double v) { return v * v; };
 
-    const QVector<int> *cells = grid.mCells.constData();
-    const qsizetype cellCount = grid.mCells.size();
     const Vector3 *points = mPoints.constData();
     for (int oi = -1; oi <= 1; ++oi) {
         const double ci = fcx + oi;
@@ -280,12 +278,11 @@ int EvenlySpacedSeeding::closerPointInGrid(double x, double y, double z, float m
                 continue;
             if (gx + square(gap(y, cj * side - tol, (cj + 1.0) * side + tol)) >= reach)
                 continue;
-            const qsizetype k = qsizetype(cj) * grid.mWidth + qsizetype(ci);
-            if (k >= cellCount)
-                continue;
-            for (int index : cells[k])
-                if (closer(points[index], x, y, z, m, m2)) // index < size: checked by the caller
-                    return index;
+            const size_t k = size_t(cj) * size_t(grid.mWidth) + size_t(ci);
+            int found = -1;
+            // index < size: checked by the caller
+            if (grid.visitCell(k, [&](int index) { return closer(points[index], x, y, z, m, m2) && (found = index, true); }))
+                return found;
         }
     }
     return -1;
@@ -453,6 +450,13 @@ void EvenlySpacedSeeding::halfTrace(const Vector3 &seed, double dt, float minDis
             }
         }
         out.push_back(q);
+        // A step that does not move: every later step starts from the same position in the
+        // same grid (a line's points enter it only after both halves are traced), so it
+        // lands there again and passes the same test. The rest of the half is that point.
+        if (samePosition(p, q)) {
+            out.insert(out.end(), size_t(maxSteps - step - 1), q);
+            return;
+        }
         p = q;
     }
 }
@@ -465,17 +469,10 @@ Streamline EvenlySpacedSeeding::traceStreamline(Vector3 seed)
 
     const float minDistance = mParameters.dTest * mParameters.dSep;
     // Both halves are traced before any point enters the grid: a line never stops at its
-    // own points. Neither half changes anything the other reads, so with a worker they run
-    // side by side; not where the separation test may print (stray indices): the console
-    // lines would then interleave.
+    // own points.
     const double dt = mParameters.dt;
-    if (mTwoThreads && indexInStep()) {
-        auto forward = [&] { halfTrace(seed, dt, minDistance, field, mForward); };
-        mWorker.together(forward, [&] { halfTrace(seed, dt * -1.0, minDistance, field, mBackward); });
-    } else {
-        halfTrace(seed, dt * -1.0, minDistance, field, mBackward);
-        halfTrace(seed, dt, minDistance, field, mForward);
-    }
+    halfTrace(seed, dt * -1.0, minDistance, field, mBackward);
+    halfTrace(seed, dt, minDistance, field, mForward);
 
     const qsizetype backward = qsizetype(mBackward.size());
     const qsizetype n = backward + 1 + qsizetype(mForward.size());
@@ -491,14 +488,17 @@ Streamline EvenlySpacedSeeding::traceStreamline(Vector3 seed)
         const double side = mParameters.dSep;
         const double inverse = 1.0 / side;
         SeparationGrid &grid = *mGrid;
-        // Each point's cell, and its entry in mCells (-1: outside the grid).
+        // Each point's cell, and its entry in the grid (-1: outside the grid).
         mLineCells.resize(size_t(3 * n));
         int *cells = mLineCells.data();
         for (qsizetype k = 0; k < n; ++k) {
+            if (k > 0 && samePosition(out[k], out[k - 1])) { // a trace standing still
+                std::copy(cells + 3 * (k - 1), cells + 3 * k, cells + 3 * k);
+                continue;
+            }
             const int cx = cellNumber(cellOf(out[k].x, side, inverse));
             const int cy = cellNumber(cellOf(out[k].y, side, inverse));
-            const bool inGrid = cx >= 0 && cx < grid.mWidth && cy >= 0 && cy < grid.mHeight
-                                && qsizetype(cy) * grid.mWidth + cx < grid.mCells.size();
+            const bool inGrid = cx >= 0 && cx < grid.mWidth && cy >= 0 && cy < grid.mHeight;
             cells[3 * k] = cx;
             cells[3 * k + 1] = cy;
             cells[3 * k + 2] = inGrid ? cy * grid.mWidth + cx : -1;
@@ -516,19 +516,11 @@ Streamline EvenlySpacedSeeding::traceStreamline(Vector3 seed)
                 k = end;
             }
         };
-        // A fine grid's cell lists lie far apart in memory, and an append reads the list's
-        // entry in mCells, then its storage: both are fetched a few points ahead. (data(), not
-        // constData(): the lists are unshared before anything reads through the pointer.)
-        const QVector<int> *lists = grid.mCells.data();
+        // A fine grid's entries lie far apart in memory: the one an append reads is fetched a
+        // few points ahead.
         const auto storeInGrid = [&](qsizetype k, qsizetype end) {
             if (end + 8 < n && cells[3 * (end + 8) + 2] >= 0)
-                __builtin_prefetch(lists + cells[3 * (end + 8) + 2]);
-            if (end + 4 < n && cells[3 * (end + 4) + 2] >= 0) {
-                const QVector<int> &list = lists[cells[3 * (end + 4) + 2]];
-                const quintptr storage = quintptr(list.constData());
-                __builtin_prefetch(reinterpret_cast<const void *>(storage + sizeof(int) * list.size()));
-                __builtin_prefetch(reinterpret_cast<const void *>(storage - 16));
-            }
+                __builtin_prefetch(grid.tailOf(size_t(cells[3 * (end + 8) + 2])));
             grid.addPoints(cells[3 * k], cells[3 * k + 1], int(first + k), int(end - k));
             if (cells[3 * k + 2] < 0) // outside the grid: not stored
                 mIndex.unfiled += end - k;
@@ -538,19 +530,13 @@ Streamline EvenlySpacedSeeding::traceStreamline(Vector3 seed)
                 mIndex.file(out + k, cells[3 * k], cells[3 * k + 1], int(first + k), int(end - k));
         };
         // The index follows the grid only while nobody else changed the grid; it then files
-        // what the grid stored. The two touch nothing in common, so with a worker the index
-        // files beside the grid.
+        // what the grid stored.
         const bool indexFollows = mIndex.revision == grid.revision();
-        if (indexFollows && mTwoThreads) {
-            auto index = [&] { forEachRun(fileInIndex); };
-            mWorker.together(index, [&] { forEachRun(storeInGrid); });
-        } else {
-            forEachRun([&](qsizetype k, qsizetype end) {
-                storeInGrid(k, end);
-                if (indexFollows)
-                    fileInIndex(k, end);
-            });
-        }
+        forEachRun([&](qsizetype k, qsizetype end) {
+            storeInGrid(k, end);
+            if (indexFollows)
+                fileInIndex(k, end);
+        });
         if (indexFollows)
             mIndex.revision = grid.revision();
     }
@@ -591,26 +577,9 @@ Vector3 EvenlySpacedSeeding::searchFrom(const Streamline &line, SearchPosition &
         return kNoSeed;
     }
 
-    // The rest of the line's segments; a long stretch is searched in two halves at once, the
-    // later one on the worker, which gives up once the earlier half has found a candidate.
-    // The earlier half's candidate wins: the one the search in order would find. (Not where
-    // the separation test may print, as for the trace.)
+    // The rest of the line's segments.
     const qsizetype last = line.size() - 1;
-    Candidate found;
-    if (mTwoThreads && last - position.segment >= kSplitSegments && indexInStep()) {
-        const qsizetype middle = position.segment + (last - position.segment) / 2;
-        std::atomic<bool> lowerFound{false};
-        Candidate upper;
-        auto later = [&] { upper = searchSegments(line, SearchPosition{int(middle), 0}, last, &lowerFound); };
-        mWorker.together(later, [&] {
-            found = searchSegments(line, position, middle, nullptr);
-            lowerFound.store(found.accepted, std::memory_order_relaxed);
-        });
-        if (!found.accepted)
-            found = upper;
-    } else {
-        found = searchSegments(line, position, last, nullptr);
-    }
+    const Candidate found = searchSegments(line, position, last);
     if (found.accepted) {
         position = found.at;
         qDebug() << consoleNumber(found.position.x) << consoleNumber(found.position.y) << " is valid as new seedpoint.";
@@ -621,7 +590,7 @@ Vector3 EvenlySpacedSeeding::searchFrom(const Streamline &line, SearchPosition &
 }
 
 EvenlySpacedSeeding::Candidate EvenlySpacedSeeding::searchSegments(const Streamline &line, SearchPosition from,
-                                                                   qsizetype end, const std::atomic<bool> *foundBefore) const
+                                                                   qsizetype end) const
 {
     const float dSep = mParameters.dSep;
     const double side = dSep;
@@ -670,8 +639,11 @@ EvenlySpacedSeeding::Candidate EvenlySpacedSeeding::searchSegments(const Streaml
     const Turn &below = minus90();
     const Turn &above = plus90();
     for (qsizetype k = from.segment; k < end; ++k) {
-        if (foundBefore && (k & 15) == 0 && foundBefore->load(std::memory_order_relaxed))
-            return {};
+        // A segment from and to the point the one before started from (a trace standing
+        // still) has that segment's candidates, which were rejected, and the grid has not
+        // changed since.
+        if (k > from.segment && samePosition(line.at(k), line.at(k - 1)) && samePosition(line.at(k + 1), line.at(k)))
+            continue;
         const Vector3 &a = line.at(k);
         // Vector3::normalized(), inline: the same operations in the same order.
         const Vector3 dir = integration::unitDirection(line.at(k + 1) - a);

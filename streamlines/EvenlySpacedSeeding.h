@@ -2,14 +2,12 @@
 
 #include "PointIndex.h"
 #include "SeparationGrid.h"
-#include "SpinWorker.h"
 #include "StreamlineDefaults.h"
 #include "Vector3.h"
 
 #include <QList>
 #include <QVector>
 
-#include <atomic>
 #include <memory>
 #include <vector>
 
@@ -115,16 +113,14 @@ private:
     bool flowMissingAt(const Vector3 &c) const;
     Vector3 searchFrom(const Streamline &line, SearchPosition &position) const;
     // The first accepted candidate beside segments from.segment ... end - 1 (from.side first
-    // on the first of them), without console output. With `foundBefore` it gives up (nothing
-    // accepted) once that flag says earlier segments hold a candidate.
+    // on the first of them), without console output.
     struct Candidate
     {
         Vector3 position;
         SearchPosition at;
         bool accepted = false;
     };
-    Candidate searchSegments(const Streamline &line, SearchPosition from, qsizetype end,
-                             const std::atomic<bool> *foundBefore) const;
+    Candidate searchSegments(const Streamline &line, SearchPosition from, qsizetype end) const;
     void halfTrace(const Vector3 &seed, double dt, float minDistance, const Volume *field,
                    std::vector<Vector3> &out) const;
 
@@ -132,16 +128,9 @@ private:
     QVector<Streamline> &mEvenLines;
     Parameters mParameters;
     const Volume *mVolume = nullptr;
-    // Scratch for the two halves of a trace, kept to avoid reallocating them per line. Each
-    // on a cache line of its own: with a worker the two are filled at the same time, and
-    // sharing a line would bounce it between the cores at every point.
-    alignas(64) std::vector<Vector3> mBackward;
-    alignas(64) std::vector<Vector3> mForward;
-    alignas(64) std::vector<int> mLineCells; // cx, cy of each point of the line being stored
+    // Scratch for the two halves of a trace, kept to avoid reallocating them per line.
+    std::vector<Vector3> mBackward;
+    std::vector<Vector3> mForward;
+    std::vector<int> mLineCells; // cx, cy and entry of each point of the line being stored
     PointIndex mIndex;
-    // On a machine with a second core, during a run: traces the forward half of each line,
-    // files lines into the point index and searches the later half of a long line, each
-    // while the run's thread does the other part.
-    mutable SpinWorker mWorker; // a means of computing, not state: const searches use it
-    bool mTwoThreads = false;
 };

@@ -46,6 +46,11 @@ void PointIndex::file(const Vector3 *line, int cx, int cy, int first, int count)
     const size_t rowLength = size_t(mWidth) * size_t(mSub);
     for (int k = 0; k < count; ++k) {
         const Vector3 &p = line[k];
+        // At the position of the point before (in the same square, as the cell is the same):
+        // that point is the square's newest or repeats its position, so the test below would
+        // leave this one out too. Saves the square's arithmetic for a line standing still.
+        if (k > 0 && line[k - 1] == p)
+            continue;
         const int index = first + k;
         // The square is chosen within the point's grid cell, so squares never straddle cells.
         const int sx = mSub == 1 ? 0 : subCell(p.x - cx * mSide);

@@ -17,10 +17,17 @@ void SeparationGrid::setSize(int w, int h)
     }
     mWidth = w;
     mHeight = h;
-    mCells.resize(qsizetype(w) * h);
+    // The first entries keep what they hold (as entries, not as cells of a row).
+    const size_t cells = size_t(w) * size_t(h);
+    mHead.resize(cells, -1);
+    mTail.resize(cells, -1);
+    mCount.resize(cells, 0);
     // Storage taken over from a much larger grid is given back.
-    if (mCells.capacity() > 2 * mCells.size() + 4096)
-        mCells.squeeze();
+    if (mHead.capacity() > 2 * cells + 4096) {
+        mHead.shrink_to_fit();
+        mTail.shrink_to_fit();
+        mCount.shrink_to_fit();
+    }
     mRevision = ++sRevisions;
 }
 
@@ -28,11 +35,14 @@ void SeparationGrid::reuseStorageOf(SeparationGrid &previous)
 {
     if (&previous == this)
         return;
-    mCells.clear();
-    mCells.swap(previous.mCells);
-    // clear() keeps each list's capacity unless it is shared (a copy handed out earlier).
-    for (QVector<int> &cell : mCells)
-        cell.clear();
+    mHead.swap(previous.mHead);
+    mTail.swap(previous.mTail);
+    mRuns.swap(previous.mRuns);
+    mCount.swap(previous.mCount);
+    mHead.clear();
+    mTail.clear();
+    mRuns.clear();
+    mCount.clear();
     previous.setSize(0, 0);
     mRevision = ++sRevisions;
 }
@@ -70,9 +80,14 @@ QVector<int> SeparationGrid::getCell(int cx, int cy) const
     // A negative cx with a positive row still names an entry (the end of the row above);
     // only entry numbers outside the cells give an empty list.
     const qint64 k = qint64(cy) * mWidth + cx;
-    if (k < 0 || k >= qint64(mWidth) * mHeight || k >= mCells.size())
+    if (k < 0 || k >= qint64(mWidth) * mHeight)
         return {};
-    return mCells.at(k);
+    QVector<int> indices;
+    visitCell(size_t(k), [&](int i) {
+        indices.append(i);
+        return false;
+    });
+    return indices;
 }
 
 bool SeparationGrid::writeLog(QIODevice &device) const
@@ -89,8 +104,8 @@ bool SeparationGrid::writeLog(QIODevice &device) const
         for (int cx = 0; cx < mWidth; ++cx) {
             if (used > sizeof(chunk) - 32)
                 flush();
-            const qsizetype k = qsizetype(cy) * mWidth + cx;
-            qsizetype count = k < mCells.size() ? mCells.at(k).size() : 0;
+            const size_t k = size_t(cy) * size_t(mWidth) + size_t(cx);
+            qint64 count = mCount[k];
             chunk[used++] = '\t';
             if (count < 10) { // most cells of a fine grid
                 chunk[used++] = char('0' + count);

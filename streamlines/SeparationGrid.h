@@ -5,6 +5,7 @@
 class QIODevice;
 
 #include <climits>
+#include <vector>
 
 // A pair of cell coordinates.
 struct Vector2
@@ -19,15 +20,16 @@ struct Vector2
 // traced points (into the seeding's point list) that fall into it, so a closeness query
 // looks only at the 3 x 3 cells around a position.
 //
-// Cell (cx, cy) is entry cy * mWidth + cx of mCells. Write cells through addPoint() only:
-// the grid remembers the range of indices it was given, which lets the seeding's
-// separation test know that no stored index can be out of bounds.
+// Cell (cx, cy) is entry cy * mWidth + cx. A cell's list is a chain of runs of consecutive
+// indices, in the order they were added: a traced line passes a cell with a few points in a
+// row, so a run costs a dozen bytes where a list per cell would cost an allocation. Write
+// cells through addPoint() only: the grid remembers the range of indices it was given, which
+// lets the seeding's separation test know that no stored index can be out of bounds.
 class SeparationGrid
 {
 public:
     // Larger grids are refused by setSize(): with side >= 1 grid unit that is a field of
-    // 4096 x 4096 cells, far beyond any dataset this tool shows, and an empty cell already
-    // costs a few dozen bytes.
+    // 4096 x 4096 cells, far beyond any dataset this tool shows.
     static constexpr qint64 kMaxCells = qint64(1) << 24;
 
     SeparationGrid();
@@ -35,54 +37,65 @@ public:
     // refused with a console message and the grid stays 0 x 0.
     void setSize(int w, int h);
     // Takes over the cell storage of a grid that is being replaced, emptied, so the next
-    // setSize() reuses its memory instead of allocating (and faulting in) a fresh block and
-    // a fresh list per cell. Call on a new grid before setSize().
+    // setSize() reuses its memory instead of allocating (and faulting in) a fresh block.
+    // Call on a new grid before setSize().
     void reuseStorageOf(SeparationGrid &previous);
     bool isValidCell(double cx, double cy) const;
     // The valid cells of the 3 x 3 block around (cx, cy), column by column.
     QVector<Vector2> getNeighbourCells(double cx, double cy) const;
     // Stores index in cell (cx, cy); a cell outside the grid is reported on the console
     // ("index out of range") and nothing is stored.
-    void addPoint(int cx, int cy, int index)
-    {
-        // For whole numbers isValidCell reduces to the four bounds (the entry number is then
-        // below mWidth * mHeight); inline, as the seeding files every traced point here.
-        if (cx >= 0 && cx < mWidth && cy >= 0 && cy < mHeight) {
-            const qsizetype k = qsizetype(cy) * mWidth + cx;
-            if (k < mCells.size()) {
-                mCells.data()[k].append(index);
-                mMinIndex = index < mMinIndex ? index : mMinIndex;
-                mMaxIndex = index > mMaxIndex ? index : mMaxIndex;
-                mRevision = ++sRevisions;
-                return;
-            }
-        }
-        reportOutside(cx, cy);
-    }
+    void addPoint(int cx, int cy, int index) { addPoints(cx, cy, index, 1); }
     // addPoint(cx, cy, i) for i = first, ..., first + count - 1, in one go.
     void addPoints(int cx, int cy, int first, int count)
     {
+        // Inline: the seeding files every traced point here.
+        if (count <= 0)
+            return;
         if (cx >= 0 && cx < mWidth && cy >= 0 && cy < mHeight) {
-            const qsizetype k = qsizetype(cy) * mWidth + cx;
-            if (k < mCells.size()) {
-                QVector<int> &cell = mCells.data()[k];
-                const qsizetype size = cell.size();
-                cell.resize(size + count);
-                int *indices = cell.data() + size;
-                for (int i = 0; i < count; ++i)
-                    indices[i] = first + i;
-                const int last = first + count - 1;
-                mMinIndex = first < mMinIndex ? first : mMinIndex;
-                mMaxIndex = last > mMaxIndex ? last : mMaxIndex;
-                mRevision = ++sRevisions;
-                return;
+            const size_t k = size_t(cy) * size_t(mWidth) + size_t(cx);
+            const int last = first + count - 1;
+            const int tail = mTail[k];
+            // Continues the cell's last run when it ends just before `first` (no int overflow:
+            // a run's end is below INT_MAX, as its last index is).
+            if (tail >= 0 && mRuns[size_t(tail)].last != INT_MAX && mRuns[size_t(tail)].last + 1 == first) {
+                mRuns[size_t(tail)].last = last;
+            } else {
+                const int run = int(mRuns.size());
+                mRuns.push_back({first, last, -1});
+                if (tail >= 0)
+                    mRuns[size_t(tail)].next = run;
+                else
+                    mHead[k] = run;
+                mTail[k] = run;
             }
+            mCount[k] += count;
+            mMinIndex = first < mMinIndex ? first : mMinIndex;
+            mMaxIndex = last > mMaxIndex ? last : mMaxIndex;
+            mRevision = ++sRevisions;
+            return;
         }
         for (int i = 0; i < count; ++i)
             reportOutside(cx, cy);
     }
     // A copy of the cell's index list; empty for an entry number outside the cells.
     QVector<int> getCell(int cx, int cy) const;
+    // visit(index) for the indices of entry k (in [0, mWidth * mHeight)) in their order,
+    // until it returns true; whether it did.
+    template <typename Visit>
+    bool visitCell(size_t k, Visit &&visit) const
+    {
+        for (int r = mHead[k]; r >= 0; r = mRuns[size_t(r)].next) {
+            const Run &run = mRuns[size_t(r)];
+            for (int i = run.first;; ++i) {
+                if (visit(i))
+                    return true;
+                if (i == run.last)
+                    break;
+            }
+        }
+        return false;
+    }
     // Writes the cell counts to "grid.log" in the working directory. Returns false (after a
     // console message) when the file cannot be written.
     bool writeLog() const;
@@ -95,15 +108,27 @@ public:
     // Changes with every setSize() and every stored index, and differs between grids, so a
     // mirror of the cells (the seeding's point index) can tell whether it is still in step.
     quint64 revision() const { return mRevision; }
+    // The address of entry k's chain, for callers that fetch it ahead of addPoints.
+    const int *tailOf(size_t k) const { return mTail.data() + k; }
 
     int mWidth = 0;
     int mHeight = 0;
-    QVector<QVector<int>> mCells;
 
 private:
+    // Indices first ... last (inclusive) of one cell, and the cell's next run (-1: none).
+    struct Run
+    {
+        int first;
+        int last;
+        int next;
+    };
     void reportOutside(int cx, int cy) const;
     // Revisions are unique across all grids (everything runs on the GUI thread).
     static inline quint64 sRevisions = 0;
+    std::vector<int> mHead; // per entry: its first run, -1 when empty
+    std::vector<int> mTail; // per entry: its last run
+    std::vector<qint64> mCount; // per entry: its indices (the log reads them in entry order)
+    std::vector<Run> mRuns;
     int mMinIndex = INT_MAX;
     int mMaxIndex = -1;
     quint64 mRevision = 0;

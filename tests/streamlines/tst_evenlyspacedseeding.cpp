@@ -379,13 +379,13 @@ private slots:
                               "found valid SP at: 772.6 12", "501 : Seedpoints", "file written to: grid.log"}));
     }
 
-    // The worker that traces half of each line: a task's writes are seen after wait(), what
-    // it throws is rethrown there once, and the worker goes on (also after a sleep).
+    // The second thread of the resampling: a task's writes are seen after wait(), what it
+    // throws is rethrown there once, and the worker goes on (also after a sleep).
     void workerHandsBackResultsAndErrors()
     {
         SpinWorker worker;
         if (!worker.ready())
-            QSKIP("one core: the seeding traces on its own thread");
+            QSKIP("one core: no second thread");
         std::vector<int> out;
         auto fill = [&] { out.assign(100000, 7); };
         auto fail = [] { throw std::runtime_error("task failed"); };

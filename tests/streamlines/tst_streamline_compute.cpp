@@ -6,8 +6,10 @@
 #include "StreamlineRender.h"
 #include "TestSupport.h"
 
+#include <QBuffer>
 #include <QtTest>
 
+#include <climits>
 #include <cmath>
 
 using namespace testsupport;
@@ -103,6 +105,41 @@ private slots:
         QCOMPARE(cells(0, 0), QStringLiteral("(0,0)(0,1)(1,0)(1,1)"));
         QCOMPARE(cells(14, 11), QStringLiteral("(13,10)"));
         QVERIFY(cells(20, 3).isEmpty() && cells(-1e12, 1e12).isEmpty());
+    }
+
+    // A cell keeps its indices in the order they came, whether they continue its last run of
+    // consecutive indices or not, next to a cell filled at the same time; a grid that takes
+    // over another's storage starts empty, and the other too.
+    void separationGridKeepsTheOrderOfItsIndices()
+    {
+        ConsoleCapture console;
+        SeparationGrid g;
+        g.setSize(3, 2);
+        g.addPoints(1, 0, 5, 3);
+        g.addPoints(2, 1, 8, 2);
+        g.addPoint(1, 0, 8);
+        g.addPoint(1, 0, 2);
+        g.addPoints(1, 0, INT_MAX - 1, 2);
+        g.addPoint(1, 0, 0);
+        g.addPoint(2, 1, 10);
+        g.addPoints(2, 1, 12, 1);
+        QCOMPARE(g.getCell(1, 0), (QVector<int>{5, 6, 7, 8, 2, INT_MAX - 1, INT_MAX, 0}));
+        QCOMPARE(g.getCell(2, 1), (QVector<int>{8, 9, 10, 12}));
+        QCOMPARE(g.getCell(0, 0), QVector<int>());
+        QCOMPARE(g.getCell(-1, 1), QVector<int>()); // entry 2: the end of row 0, empty
+        QVERIFY(!g.indicesBelow(INT_MAX));
+        QBuffer log;
+        QVERIFY(log.open(QIODevice::WriteOnly) && g.writeLog(log));
+        QCOMPARE(log.data(), QByteArray("\t0\t8\t0\n\t0\t0\t4\n"));
+
+        SeparationGrid next;
+        next.reuseStorageOf(g);
+        next.setSize(3, 2);
+        QVERIFY(next.getCell(1, 0).isEmpty() && next.getCell(2, 1).isEmpty() && g.getCell(0, 0).isEmpty());
+        next.addPoint(1, 0, 3);
+        QCOMPARE(next.getCell(1, 0), QVector<int>{3});
+        QVERIFY(next.indicesBelow(4));
+        QVERIFY(console.lines().isEmpty());
     }
 
     void gridLogOfASmallGrid()
