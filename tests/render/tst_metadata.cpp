@@ -313,6 +313,17 @@ private slots:
         QDir(metaFile).removeRecursively();
     }
 
+    // The metadata file is an input of the run: no output may replace it.
+    void metadataIsNoOutput()
+    {
+        const QString meta = path("units.meta.json");
+        const QByteArray before = testsupport::readFile(meta);
+        const auto r = render({path("units.gri"), "--view", "evenly", "--grid-log", meta, "-o", path("lines.png")});
+        QCOMPARE(r.status, 2);
+        QVERIFY2(r.err.contains("the file is an input of this run"), qPrintable(r.err));
+        QCOMPARE(testsupport::readFile(meta), before);
+    }
+
     // The same figure with the table's own metadata does change: its bar reads 3 ... 6 Pa
     // (the check above would notice a renderer that never reads the file).
     void goodMetadataChangesTheLegend()
