@@ -1,5 +1,7 @@
 #include "DatasetFiles.h"
 
+#include "Metadata.h"
+
 #include <QDebug>
 #include <QFile>
 #include <QSaveFile>
@@ -165,6 +167,8 @@ bool write(const QString &gridFileName, int dimX, int dimY, int dimZ, int channe
     }
     if (!ok)
         qDebug().noquote() << "Writing dataset" << gridFileName << "failed";
+    else if (const QString meta = metadata::fileName(gridFileName); !meta.isEmpty())
+        QFile::remove(meta); // it described the pair this one replaced
     return ok;
 }
 

@@ -24,12 +24,13 @@ s="$work"
 # --scale: the COADS January winds and sea-level pressure, four pixels per cell, north up.
 if [ -f "$s/coads-jan.gri" ]; then
   "$render" "$s/coads-jan.gri" --view arrows --fit --pressure --north-up --scale 4 -o "$out/coads-jan-scale.png"
-  # --arrow-step, --arrow-scale auto and the reference arrow beside the colour bar.
+  # --arrow-step, --arrow-scale auto and the reference arrow beside the colour bar, both in the
+  # units coads-jan.meta.json gives (SLP in hPa, the winds in m/s), labelled by its long name.
   "$render" "$s/coads-jan.gri" --view arrows --fit --pressure --north-up --scale 4 --arrow-step 5 \
-    --arrow-scale auto --colorbar --label "SLP, 975 ... 1045 hPa as -4 ... 2.5" -o "$out/coads-jan-arrows.png"
+    --arrow-scale auto --colorbar -o "$out/coads-jan-arrows.png"
   # --smooth with the colour bar: July, the monsoon's reversal.
   "$render" "$s/coads-jul.gri" --view arrows --fit --pressure --smooth --north-up --scale 4 --arrow-step 5 \
-    --arrow-scale auto --colorbar --label "SLP, 975 ... 1045 hPa as -4 ... 2.5" -o "$out/coads-jul-smooth.png"
+    --arrow-scale auto --colorbar -o "$out/coads-jul-smooth.png"
   # Streamlines over the winds, coloured by the wind speed, heads downstream.
   "$render" "$s/coads-jul.gri" --view evenly --dsep 4 --north-up --scale 4 --antialias --color-by speed \
     --cmap magma --colorbar --line-arrows 2 -o "$out/coads-jul-lines.png"

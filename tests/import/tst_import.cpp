@@ -5,6 +5,7 @@
 
 #include "DatasetFiles.h"
 #include "ImportGrid.h"
+#include "Metadata.h"
 #include "NetcdfReader.h"
 #include "TableReader.h"
 #include "TestSupport.h"
@@ -196,6 +197,75 @@ private slots:
         QVERIFY(p.mDir.x == 2.5 && p.mDir.y == 5.0);
         QCOMPARE(p.mValues[0], -0.75f);  // 5 is the middle of 0 ... 10
         QCOMPARE(top.mValues[0], 2.5f);  // 20 clamped to the top
+    }
+
+    // OUT.meta.json beside the pair: the source, u, v and the scalar with their units and
+    // long names, the slice with its coordinate's value, the mapping onto -4 ... 2.5 and the
+    // flow scale; and the file reads back as written.
+    void metadataDescribesTheImport_data()
+    {
+        QTest::addColumn<QString>("input");
+        QTest::addColumn<QStringList>("options");
+        QTest::addColumn<QString>("described");
+        QVERIFY(writeCfFile(path("meta-cf.nc")));
+        QVERIFY(ncgen("netcdf levels {\ndimensions: depth = 2; y = 2; x = 2;\nvariables:\n"
+                      " float depth(depth); depth:units = \"m\"; float x(x); x:units = \"km\"; float y(y);\n"
+                      " float u(depth, y, x); u:long_name = \"current east\"; u:units = \"cm/s\";\n"
+                      " float v(depth, y, x); v:long_name = \"current north\"; v:units = \"cm/s\";\n"
+                      "data:\n depth = 5, 15.5; x = 0, 1; y = 0, 1;\n u = 1, 2, 3, 4, 5, 6, 7, 8;\n v = 1, 1, 1, 1, 2, 2, 2, 2;\n}\n",
+                      path("levels.nc")));
+        testsupport::writeFile(path("units.txt"), "x [mm] y [mm] u [m/s] v [m/s] p [Pa]\n0 0 1 2 3\n1 0 2 2 4\n0 1 1 3 5\n1 1 1 2 6\n");
+        testsupport::writeFile(path("bare.txt"), "0 0 3 4\n1 0 0 1\n0 1 1 0\n1 1 6 8\n");
+        if (QFile::exists(QLatin1String(kCoads))) {
+            QTest::newRow("COADS SLP in a given range")
+                << kCoads << QStringList{"--scalar", "SLP", "--time", "0", "--scalar-range", "975:1045", "--flow-scale", "0.1"}
+                << "NetCDF classic 180x90 x=COADSX||degrees_east y=COADSY||degrees_north u=UWND|ZONAL WIND|M/S v=VWND|MERIDIONAL WIND|M/S "
+                   "flow*0.1 scalar=SLP|SEA LEVEL PRESSURE|MB TIME --time 0/12=366 [hour since 0000-01-01 00:00:00] "
+                   "map 975:1045 --scalar-range";
+            QTest::newRow("COADS July, the data's range")
+                << kCoads << QStringList{"--time", "6"}
+                << "NetCDF classic 180x90 x=COADSX||degrees_east y=COADSY||degrees_north u=UWND|ZONAL WIND|M/S v=VWND|MERIDIONAL WIND|M/S "
+                   "flow*1 scalar=SLP|SEA LEVEL PRESSURE|MB TIME --time 6/12=4748.91 [hour since 0000-01-01 00:00:00] "
+                   "map 975:1034.449951171875 data range";
+        }
+        QTest::newRow("CF names, no long names") << path("meta-cf.nc") << QStringList{"--time", "1"}
+            << "NetCDF NetCDF-4 4x3 x=lon||degrees_east y=lat||degrees_north u=wind_e||m s-1 v=wind_n|| flow*1 scalar=psl|| "
+               "time --time 1/2=6 [hours since 2000-01-01] map 1012:1023 data range";
+        QTest::newRow("a level") << path("levels.nc") << QStringList{"--level", "1", "--scalar-range", "-1:1"}
+            << "NetCDF NetCDF-4 2x2 x=x||km y=y|| u=u|current east|cm/s v=v|current north|cm/s flow*1 scalar=speed (flow)||cm/s "
+               "depth --level 1/2=15.5 [m] map -1:1 --scalar-range";
+        QTest::newRow("table with units") << path("units.txt") << QStringList{"--flow-scale", "3"}
+            << "table 2x2 x=x||mm y=y||mm u=u||m/s v=v||m/s flow*3 scalar=p||Pa map 3:6 data range";
+        QTest::newRow("table without names: the speed") << path("bare.txt") << QStringList()
+            << "table 2x2 x=1|| y=2|| u=3|| v=4|| flow*1 scalar=speed (flow)|| map 1:10 data range";
+    }
+    void metadataDescribesTheImport()
+    {
+        QFETCH(QString, input);
+        QFETCH(QStringList, options);
+        QFile::remove(path("meta.gri"));
+        const auto r = runImport(QStringList{input, path("meta.gri")} + options);
+        QVERIFY2(r.status == 0, qPrintable(r.err));
+        QVERIFY2(r.out.contains("and meta.meta.json\n"), qPrintable(r.out));
+        const metadata::Loaded loaded = metadata::load(path("meta.gri"));
+        QVERIFY2(loaded.status == metadata::Status::Loaded, qPrintable(loaded.warning));
+        const metadata::Metadata &m = loaded.meta;
+        QCOMPARE(m.source, QFileInfo(input).absoluteFilePath());
+        const auto q = [](const metadata::Quantity &x) { return x.name + '|' + x.longName + '|' + x.units; };
+        QString d = QStringLiteral("%1 %2x%3 x=%4 y=%5 u=%6 v=%7 flow*%8 scalar=%9")
+                        .arg(m.format).arg(m.nx).arg(m.ny).arg(q(m.x), q(m.y), q(m.u), q(m.v)).arg(m.flowScale)
+                        .arg(m.scalarIsSpeed ? QStringLiteral("speed (flow)||") + m.scalar.units : q(m.scalar));
+        for (const metadata::Slice &s : m.slices)
+            d += QStringLiteral(" %1 %2 %3/%4=%5 [%6]").arg(s.dimension, s.time ? "--time" : "--level").arg(s.index).arg(s.length)
+                     .arg(QString::number(s.value, 'g', 12), s.units);
+        d += QStringLiteral(" map %1:%2 %3").arg(QString::number(m.mapping.low, 'g', 17), QString::number(m.mapping.high, 'g', 17),
+                                                  m.mapping.fromData ? "data range" : "--scalar-range");
+        QTEST(d, "described");
+        // Channel 0 is the mapping's stored value: a + b * stored is the real value at the
+        // range's ends, and reading the file back writes it again byte for byte.
+        QCOMPARE(m.mapping.real(metadata::kStoredLow), m.mapping.low);
+        QCOMPARE(m.mapping.offset() + m.mapping.scale() * metadata::kStoredHigh, m.mapping.high);
+        QCOMPARE(metadata::toJson(m), testsupport::readFile(path("meta.meta.json")));
     }
 
     // Every bad input: the right exit status, one line on stderr, and no output file.

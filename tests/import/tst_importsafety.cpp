@@ -4,6 +4,7 @@
 // single precision cannot hold), the tables it now reads as meant, and the publication of a
 // pair: one import at a time, the old pair kept whole when the new one cannot be finished.
 
+#include "Metadata.h"
 #include "PairOutput.h"
 #include "TestSupport.h"
 
@@ -59,9 +60,10 @@ bool consistent(const QString &grid, const QString &data, float *signature = nul
     const QByteArray g = testsupport::readFile(grid), d = testsupport::readFile(data);
     if (g.size() < 52 || d.size() < 4)
         return false;
+    // Through QByteArray::mid: GCC 12 takes the raw pointer for the empty array's and warns.
     float z, u;
-    std::memcpy(&z, g.constData() + 48, 4);
-    std::memcpy(&u, d.constData(), 4);
+    std::memcpy(&z, g.mid(48, 4).constData(), 4);
+    std::memcpy(&u, d.left(4).constData(), 4);
     if (signature)
         *signature = u;
     return z == u && g.size() == 40 + 6 * 12 && d.size() == 6 * 20;
@@ -106,6 +108,11 @@ private slots:
         QTest::newRow("output links to the input") << QStringList{table, path("L.gri")} << 2 << "the output " + path("L.gri") + " would replace the input";
         QTest::newRow("data file is another name of the input") << QStringList{table, path("H.gri")} << 2 << "would replace the input " + table;
         QTest::newRow("output is a folder") << QStringList{table, path("folder.gri")} << 2 << "folder.gri is a folder, not a regular file";
+        testsupport::writeFile(path("M.meta.json"), tableText);
+        QVERIFY(QDir().mkpath(path("mfolder.meta.json")));
+        QTest::newRow("input is the metadata file") << QStringList{path("M.meta.json"), path("M.gri")} << 2
+                                                    << "the metadata file " + path("M.meta.json") + " of " + path("M.gri") + " would replace the input";
+        QTest::newRow("metadata file is a folder") << QStringList{table, path("mfolder.gri")} << 2 << "mfolder.meta.json is a folder, not a regular file";
         QTest::newRow("data file is a named pipe") << QStringList{table, path("fifo.gri")} << 2 << "fifo.00000.dat is a named pipe, not a regular file";
         // Inputs that would block or never end.
         QTest::newRow("named pipe") << QStringList{path("pipe.txt"), path("o.gri")} << 1 << "pipe.txt: a named pipe, not a regular file";
@@ -218,7 +225,7 @@ private slots:
     }
 
     // A write that fails (here the file size limit, as a full disk would) names the file
-    // and the reason; nothing is left, and an earlier pair stays as it was.
+    // and the reason; nothing is left, and an earlier pair and its metadata stay as they were.
     void writeErrorNamesFile()
     {
         const QString folder = path("limited");
@@ -230,6 +237,7 @@ private slots:
         testsupport::writeFile(folder + "/big.txt", big);
         testsupport::writeFile(folder + "/w.gri", "old grid");
         testsupport::writeFile(folder + "/w.00000.dat", "old data");
+        testsupport::writeFile(folder + "/w.meta.json", "old meta");
         const auto before = contents(folder);
         QProcess p;
         // Grid file 1240 bytes, data file 2000: only the data file exceeds the limit.
@@ -255,7 +263,7 @@ private slots:
         testsupport::writeFile(folder + "/p.00000.dat", "old data");
         testsupport::writeFile(folder + "/.new-grid", "new grid");
         testsupport::writeFile(folder + "/.new-data", "new data");
-        const PairPaths paths{folder + "/p.gri", folder + "/p.00000.dat", "p.gri", "p.00000.dat"};
+        const PairPaths paths{folder + "/p.gri", folder + "/p.00000.dat", "p.gri", "p.00000.dat", QString(), QString()};
         QString error;
         QVERIFY(!publishPair(folder + "/.new-grid", folder + "/.new-data", paths, error));
         QVERIFY2(error.startsWith("cannot write p.gri: "), qPrintable(error));
@@ -263,26 +271,89 @@ private slots:
         QCOMPARE(QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), QStringList({"p.00000.dat", "p.gri"}));
     }
 
+    // The metadata file goes with its pair: a publication that fails at any rename leaves
+    // the old trio (or the old pair without one) as it was, and a new pair without metadata
+    // takes an old metadata file with it.
+    void metadataIsPublishedWithItsPair_data()
+    {
+        QTest::addColumn<QString>("fails");    // the rename that fails: "grid", "meta" or ""
+        QTest::addColumn<bool>("oldMeta");     // p.meta.json before
+        QTest::addColumn<bool>("newMeta");     // the publication brings one
+        QTest::addColumn<QByteArray>("meta");  // p.meta.json after; empty: none
+        QTest::newRow("new trio over old") << "" << true << true << QByteArray("new meta");
+        QTest::newRow("new trio, none before") << "" << false << true << QByteArray("new meta");
+        QTest::newRow("pair without metadata removes the old") << "" << true << false << QByteArray();
+        QTest::newRow("grid fails: old trio kept") << "grid" << true << true << QByteArray("old meta");
+        QTest::newRow("grid fails: none before, none after") << "grid" << false << true << QByteArray();
+        QTest::newRow("grid fails: old metadata back") << "grid" << true << false << QByteArray("old meta");
+        QTest::newRow("metadata fails: old trio kept") << "meta" << true << true << QByteArray("old meta");
+        QTest::newRow("metadata fails: none before") << "meta" << false << true << QByteArray();
+    }
+    void metadataIsPublishedWithItsPair()
+    {
+        QFETCH(QString, fails);
+        QFETCH(bool, oldMeta);
+        QFETCH(bool, newMeta);
+        QFETCH(QByteArray, meta);
+        QTemporaryDir dir;
+        const QString folder = dir.path();
+        // A grid rename fails where a folder holds the grid's name; a metadata rename where
+        // its temporary has gone.
+        if (fails == QLatin1String("grid"))
+            QVERIFY(QDir().mkpath(folder + "/p.gri/inside"));
+        else
+            testsupport::writeFile(folder + "/p.gri", "old grid");
+        testsupport::writeFile(folder + "/p.00000.dat", "old data");
+        if (oldMeta)
+            testsupport::writeFile(folder + "/p.meta.json", "old meta");
+        testsupport::writeFile(folder + "/.new-grid", "new grid");
+        testsupport::writeFile(folder + "/.new-data", "new data");
+        if (newMeta && fails != QLatin1String("meta"))
+            testsupport::writeFile(folder + "/.new-meta", "new meta");
+        const PairPaths paths{folder + "/p.gri", folder + "/p.00000.dat", "p.gri", "p.00000.dat", folder + "/p.meta.json", "p.meta.json"};
+        QString error;
+        const bool ok = publishPair(folder + "/.new-grid", folder + "/.new-data", paths, error, newMeta ? folder + "/.new-meta" : QString());
+        QCOMPARE(ok, fails.isEmpty());
+        if (!ok)
+            QVERIFY2(error.startsWith(fails == QLatin1String("grid") ? "cannot write p.gri: " : "cannot write p.meta.json: "), qPrintable(error));
+        QStringList expected{"p.00000.dat", "p.gri"};
+        if (!meta.isEmpty())
+            expected.append("p.meta.json");
+        QCOMPARE(QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), expected);
+        QCOMPARE(testsupport::readFile(folder + "/p.00000.dat"), QByteArray(ok ? "new data" : "old data"));
+        if (fails != QLatin1String("grid"))
+            QCOMPARE(testsupport::readFile(folder + "/p.gri"), QByteArray(ok ? "new grid" : "old grid"));
+        if (!meta.isEmpty())
+            QCOMPARE(testsupport::readFile(folder + "/p.meta.json"), meta);
+    }
+
     // 200 pairs published at once into one name, each with its own signature: whenever the
-    // lock is free (checked by a reader holding it) and at the end, the grid and the data
-    // file come from one import; no temporary or backup is left.
+    // lock is free (checked by a reader holding it) and at the end, the grid, the data file
+    // and the metadata (or its absence) come from one import; no temporary or backup is left.
     void concurrentPairsStayWhole()
     {
         const QString folder = path("race");
         QVERIFY(QDir().mkpath(folder));
-        const PairPaths paths{folder + "/out.gri", folder + "/out.00000.dat", "out.gri", "out.00000.dat"};
+        const PairPaths paths{folder + "/out.gri", folder + "/out.00000.dat", "out.gri", "out.00000.dat", folder + "/out.meta.json", "out.meta.json"};
+        // Even publications bring metadata holding their signature, odd ones none: the
+        // metadata file is there exactly when the pair is an even one's, and is that one's.
+        const auto metaFits = [&](float signature) {
+            const int k = int(signature);
+            return QFile::exists(paths.meta) == (k % 2 == 0) && (k % 2 != 0 || testsupport::readFile(paths.meta) == QByteArray::number(k));
+        };
         std::atomic<int> failures{0}, done{0};
         std::vector<std::thread> writers;
         for (int k = 1; k <= 200; ++k)
             writers.emplace_back([&, k] {
                 QString error;
+                const QByteArray meta = QByteArray::number(k);
                 const bool ok = writePair(paths, 3, 2, 2, [k](int x, int y, int, float *pos, float *dir, float *v) {
                     pos[0] = float(x);
                     pos[1] = float(y);
                     pos[2] = float(k);
                     dir[0] = float(k);
                     v[0] = v[1] = float(k);
-                }, error);
+                }, error, k % 2 == 0 ? &meta : nullptr);
                 failures += !ok;
                 ++done;
             });
@@ -292,7 +363,8 @@ private slots:
             QVERIFY(lock.locked());
             if (QFile::exists(paths.grid)) {
                 ++checks;
-                torn += !consistent(paths.grid, paths.data);
+                float signature = 0;
+                torn += !consistent(paths.grid, paths.data, &signature) || !metaFits(signature);
             }
         }
         for (std::thread &t : writers)
@@ -302,7 +374,11 @@ private slots:
         float signature = 0;
         QVERIFY(consistent(paths.grid, paths.data, &signature));
         QVERIFY(signature >= 1 && signature <= 200);
-        QCOMPARE(QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), QStringList({"out.00000.dat", "out.gri"}));
+        QVERIFY(metaFits(signature));
+        QStringList files{"out.00000.dat", "out.gri"};
+        if (int(signature) % 2 == 0)
+            files << "out.meta.json";
+        QCOMPARE(QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), files);
         qInfo("%d checks under the lock", checks);
     }
 
@@ -334,8 +410,12 @@ private slots:
         std::memcpy(&x, g.constData() + 40, 4);
         std::memcpy(&u, d.constData(), 4);
         QCOMPARE(x, 100 * u); // point (0, 0) of import k: x = 100 k, u = k
+        // The metadata names the source of that same import.
+        const metadata::Loaded meta = metadata::load(folder + "/out.gri", 3, 2);
+        QCOMPARE(meta.status, metadata::Status::Loaded);
+        QCOMPARE(meta.meta.source, QStringLiteral("%1/in%2.txt").arg(folder).arg(int(u)));
         QCOMPARE(QDir(folder).entryList(QDir::Files | QDir::Hidden).filter(QRegularExpression("^out|^\\.")),
-                 QStringList({"out.00000.dat", "out.gri"}));
+                 QStringList({"out.00000.dat", "out.gri", "out.meta.json"}));
     }
 };
 

@@ -3,6 +3,8 @@
 #include "DatasetFiles.h"
 #include "PairOutput.h"
 
+#include <QFileInfo>
+
 #include <algorithm>
 #include <cmath>
 
@@ -138,7 +140,49 @@ float mapScalar(const ScalarMapping &m, float value)
     return static_cast<float>(kScalarLow + t * (double(kScalarHigh) - double(kScalarLow)));
 }
 
-bool writeDataset(const Grid &g, const ScalarMapping &m, double flowScale, const QString &gridFile, QString &error)
+namespace {
+
+// A quantity as its source names it; a table's "u [m/s]" is the name u with the unit m/s.
+metadata::Quantity quantity(const QString &name, const QString &longName, const QString &units)
+{
+    metadata::Quantity q{name, longName, units};
+    const qsizetype bracket = name.indexOf(QLatin1Char('['));
+    if (bracket > 0 && name.endsWith(QLatin1Char(']'))) {
+        q.name = name.left(bracket).trimmed();
+        if (q.units.isEmpty())
+            q.units = name.mid(bracket + 1, name.size() - bracket - 2).trimmed();
+    }
+    return q;
+}
+
+} // namespace
+
+metadata::Metadata describe(const Grid &g, const ScalarMapping &m, double flowScale, const QString &input)
+{
+    metadata::Metadata d;
+    d.source = input.isEmpty() ? QString() : QFileInfo(input).absoluteFilePath();
+    d.format = g.format;
+    d.nx = g.nx;
+    d.ny = g.ny;
+    d.x = quantity(g.xAxis.name, QString(), g.xAxis.units);
+    d.y = quantity(g.yAxis.name, QString(), g.yAxis.units);
+    d.u = quantity(g.uName, g.uLongName, g.uUnits);
+    d.v = quantity(g.vName, g.vLongName, g.vUnits);
+    d.flowScale = flowScale;
+    d.scalarIsSpeed = g.scalar.empty();
+    // The speed is taken from the flow as read, before the flow scale.
+    d.scalar = d.scalarIsSpeed ? metadata::Quantity{m.name, QString(), d.u.units} : quantity(g.scalarName, g.scalarLongName, g.scalarUnits);
+    d.slices = g.slices;
+    d.mapping.low = m.low;
+    d.mapping.high = m.high;
+    d.mapping.storedLow = kScalarLow;
+    d.mapping.storedHigh = kScalarHigh;
+    d.mapping.fromData = m.fromData;
+    return d;
+}
+
+bool writeDataset(const Grid &g, const ScalarMapping &m, double flowScale, const QString &gridFile, QString &error,
+                  const QString &input)
 {
     const bool own = !g.scalar.empty();
     const auto fill = [&](int x, int y, int, float pos[3], float dir[3], float *values) {
@@ -156,7 +200,8 @@ bool writeDataset(const Grid &g, const ScalarMapping &m, double flowScale, const
         values[0] = mapScalar(m, s);
         values[1] = std::isfinite(s) ? s : NAN;
     };
-    return writePair(gridFile, g.nx, g.ny, 2, fill, error);
+    const QByteArray meta = metadata::toJson(describe(g, m, flowScale, input));
+    return writePair(gridFile, g.nx, g.ny, 2, fill, error, &meta);
 }
 
 } // namespace tessimport

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "Metadata.h"
+
 #include <QString>
 
 #include <cstddef>
@@ -34,7 +36,10 @@ struct Grid
     Axis xAxis, yAxis;
     QString uName, vName, uUnits, vUnits;
     QString scalarName, scalarUnits;
+    QString uLongName, vLongName, scalarLongName; // NetCDF long_name; empty for tables
     QString source;             // "time = 3 of 12" and the like, for the summary
+    QVector<metadata::Slice> slices; // NetCDF: the index taken along each leading dimension
+    QString format;             // "NetCDF classic", "table"
     std::size_t flowBeyondFloat = 0; // u or v values finite in the input but beyond the float range (now NaN)
     bool reversedX = false;     // set by orient()
     bool reversedY = false;
@@ -71,10 +76,17 @@ bool scalarMapping(const Grid &g, bool haveRange, double low, double high, Scala
 // outside the range clamped to its ends; a range of zero width maps onto the middle.
 float mapScalar(const ScalarMapping &m, float value);
 
+// What the pair's numbers mean, for OUT.meta.json: the source `input`, the quantities with
+// their units (a table column's unit in brackets split from its name), the slice and the
+// scalar's mapping.
+metadata::Metadata describe(const Grid &g, const ScalarMapping &m, double flowScale, const QString &input);
+
 // Writes the pair OUT.gri / OUT.00000.dat: positions (x, y, 0), flow (u, v, 0) times
-// flowScale, channel 0 the mapped scalar, channel 1 the original one. Nothing is left on
-// failure.
-bool writeDataset(const Grid &g, const ScalarMapping &m, double flowScale, const QString &gridFile, QString &error);
+// flowScale, channel 0 the mapped scalar, channel 1 the original one, and with them
+// OUT.meta.json from describe(g, m, flowScale, input). Nothing is left on failure, and the
+// three files replace the old ones together.
+bool writeDataset(const Grid &g, const ScalarMapping &m, double flowScale, const QString &gridFile, QString &error,
+                  const QString &input = QString());
 
 // Points where u or v is missing.
 std::size_t missingFlow(const Grid &g);

@@ -581,6 +581,32 @@ bool memoryFor(const Catalogue &c, const Plan &p, QString &error)
     return true;
 }
 
+QString formatName(int f);
+
+// The leading dimensions of `v` and the index taken along each, with the coordinate
+// variable's value there (NaN when there is none or it cannot be read).
+QVector<metadata::Slice> slicesOf(const Catalogue &c, const Var &v, const NetcdfChoice &ch)
+{
+    QVector<metadata::Slice> slices;
+    for (std::size_t k = 0; k + 2 < v.dims.size(); ++k) {
+        const Dim &d = c.dim(v.dims[k]);
+        metadata::Slice s;
+        s.dimension = d.name;
+        s.time = d.time;
+        s.index = d.time ? ch.time : ch.level;
+        s.length = static_cast<qint64>(d.length);
+        if (const Var *cv = c.coordinateOf(v.dims[k])) {
+            std::vector<double> value;
+            QString ignored;
+            if (readSlice(c, *cv, {static_cast<std::size_t>(s.index)}, 1, 1, value, ignored) && value.size() == 1)
+                s.value = value[0];
+            s.units = cv->units;
+        }
+        slices.append(s);
+    }
+    return slices;
+}
+
 // `fileSize`: the file's bytes, which bound what a classic-format file can hold.
 bool read(int nc, const QString &fileName, std::uint64_t fileSize, const std::vector<Extent> &extents, const NetcdfChoice &ch,
           Grid &g, QString &error)
@@ -631,11 +657,16 @@ bool read(int nc, const QString &fileName, std::uint64_t fileSize, const std::ve
     g.vName = p.v->name;
     g.uUnits = p.u->units;
     g.vUnits = p.v->units;
+    g.uLongName = p.u->longName;
+    g.vLongName = p.v->longName;
     if (p.scalar) {
         g.scalarName = p.scalar->name;
         g.scalarUnits = p.scalar->units;
+        g.scalarLongName = p.scalar->longName;
     }
     g.source = p.extra.join(QStringLiteral(", "));
+    g.slices = slicesOf(c, *p.u, ch);
+    g.format = QStringLiteral("NetCDF ") + formatName(c.format);
     return true;
 }
 

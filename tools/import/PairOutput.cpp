@@ -1,5 +1,7 @@
 #include "PairOutput.h"
 
+#include "Metadata.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -95,14 +97,22 @@ int makeTemporary(const QString &final, QByteArray &name)
 
 // A name for the old data file while the grid file is renamed: another link to it, so that
 // the data name never goes missing; a rename where the file system has no hard links.
-bool keepOld(const QByteArray &data, QByteArray &backup, bool &moved)
+// A free hidden name beside `file` for its old version.
+bool makeBackupName(const QByteArray &file, QByteArray &backup)
 {
-    moved = false;
-    const int fd = makeTemporary(QFile::decodeName(data) + QStringLiteral(".old"), backup);
+    const int fd = makeTemporary(QFile::decodeName(file) + QStringLiteral(".old"), backup);
     if (fd < 0)
         return false;
     ::close(fd);
     ::unlink(backup.constData());
+    return true;
+}
+
+bool keepOld(const QByteArray &data, QByteArray &backup, bool &moved)
+{
+    moved = false;
+    if (!makeBackupName(data, backup))
+        return false;
     if (::link(data.constData(), backup.constData()) == 0)
         return true;
     moved = ::rename(data.constData(), backup.constData()) == 0;
@@ -134,25 +144,33 @@ bool resolveOutputs(const QString &input, const QString &gridFile, PairPaths &pa
 {
     usage = false;
     const QString dataFile = dataset::dataFileName(gridFile);
+    const QString metaFile = metadata::fileName(gridFile);
     paths.gridName = gridFile;
     paths.dataName = dataFile;
+    paths.metaName = metaFile;
     paths.grid = target(gridFile, error);
     if (paths.grid.isEmpty())
         return false;
     paths.data = target(dataFile, error);
     if (paths.data.isEmpty())
         return false;
+    paths.meta = metaFile.isEmpty() ? QString() : target(metaFile, error);
+    if (!metaFile.isEmpty() && paths.meta.isEmpty())
+        return false;
     const QString inputPath = input.isEmpty() ? QString() : QFileInfo(input).canonicalFilePath();
     struct stat in;
     const bool haveInput = !inputPath.isEmpty() && ::stat(local(inputPath).constData(), &in) == 0;
-    for (const auto &[name, path, what] : {std::tuple(gridFile, paths.grid, QStringLiteral("the output")),
-                                           std::tuple(dataFile, paths.data, QStringLiteral("the data file"))}) {
+    const QString output = QStringLiteral("the output"), dataWhat = QStringLiteral("the data file");
+    for (const auto &[name, path, what] : {std::tuple(gridFile, paths.grid, output), std::tuple(dataFile, paths.data, dataWhat),
+                                           std::tuple(metaFile, paths.meta, QStringLiteral("the metadata file"))}) {
+        if (path.isEmpty())
+            continue;
         struct stat st;
         const bool exists = ::stat(local(path).constData(), &st) == 0;
         if (haveInput && (path == inputPath || (exists && st.st_dev == in.st_dev && st.st_ino == in.st_ino))) {
             usage = true;
-            error = what == QLatin1String("the output") ? QStringLiteral("the output %1 would replace the input %2").arg(name, input)
-                                                        : QStringLiteral("the data file %1 of %2 would replace the input %3").arg(name, gridFile, input);
+            error = what == output ? QStringLiteral("the output %1 would replace the input %2").arg(name, input)
+                                   : QStringLiteral("%1 %2 of %3 would replace the input %4").arg(what, name, gridFile, input);
             return false;
         }
         if (exists && !S_ISREG(st.st_mode)) {
@@ -191,13 +209,16 @@ PairLock::~PairLock()
         ::close(mFd); // releases the lock
 }
 
-bool publishPair(const QString &tempGrid, const QString &tempData, const PairPaths &paths, QString &error)
+bool publishPair(const QString &tempGrid, const QString &tempData, const PairPaths &paths, QString &error, const QString &tempMeta)
 {
-    const QByteArray grid = local(paths.grid), data = local(paths.data);
-    const QByteArray newGrid = local(tempGrid), newData = local(tempData);
+    const QByteArray grid = local(paths.grid), data = local(paths.data), meta = local(paths.meta);
+    const QByteArray newGrid = local(tempGrid), newData = local(tempData), newMeta = local(tempMeta);
+    const bool withMeta = !paths.meta.isEmpty(), newHasMeta = withMeta && !tempMeta.isEmpty();
     const auto discard = [&] {
         ::unlink(newGrid.constData());
         ::unlink(newData.constData());
+        if (!tempMeta.isEmpty())
+            ::unlink(newMeta.constData());
     };
     PairLock lock(paths);
     if (!lock.locked()) {
@@ -205,42 +226,77 @@ bool publishPair(const QString &tempGrid, const QString &tempData, const PairPat
         discard();
         return false;
     }
-    struct stat st;
-    const bool hadData = ::lstat(data.constData(), &st) == 0;
-    QByteArray backup;
-    bool moved = false;
-    if (hadData && !keepOld(data, backup, moved)) {
-        error = QStringLiteral("cannot write %1: %2").arg(paths.dataName, reason(errno));
+    // An old file under another name until the grid is in place: the data file always
+    // (another link to it where possible, so that its name never goes missing), the
+    // metadata file when it is replaced or has to go.
+    struct Old
+    {
+        QByteArray path, backup;
+        bool had = false, moved = false;
+    };
+    const auto keep = [&](Old &old, const QByteArray &path, const QString &name, bool remove) {
+        old.path = path;
+        struct stat st;
+        old.had = ::lstat(path.constData(), &st) == 0;
+        if (!old.had)
+            return true;
+        const bool ok = remove ? makeBackupName(path, old.backup) && (old.moved = ::rename(path.constData(), old.backup.constData()) == 0)
+                               : keepOld(path, old.backup, old.moved);
+        if (!ok)
+            error = QStringLiteral("cannot write %1: %2").arg(name, reason(errno));
+        return ok;
+    };
+    // Puts an old file back after a failure: the new one at its name goes.
+    const auto restore = [&](const Old &old, bool placed) {
+        if (!old.had) {
+            if (placed)
+                ::unlink(old.path.constData());
+        } else if (placed || old.moved) {
+            if (::rename(old.backup.constData(), old.path.constData()) != 0)
+                error += QStringLiteral("; the old %1 is kept as %2").arg(QFile::decodeName(old.path), QFile::decodeName(old.backup));
+        } else {
+            ::unlink(old.backup.constData());
+        }
+    };
+    Old oldData, oldMeta;
+    if (!keep(oldData, data, paths.dataName, false)) {
         discard();
         return false;
     }
-    const auto restore = [&] {
-        if (!hadData)
-            ::unlink(data.constData());
-        else if (::rename(backup.constData(), data.constData()) != 0)
-            error += QStringLiteral("; the old data file is kept as %1").arg(QFile::decodeName(backup));
-    };
+    if (withMeta && !keep(oldMeta, meta, paths.metaName, !newHasMeta)) {
+        restore(oldData, false);
+        discard();
+        return false;
+    }
     if (::rename(newData.constData(), data.constData()) != 0) {
         error = QStringLiteral("cannot write %1: %2").arg(paths.dataName, reason(errno));
-        if (moved)
-            restore();
-        else if (hadData)
-            ::unlink(backup.constData());
+        restore(oldData, false);
+        restore(oldMeta, false);
+        discard();
+        return false;
+    }
+    if (newHasMeta && ::rename(newMeta.constData(), meta.constData()) != 0) {
+        error = QStringLiteral("cannot write %1: %2").arg(paths.metaName, reason(errno));
+        restore(oldData, true);
+        restore(oldMeta, false);
         discard();
         return false;
     }
     if (::rename(newGrid.constData(), grid.constData()) != 0) {
         error = QStringLiteral("cannot write %1: %2").arg(paths.gridName, reason(errno));
-        restore();
+        restore(oldData, true);
+        restore(oldMeta, newHasMeta);
         discard();
         return false;
     }
-    if (hadData)
-        ::unlink(backup.constData());
+    for (const Old *old : {&oldData, &oldMeta})
+        if (old->had)
+            ::unlink(old->backup.constData());
     return true;
 }
 
-bool writePair(const PairPaths &paths, int dimX, int dimY, int channels, const dataset::PointFiller &fill, QString &error)
+bool writePair(const PairPaths &paths, int dimX, int dimY, int channels, const dataset::PointFiller &fill, QString &error,
+               const QByteArray *meta)
 {
     char header[dataset::kHeaderBytes + 64];
     const int len = std::snprintf(header, sizeof header, "SN4DB %d %d %d %d %d %g", dimX, dimY, 1, channels, 1, 0.0);
@@ -301,21 +357,39 @@ bool writePair(const PairPaths &paths, int dimX, int dimY, int channels, const d
         failed = &paths.dataName;
         err = errno;
     }
+    // The metadata last: it is small, and the pair's failures are the likelier ones.
+    QByteArray metaTemp;
+    if (!failed && meta && !paths.meta.isEmpty()) {
+        const int metaFd = makeTemporary(paths.meta, metaTemp);
+        if (metaFd < 0) {
+            failed = &paths.metaName;
+            err = errno;
+        } else {
+            put(metaFd, paths.metaName, meta->constData(), static_cast<std::size_t>(meta->size()));
+            if (::close(metaFd) != 0 && !failed) {
+                failed = &paths.metaName;
+                err = errno;
+            }
+        }
+    }
     const QString tempGrid = QFile::decodeName(gridName), tempData = QFile::decodeName(dataName);
     if (failed) {
         error = QStringLiteral("cannot write %1: %2").arg(*failed, reason(err));
         ::unlink(gridName.constData());
         ::unlink(dataName.constData());
+        if (!metaTemp.isEmpty())
+            ::unlink(metaTemp.constData());
         return false;
     }
-    return publishPair(tempGrid, tempData, paths, error);
+    return publishPair(tempGrid, tempData, paths, error, QFile::decodeName(metaTemp));
 }
 
-bool writePair(const QString &gridFile, int dimX, int dimY, int channels, const dataset::PointFiller &fill, QString &error)
+bool writePair(const QString &gridFile, int dimX, int dimY, int channels, const dataset::PointFiller &fill, QString &error,
+               const QByteArray *meta)
 {
     PairPaths paths;
     bool usage = false;
-    return resolveOutputs(QString(), gridFile, paths, usage, error) && writePair(paths, dimX, dimY, channels, fill, error);
+    return resolveOutputs(QString(), gridFile, paths, usage, error) && writePair(paths, dimX, dimY, channels, fill, error, meta);
 }
 
 } // namespace tessimport

@@ -419,6 +419,7 @@ bool readTable(const QByteArray &text, const TableColumns &choice, Grid &g, QStr
     g.vName = names[p.info.columnV];
     if (haveScalar)
         g.scalarName = names[p.info.columnScalar];
+    g.format = QStringLiteral("table");
     g.source = QStringLiteral("%1 rows, %2 varying fastest").arg(n).arg(xFast ? QStringLiteral("x") : QStringLiteral("y (transposed)"));
     return true;
 }

@@ -228,7 +228,7 @@ int main(int argc, char **argv)
     ScalarMapping m;
     if (!scalarMapping(g, haveRange, rangeLow, rangeHigh, m, error))
         return fail(error);
-    if (!writeDataset(g, m, flowScale, output, error))
+    if (!writeDataset(g, m, flowScale, output, error, input))
         return fail(error);
 
     // The summary.
@@ -249,7 +249,8 @@ int main(int argc, char **argv)
                   m.fromData ? QStringLiteral("data range") : QStringLiteral("--scalar-range"), number(kScalarLow), number(kScalarHigh));
     s += flowScale == 1.0 ? QStringLiteral("flow scale: 1 (vectors as read; --flow-scale K lengthens the arrows)\n")
                           : QStringLiteral("flow scale: %1 (u and v multiplied by %1)\n").arg(number(flowScale));
-    s += QStringLiteral("wrote %1 and its data file (%2 x %3 points, 2 channels)\n").arg(output).arg(g.nx).arg(g.ny);
+    s += QStringLiteral("wrote %1, its data file (%2 x %3 points, 2 channels) and %4\n")
+             .arg(output).arg(g.nx).arg(g.ny).arg(QFileInfo(metadata::fileName(output)).fileName());
     if (g.yAxis.units.startsWith(QLatin1String("degree"), Qt::CaseInsensitive) && g.yAxis.units.contains(QLatin1Char('n'), Qt::CaseInsensitive))
         s += QStringLiteral("note: Tessaly's views draw the first row (south) at the top; tessaly-render --north-up shows north up\n");
     out(s);

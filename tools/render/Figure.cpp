@@ -3,6 +3,7 @@
 #include "ArrowRender.h"
 #include "ColorRamp.h"
 #include "FastPng.h"
+#include "Metadata.h"
 #include "Output.h"
 #include "SinglePrecision.h"
 #include "Ticks.h"
@@ -350,6 +351,42 @@ void addLegend(Figure &f, const LegendSpec &l, int scale, QRgb arrowColor, doubl
     }
 }
 
+// The quantity a legend shows, as the metadata gives it: real values from stored ones and
+// back (both increasing), and its label. Without metadata, the stored values themselves.
+struct Shown
+{
+    std::function<double(double)> real = [](double v) { return v; };
+    std::function<double(double)> stored = [](double v) { return v; };
+    QString label; // empty: none known
+};
+
+Shown shownChannel(const Settings &s, int channel)
+{
+    Shown q;
+    if (!s.meta || !s.meta->knows(channel))
+        return q;
+    q.label = s.meta->label(channel);
+    // A mapping of zero width holds no values to tell apart: the stored ones stay.
+    if (channel == 0 && !s.meta->mapping.degenerate()) {
+        const metadata::Mapping m = s.meta->mapping;
+        q.real = [m](double v) { return m.real(v); };
+        q.stored = [m](double v) { return m.stored(v); };
+    }
+    return q;
+}
+
+Shown shownSpeed(const Settings &s)
+{
+    Shown q;
+    if (!s.meta)
+        return q;
+    const double k = s.meta->flowScale;
+    q.real = [k](double v) { return v / k; };
+    q.stored = [k](double v) { return v * k; };
+    q.label = s.meta->speedLabel();
+    return q;
+}
+
 // The largest scale whose figure fits `into`, 0 when none does.
 int scaleFor(const Settings &s, QSize picture1, const std::function<LegendSpec(int)> &legend)
 {
@@ -528,25 +565,32 @@ int arrowFigure(const Settings &s, const Volume &grid, const pipeline::ArrowSett
         return QPointF(std::clamp(dx * double(sc.pixelsPerUnitX), -lx, lx), std::clamp(dy * double(sc.pixelsPerUnitY), -ly, ly));
     };
 
-    const double keyValue = ticks::roundBelow(longest);
+    // The key is a round number of the source's flow units: the pair's flow is the source's
+    // times the import's flow scale.
+    const double flowScale = s.meta ? s.meta->flowScale : 1.0;
+    const double keyReal = ticks::roundBelow(longest / flowScale);
+    const double keyValue = keyReal * flowScale;
+    const QString keyUnits = s.meta && !s.meta->u.units.isEmpty() ? QStringLiteral(" ") + s.meta->u.units : QString();
+    const Shown pressure = shownChannel(s, 0);
     const auto legendAt = [&](int k) {
         LegendSpec l;
         if (!s.colorBar)
             return l;
         if (p.showPressure) {
             l.bar = true;
-            l.label = s.label.isEmpty() ? QStringLiteral("pressure") : s.label;
-            // The ramp's fixed scale: -4 ... 2.5 spans it once.
-            l.lo = -4.0;
-            l.hi = 2.5;
-            l.color = [](double v) { return ramp::pressureRgb(roundToSingle(v)); };
+            l.label = !s.label.isEmpty() ? s.label : !pressure.label.isEmpty() ? pressure.label : QStringLiteral("pressure");
+            // The ramp's fixed scale: -4 ... 2.5 spans it once; in the metadata's real values
+            // its ends are the range the import mapped onto it.
+            l.lo = pressure.real(-4.0);
+            l.hi = pressure.real(2.5);
+            l.color = [stored = pressure.stored](double v) { return ramp::pressureRgb(roundToSingle(stored(v))); };
         }
         if (keyValue > 0.0) {
             l.key = true;
             l.keyValue = keyValue;
             double head = 0.0;
             l.keyPixelsPerScale = arrowVector(scaleAt(k), roundToSingle(keyValue), 0.0f, &head).x() / k;
-            l.keyText = ticks::format(keyValue, keyValue);
+            l.keyText = ticks::format(keyReal, keyReal) + keyUnits;
         }
         return l;
     };
@@ -645,19 +689,22 @@ int streamlineFigure(const Settings &s, const pipeline::StreamRun &run, const Vo
         hi += half;
     }
     const auto toT = [&](double v) { return (v - lo) / (hi - lo); };
+    const Shown shown = s.colorBy == ColorBy::Speed ? shownSpeed(s) : shownChannel(s, s.channel);
     const auto legendAt = [&](int) {
         LegendSpec l;
         if (!s.colorBar || !colored)
             return l;
         l.bar = true;
         l.label = !s.label.isEmpty() ? s.label
+                  : !shown.label.isEmpty() ? shown.label
                   : s.colorBy == ColorBy::Speed ? QStringLiteral("speed")
                   : s.channel == 0 ? QStringLiteral("pressure")
                                    : QStringLiteral("channel %1").arg(s.channel);
-        l.lo = lo;
-        l.hi = hi;
+        // The bar in the quantity's real values; the colours stay those of the stored ones.
+        l.lo = shown.real(lo);
+        l.hi = shown.real(hi);
         const colormaps::Map map = s.map;
-        l.color = [map, lo = l.lo, hi = l.hi](double v) { return colormaps::at(map, (v - lo) / (hi - lo)); };
+        l.color = [map, lo, hi, stored = shown.stored](double v) { return colormaps::at(map, (stored(v) - lo) / (hi - lo)); };
         return l;
     };
     const int k = scaleFor(s, picture1, legendAt);

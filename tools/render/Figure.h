@@ -25,6 +25,10 @@
 class QPainter;
 class Volume;
 
+namespace metadata {
+struct Metadata;
+}
+
 namespace figure {
 
 constexpr int kMaxScale = 64;
@@ -47,6 +51,9 @@ struct Settings
     bool smooth = false;
     bool northUp = false;
     int lineArrows = 0; // heads per streamline
+    // What the dataset's channels and flow mean (NAME.meta.json): legends then show real
+    // values with the quantity's long name and units. Null: the stored values.
+    const metadata::Metadata *meta = nullptr;
 };
 
 // Reads the figure options through the tool's option accessors. `has` tells whether an option

@@ -3,6 +3,7 @@
 
 #include "DatasetFiles.h"
 #include "Figure.h"
+#include "Metadata.h"
 #include "Output.h"
 #include "OutputPlan.h"
 #include "Pipeline.h"
@@ -195,7 +196,10 @@ const char *const kHelp =
     "                       the visible grid\n"
     "  --cmap NAME          viridis, cividis, magma or tessaly (the pressure ramp)\n"
     "                       (default viridis)\n"
-    "  --label TEXT         the colour bar's caption (default the quantity's name)\n"
+    "  --label TEXT         the colour bar's caption (default the quantity's name; its\n"
+    "                       long name and units from DATASET.meta.json, written by\n"
+    "                       tessaly-import, whose values the bar and --probe --json\n"
+    "                       then show in the quantity's units)\n"
     "  --arrow-step N       cells between arrows (default 12, the view's)\n"
     "  --arrow-scale S      auto (the longest arrow spans the step) or S cells per unit\n"
     "                       of flow (default the view's lengths, limited to 6 cells)\n"
@@ -499,7 +503,7 @@ QJsonArray jsonVector(const Vector3 &v)
     return QJsonArray{v.x, v.y, v.z};
 }
 
-void printProbe(const Options &o, const QString &dataset, Volume &loaded)
+void printProbe(const Options &o, const QString &dataset, Volume &loaded, const metadata::Metadata *meta)
 {
     const volumereport::Report r = volumereport::sample(loaded, o.probeX, o.probeY);
     QByteArray out;
@@ -507,12 +511,24 @@ void printProbe(const Options &o, const QString &dataset, Volume &loaded)
         QJsonArray values;
         for (float v : r.point.mValues)
             values.append(static_cast<double>(v));
-        const QJsonObject object{{QStringLiteral("dataset"), dataset},
-                                 {QStringLiteral("position"), QJsonArray{double(r.x), double(r.y)}},
-                                 {QStringLiteral("mPos"), jsonVector(r.point.mPos)},
-                                 {QStringLiteral("mDir"), jsonVector(r.point.mDir)},
-                                 {QStringLiteral("values"), values},
-                                 {QStringLiteral("outPutPos"), jsonVector(r.outPutPos)}};
+        QJsonObject object{{QStringLiteral("dataset"), dataset},
+                           {QStringLiteral("position"), QJsonArray{double(r.x), double(r.y)}},
+                           {QStringLiteral("mPos"), jsonVector(r.point.mPos)},
+                           {QStringLiteral("mDir"), jsonVector(r.point.mDir)},
+                           {QStringLiteral("values"), values},
+                           {QStringLiteral("outPutPos"), jsonVector(r.outPutPos)}};
+        if (meta) {
+            // Beside each stored value, its value in the quantity's units (null where the
+            // metadata says nothing about the channel or there is no value).
+            QJsonArray real, units;
+            for (qsizetype c = 0; c < r.point.mValues.size(); ++c) {
+                const double v = meta->realValue(static_cast<int>(c), double(r.point.mValues[c]));
+                real.append(std::isfinite(v) ? QJsonValue(v) : QJsonValue());
+                units.append(meta->knows(static_cast<int>(c)) ? QJsonValue(meta->units(static_cast<int>(c))) : QJsonValue());
+            }
+            object.insert(QStringLiteral("real"), real);
+            object.insert(QStringLiteral("units"), units);
+        }
         out = QJsonDocument(object).toJson(QJsonDocument::Compact) + '\n';
     } else {
         if (o.datasets.size() > 1)
@@ -601,9 +617,11 @@ bool writePicture(const Options &o, const QString &out, QSize size, const std::f
 
 // Renders one dataset's view into `out`. Returns 0, or the exit status of its failure.
 int renderOne(const Options &o, const QString &dataset, Volume &loaded, const Volume &grid, const QString &out,
-              const QString &gridLog)
+              const QString &gridLog, const metadata::Metadata *meta)
 {
     QString error;
+    figure::Settings figureSettings = o.figure;
+    figureSettings.meta = meta;
     // The dataset's picture or data and its grid log are put in place together, or neither.
     outputplan::Transaction outputs;
     const QString title = QStringLiteral("%1 (%2)").arg(QFileInfo(dataset).fileName(), viewName(o.view));
@@ -626,7 +644,7 @@ int renderOne(const Options &o, const QString &dataset, Volume &loaded, const Vo
         const arrowrender::PictureSettings picture = pipeline::arrowPicture(grid, o.arrows);
         if (o.figureMode) {
             figure::Figure f;
-            const int status = figure::arrowFigure(o.figure, grid, o.arrows, f, &error);
+            const int status = figure::arrowFigure(figureSettings, grid, o.arrows, f, &error);
             if (status == 0 && (!figure::write(out, o.format, f, title, &error) || !outputs.commit(&error))) {
                 say(error);
                 return 1;
@@ -657,7 +675,7 @@ int renderOne(const Options &o, const QString &dataset, Volume &loaded, const Vo
     DroppedRepeats dropped;
     figure::Figure f;
     if (o.figureMode) {
-        const int status = figure::streamlineFigure(o.figure, run, grid, f, &error);
+        const int status = figure::streamlineFigure(figureSettings, run, grid, f, &error);
         if (status != 0) {
             say(QStringLiteral("%1: %2").arg(dataset, error));
             return status;
@@ -719,6 +737,8 @@ int run(const QStringList &arguments)
         QList<outputplan::Target> targets;
         for (int i = 0; i < o.datasets.size(); ++i) {
             inputs << o.datasets[i] << dataset::dataFileName(o.datasets[i]);
+            if (const QString meta = metadata::fileName(o.datasets[i]); !meta.isEmpty())
+                inputs << meta;
             if (i < outputs.size())
                 targets.append({QStringLiteral("-o"), outputs[i]});
             if (i < gridLogs.size())
@@ -758,12 +778,16 @@ int run(const QStringList &arguments)
             status = std::max(status, 2);
             continue;
         }
+        const metadata::Loaded meta = metadata::load(dataset, loaded->getDimX(), loaded->getDimY());
+        if (meta.status == metadata::Status::Ignored)
+            say(QStringLiteral("warning: %1").arg(meta.warning));
+        const metadata::Metadata *known = meta.status == metadata::Status::Loaded ? &meta.meta : nullptr;
         if (o.probe)
-            printProbe(o, dataset, *loaded);
+            printProbe(o, dataset, *loaded, known);
         if (o.view == View::None)
             continue;
         progress(QStringLiteral("[%1/%2] rendering %3 to %4").arg(i + 1).arg(o.datasets.size()).arg(dataset, outputs[i]));
-        const int result = renderOne(o, dataset, *loaded, *grid, outputs[i], gridLogs.value(i));
+        const int result = renderOne(o, dataset, *loaded, *grid, outputs[i], gridLogs.value(i), known);
         status = std::max(status, result);
     }
     return status;
