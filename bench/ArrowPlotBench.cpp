@@ -28,11 +28,8 @@ bool loadChannel()
     const QString path = dir.filePath(QStringLiteral("channel.gri"));
     if (!dir.isValid() || !flows::write(QStringLiteral("channel"), path))
         return false;
-    loadedVolume = new Volume();
-    loadedVolume->load(path);
-    gridVolume = new Volume(loadedVolume->getDimX(), loadedVolume->getDimY(), 1);
-    gridVolume->calculateGrid();
-    loaded = gridVolume->pointCount() > 0;
+    setCurrentDataset(loadDataset(path).dataset);
+    loaded = gridVolume && gridVolume->pointCount() > 0;
     return loaded;
 }
 

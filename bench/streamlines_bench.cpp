@@ -163,10 +163,7 @@ int main(int argc, char **argv)
         return 1;
     }
     qInstallMessageHandler(quiet); // the load and every seeding run write console lines
-    loadedVolume = new Volume();
-    loadedVolume->load(file);
-    gridVolume = new Volume(loadedVolume->getDimX(), loadedVolume->getDimY(), 1);
-    gridVolume->calculateGrid();
+    setCurrentDataset(loadDataset(file).dataset);
     if (!usableGrid(gridVolume)) {
         std::fprintf(stderr, "the channel sample did not load\n");
         return 1;

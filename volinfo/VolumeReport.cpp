@@ -26,7 +26,7 @@ float dialPosition(int whole, int hundredths)
     return roundToSingle(whole + hundredths * 0.01);
 }
 
-Report sample(Volume &volume, float x, float y)
+Report sample(const Volume &volume, float x, float y)
 {
     Report r;
     r.x = x;

@@ -28,8 +28,7 @@ struct Report
     DataPoint point;    // the bilinear sample at (x, y, 0)
     Vector3 outPutPos;  // grid position of the stored point at the truncated indices
 };
-// Samples the report. Not const: the sample writes the volume's scratch corners.
-Report sample(Volume &volume, float x, float y);
+Report sample(const Volume &volume, float x, float y);
 
 // The report's exact text: the position, mPos, mDir, every value and outPutPos, one per line.
 QString text(const Report &report);

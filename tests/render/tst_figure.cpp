@@ -3,6 +3,7 @@
 // parse, and every bad figure option is a usage error.
 
 #include "ColorMaps.h"
+#include "Dataset.h"
 #include "Figure.h"
 #include "Flows.h"
 #include "Pipeline.h"
@@ -167,8 +168,9 @@ private slots:
         QVERIFY(rendered(base + QStringList{"-o", csv}));
         QVERIFY(rendered(base + QStringList{"--scale", QString::number(scale), "--color-by", "speed", "--cmap", map,
                                             "--line-width", QString::number(width), "-o", png}));
-        std::unique_ptr<Volume> loaded, grid;
-        QVERIFY(pipeline::load(mVortices, loaded, grid));
+        const DatasetResult loadedSet = loadDataset(mVortices);
+        QVERIFY(loadedSet);
+        const Volume *grid = &loadedSet.dataset->grid();
         double lo = INFINITY, hi = -INFINITY;
         for (int y = 0; y < grid->getDimY(); ++y)
             for (int x = 0; x < grid->getDimX(); ++x) {
@@ -309,8 +311,9 @@ private slots:
     {
         QFETCH(int, step);
         QFETCH(double, cellsPerUnit);
-        std::unique_ptr<Volume> loaded, grid;
-        QVERIFY(pipeline::load(mVortices, loaded, grid));
+        const DatasetResult loadedSet = loadDataset(mVortices);
+        QVERIFY(loadedSet);
+        const Volume *grid = &loadedSet.dataset->grid();
         figure::Settings s;
         s.scale = 3;
         s.arrowStep = step;

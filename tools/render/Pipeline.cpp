@@ -1,6 +1,5 @@
 #include "Pipeline.h"
 
-#include "DatasetCheck.h"
 #include "Volume.h"
 
 #include <QDebug>
@@ -12,36 +11,6 @@
 #include <cmath>
 
 namespace pipeline {
-
-bool load(const QString &gridFile, std::unique_ptr<Volume> &loaded, std::unique_ptr<Volume> &grid)
-{
-    loaded = std::make_unique<Volume>();
-    loaded->load(gridFile);
-    if (loaded->pointCount() == 0) {
-        loaded.reset();
-        grid.reset();
-        return false;
-    }
-    // A dataset the resampling cannot map into index space would give a black picture.
-    const QString unusable = dataset::whyUnusable(*loaded);
-    if (!unusable.isEmpty()) {
-        qDebug().noquote() << dataset::unusableMessage(unusable);
-        loaded.reset();
-        grid.reset();
-        return false;
-    }
-    grid = std::make_unique<Volume>(loaded->getDimX(), loaded->getDimY(), 1);
-    if (grid->pointCount() == 0) {
-        qDebug().noquote() << QStringLiteral("Cannot hold the regular grid of %1 x %2 points.")
-                                  .arg(loaded->getDimX())
-                                  .arg(loaded->getDimY());
-        loaded.reset();
-        grid.reset();
-        return false;
-    }
-    grid->calculateGridFrom(*loaded);
-    return true;
-}
 
 // ---------------------------------------------------------------- arrow plot
 
