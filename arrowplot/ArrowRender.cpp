@@ -1,6 +1,7 @@
 #include "ArrowRender.h"
 
 #include "ColorRamp.h"
+#include "Dataset.h"
 #include "Progress.h"
 #include "SinglePrecision.h"
 #include "Volume.h"
@@ -450,6 +451,11 @@ void paintPicture(QPainter &painter, const Volume *grid, const PictureSettings &
         if (skipped)
             *skipped = n;
     }
+}
+
+QImage renderPicture(const Dataset &dataset, const PictureSettings &settings, int *skipped)
+{
+    return renderPicture(&dataset.grid(), settings, skipped);
 }
 
 } // namespace arrowrender

@@ -1,6 +1,7 @@
 #include "VolumeReport.h"
 
 #include "CFormat.h"
+#include "Dataset.h"
 #include "SinglePrecision.h"
 #include "Volume.h"
 
@@ -34,6 +35,16 @@ Report sample(const Volume &volume, float x, float y)
     r.point = volume.getValue(x, y, 0.0);
     r.outPutPos = volume.getGridPos(static_cast<int>(x), static_cast<int>(y), 0);
     return r;
+}
+
+QString informationText(const Dataset &dataset)
+{
+    return informationText(dataset.isEmpty() ? nullptr : &dataset.loaded());
+}
+
+Report sample(const Dataset &dataset, float x, float y)
+{
+    return sample(dataset.loaded(), x, y);
 }
 
 QString text(const Report &r)

@@ -5,6 +5,7 @@
 
 #include <QString>
 
+class Dataset;
 class Volume;
 
 // What the volume information reports about a dataset, free of any widget.
@@ -29,6 +30,11 @@ struct Report
     Vector3 outPutPos;  // grid position of the stored point at the truncated indices
 };
 Report sample(const Volume &volume, float x, float y);
+
+// The volume information's computations on a dataset (its loaded volume): the size and
+// extent text (that of no dataset when it holds no points) and the report at a position.
+QString informationText(const Dataset &dataset);
+Report sample(const Dataset &dataset, float x, float y);
 
 // The report's exact text: the position, mPos, mDir, every value and outPutPos, one per line.
 QString text(const Report &report);

@@ -1,5 +1,6 @@
 #include "Pipeline.h"
 
+#include "StreamlineRuns.h"
 #include "Volume.h"
 
 #include <QDebug>
@@ -97,29 +98,30 @@ QVector<Streamline> withoutRepeats(const QVector<Streamline> &all)
 
 StreamRun seedStreamlines(const Volume &grid, const StreamSettings &s)
 {
-    StreamRun run;
-    run.size = QSize(grid.getDimX(), grid.getDimY());
-    run.rect = s.haveRect ? s.rect : ViewRect{0, 0, run.size.width(), run.size.height()};
-    run.settings = s;
-
-    EvenlySpacedSeeding::Parameters parameters;
-    parameters.dSep = s.dSep;
-    parameters.dTest = s.dTest;
-    parameters.dt = s.dt;
-    parameters.method = s.method;
-    parameters.viewWidth = run.size.width();
-    parameters.viewHeight = run.size.height();
-    parameters.writeLog = false; // the tool writes the grid's counts where it was asked to
-    parameters.maxSeeds = s.maxSeeds;
-    parameters.maxSteps = s.maxSteps;
+    StreamlineSettings settings;
+    settings.dt = s.dt;
+    settings.method = s.method;
+    settings.maxLength = s.maxLength;
+    settings.antialiased = s.antialias;
+    settings.wholeGrid = !s.haveRect;
+    settings.view = s.rect;
+    settings.dSep = s.dSep;
+    settings.dTest = s.dTest;
+    settings.maxSeeds = s.maxSeeds;
+    settings.maxSteps = s.maxSteps;
     // With the view's limits the run is the view's, stored repeats and grid counts included.
     // Larger limits would store up to maxSteps repeats for every line that stalls (most
     // lines on a large field): time and memory the data lines drop anyway.
-    parameters.stopAtRest = s.maxSeeds != streamlineDefaults::kMaxSeeds || s.maxSteps != streamlineDefaults::kMaxSteps;
-    EvenlySpacedSeeding seeding(run.seeds, run.lines);
-    runSeeding(seeding, run.seeds, run.lines, s.evenly, run.rect, streamlineDefaults::kSeeds,
-               streamlineDefaults::kSeeds, parameters, &grid);
-    run.separation = std::move(seeding.mGrid);
+    settings.stopAtRest = s.maxSeeds != streamlineDefaults::kMaxSeeds || s.maxSteps != streamlineDefaults::kMaxSteps;
+    settings.writeGridLog = false; // the tool writes the grid's counts where it was asked to
+    StreamlineResult result = s.evenly ? evenlySpacedStreamlines(grid, settings) : regularStreamlines(grid, settings);
+    StreamRun run;
+    run.size = result.size;
+    run.rect = result.view;
+    run.settings = s;
+    run.seeds = std::move(result.seeds);
+    run.lines = std::move(result.lines);
+    run.separation = std::move(result.separation);
     return run;
 }
 
