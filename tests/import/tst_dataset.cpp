@@ -143,6 +143,11 @@ private slots:
                                     << "Grid file too short: %1 holds 100 bytes, the header needs 148; no points loaded.";
         QTest::newRow("no counts") << "e.gri" << QByteArray(header("SN4DB")) << d << int(Kind::NoPoints)
                                    << "Empty dataset: %1 has a header of no points (0 of 6 numbers read); no points loaded.";
+        QByteArray flat = header("SN4DB 3 3 1 1 1 0.5");
+        for (int i = 0; i < 9; ++i)
+            flat += floats({1.0f, 1.0f, 0.0f});
+        QTest::newRow("flat extent") << "f.gri" << flat << d << int(Kind::Unusable)
+                                     << "Not loaded: the extent is empty: all 9 points lie at (1, 1)";
         QTest::newRow("zero counts") << "z.gri" << QByteArray(header("SN4DB 0 0 0 1 1 0")) << d << int(Kind::NoPoints)
                                      << "the dataset holds no points";
     }
@@ -163,7 +168,9 @@ private slots:
         QVERIFY(!r && !r.dataset && r.state && r.state->isEmpty() && r.state->grid().pointCount() == 0);
         QCOMPARE(int(r.error.kind), kind);
         QCOMPARE(r.error.message, message.arg(file));
-        QCOMPARE(console.lines().contains(r.error.message), kind != int(Kind::NoPoints) || message.contains("%1"));
+        const bool printed = kind != int(Kind::NoPoints) || message.contains("%1");
+        QCOMPARE(r.error.printed, printed);
+        QCOMPARE(console.lines().contains(r.error.message), printed);
     }
 
     // A good file: no error, the dataset's own volumes, the trace unchanged by the value.
