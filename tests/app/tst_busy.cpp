@@ -115,4 +115,4 @@ private slots:
 };
 
 QTEST_MAIN(TestBusy)
-#include "test_busy.moc"
+#include "tst_busy.moc"

@@ -106,4 +106,4 @@ private slots:
 };
 
 QTEST_GUILESS_MAIN(TestVolume)
-#include "test_volume.moc"
+#include "tst_volume.moc"

@@ -195,4 +195,4 @@ private slots:
 };
 
 QTEST_MAIN(TestDock)
-#include "test_dock.moc"
+#include "tst_dock.moc"

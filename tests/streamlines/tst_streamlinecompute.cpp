@@ -127,4 +127,4 @@ private slots:
 };
 
 QTEST_MAIN(StreamlineComputeTest)
-#include "tst_streamline_compute.moc"
+#include "tst_streamlinecompute.moc"

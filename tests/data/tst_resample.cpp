@@ -209,4 +209,4 @@ private slots:
 };
 
 QTEST_MAIN(TestResample)
-#include "test_resample.moc"
+#include "tst_resample.moc"

@@ -89,4 +89,4 @@ private slots:
 };
 
 QTEST_MAIN(TestLoader)
-#include "test_loader.moc"
+#include "tst_loader.moc"

@@ -193,4 +193,4 @@ private slots:
 };
 
 QTEST_MAIN(TestStress)
-#include "test_stress.moc"
+#include "tst_stress.moc"

@@ -76,7 +76,7 @@ private slots:
         QTest::keyPress(&dialog, Qt::Key_Control);
         click(dialog.resetButton());
         atDefaults();
-        // Redrawn at the defaults (the lattice itself is tst_arrow_render's).
+        // Redrawn at the defaults (the lattice itself is tst_arrowrender's).
         QCOMPARE(plot->image(), arrowrender::renderPicture(gridVolume, {}));
     }
 
@@ -197,4 +197,4 @@ private slots:
 };
 
 QTEST_MAIN(TestArrowPlot)
-#include "tst_ArrowPlot.moc"
+#include "tst_arrowplot.moc"

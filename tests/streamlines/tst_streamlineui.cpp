@@ -1,5 +1,5 @@
 // The streamline view and its dialog driven as a user would: zoom and drag, controls, keys,
-// Reset and Save Image (slider values and lines: tst_roundings; the Busy rule: test_busy).
+// Reset and Save Image (slider values and lines: tst_roundings; the Busy rule: tst_busy).
 
 #include "StreamLineDialog.h"
 #include "StreamlineRender.h"
@@ -128,4 +128,4 @@ private slots:
 };
 
 QTEST_MAIN(StreamlineUiTest)
-#include "tst_streamline_ui.moc"
+#include "tst_streamlineui.moc"
