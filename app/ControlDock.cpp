@@ -1,11 +1,11 @@
-#include "ControlDock.h"
+#include "app/ControlDock.h"
 
-#include "ArrowPlotDialog.h"
-#include "Busy.h"
-#include "ProgressDialog.h"
-#include "StreamLineDialog.h"
-#include "VolInfo.h"
-#include "Volumes.h"
+#include "arrowplot/ui/ArrowPlotDialog.h"
+#include "data/ui/Busy.h"
+#include "data/ui/ProgressDialog.h"
+#include "streamlines/ui/StreamLineDialog.h"
+#include "volinfo/ui/VolInfo.h"
+#include "data/ui/Volumes.h"
 
 #include <QDebug>
 #include <QFileDialog>

@@ -1,10 +1,10 @@
-#include "ArrowRender.h"
+#include "arrowplot/ArrowRender.h"
 
-#include "ColorRamp.h"
-#include "Dataset.h"
-#include "Progress.h"
-#include "SinglePrecision.h"
-#include "Volume.h"
+#include "arrowplot/ColorRamp.h"
+#include "data/Dataset.h"
+#include "data/Progress.h"
+#include "data/SinglePrecision.h"
+#include "data/Volume.h"
 
 #include <QPainter>
 

@@ -14,11 +14,11 @@
 // Run: build/bench/bench_render [--benchmark_min_time=...]. Times are wall-clock on whatever
 // machine runs it; on a shared machine they move with the load, the ratios much less.
 
-#include "Dataset.h"
-#include "Flows.h"
-#include "Output.h"
-#include "Pipeline.h"
-#include "Volume.h"
+#include "data/Dataset.h"
+#include "tools/Flows.h"
+#include "tools/render/Output.h"
+#include "tools/render/Pipeline.h"
+#include "data/Volume.h"
 
 #include <benchmark/benchmark.h>
 

@@ -5,11 +5,11 @@
 // Run: build/bench/streamlines_bench. The counter allocs/step is the number of heap
 // allocations (malloc, calloc, realloc) per integration step inside the timed loop.
 
-#include "Flows.h"
-#include "Integrate.h"
-#include "StreamlineRender.h"
-#include "Volumes.h"
-#include "streamlines.h"
+#include "tools/Flows.h"
+#include "streamlines/Integrate.h"
+#include "streamlines/StreamlineRender.h"
+#include "data/ui/Volumes.h"
+#include "streamlines/ui/streamlines.h"
 
 #include <QApplication>
 #include <QTemporaryDir>

@@ -1,4 +1,4 @@
-#include "BlockPool.h"
+#include "data/BlockPool.h"
 
 #include <cstring>
 #include <limits>

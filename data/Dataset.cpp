@@ -1,6 +1,6 @@
-#include "Dataset.h"
+#include "data/Dataset.h"
 
-#include "DatasetCheck.h"
+#include "data/DatasetCheck.h"
 
 #include <QDebug>
 

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "DatasetError.h"
-#include "FieldArrays.h"
-#include "Volume.h"
+#include "data/DatasetError.h"
+#include "data/FieldArrays.h"
+#include "data/Volume.h"
 
 #include <QString>
 #include <QStringList>

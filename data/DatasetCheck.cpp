@@ -1,7 +1,7 @@
-#include "DatasetCheck.h"
+#include "data/DatasetCheck.h"
 
-#include "SinglePrecision.h"
-#include "Volume.h"
+#include "data/SinglePrecision.h"
+#include "data/Volume.h"
 
 #include <charconv>
 #include <cmath>

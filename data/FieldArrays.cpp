@@ -1,4 +1,4 @@
-#include "FieldArrays.h"
+#include "data/FieldArrays.h"
 
 #include <algorithm>
 #include <cmath>

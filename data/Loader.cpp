@@ -1,10 +1,10 @@
 // Volume::load: reads a dataset pair into the volume, in bulk, after checking that both
 // files hold what the header promises.
 
-#include "CFormat.h"
-#include "DatasetFiles.h"
-#include "Progress.h"
-#include "Volume.h"
+#include "data/CFormat.h"
+#include "data/DatasetFiles.h"
+#include "data/Progress.h"
+#include "data/Volume.h"
 
 #include <QDebug>
 #include <QFile>

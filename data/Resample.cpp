@@ -13,10 +13,10 @@
 // - cutting the grid into bands of rows, each walked on its own by one of two threads: a
 //   point is only ever read or written by the walk of its band.
 
-#include "Progress.h"
-#include "SinglePrecision.h"
-#include "SpinWorker.h"
-#include "Volume.h"
+#include "data/Progress.h"
+#include "data/SinglePrecision.h"
+#include "data/SpinWorker.h"
+#include "data/Volume.h"
 
 #include <QDebug>
 

@@ -1,7 +1,7 @@
-#include "Volume.h"
+#include "data/Volume.h"
 
-#include "BlockPool.h"
-#include "SinglePrecision.h"
+#include "data/BlockPool.h"
+#include "data/SinglePrecision.h"
 
 #include <QDebug>
 

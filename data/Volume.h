@@ -1,8 +1,8 @@
 #pragma once
 
-#include "DataPoint.h"
-#include "DatasetError.h"
-#include "Vector3.h"
+#include "data/DataPoint.h"
+#include "data/DatasetError.h"
+#include "data/Vector3.h"
 
 #include <QString>
 

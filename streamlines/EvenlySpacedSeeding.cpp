@@ -1,10 +1,10 @@
-#include "EvenlySpacedSeeding.h"
+#include "streamlines/EvenlySpacedSeeding.h"
 
-#include "CFormat.h"
-#include "Integrate.h"
-#include "PointIndex.h"
-#include "SpinWorker.h"
-#include "Volume.h"
+#include "data/CFormat.h"
+#include "streamlines/Integrate.h"
+#include "streamlines/PointIndex.h"
+#include "data/SpinWorker.h"
+#include "data/Volume.h"
 
 #include <QDebug>
 #include <QScopeGuard>

@@ -1,10 +1,10 @@
 #pragma once
 
-#include "PointIndex.h"
-#include "SeparationGrid.h"
-#include "SpinWorker.h"
-#include "StreamlineDefaults.h"
-#include "Vector3.h"
+#include "streamlines/PointIndex.h"
+#include "streamlines/SeparationGrid.h"
+#include "data/SpinWorker.h"
+#include "streamlines/StreamlineDefaults.h"
+#include "data/Vector3.h"
 
 #include <QList>
 #include <QVector>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "ViewRect.h"
+#include "data/ViewRect.h"
 
 // The streamline parameters a view starts with and returns to on reset; the dialog's
 // controls start at the same values.

@@ -1,7 +1,7 @@
-#include "StreamlineRender.h"
+#include "streamlines/StreamlineRender.h"
 
-#include "Progress.h"
-#include "RgbaColor.h"
+#include "data/Progress.h"
+#include "streamlines/RgbaColor.h"
 
 #include <QDebug>
 #include <QPainter>

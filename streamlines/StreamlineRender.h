@@ -5,12 +5,12 @@
 // picture. The view gathers its parameters and calls exactly these; the headless renderer,
 // benchmarks and tests call them directly.
 
-#include "EvenlySpacedSeeding.h"
-#include "Integrate.h"
-#include "StreamlineDefaults.h"
-#include "Vector3.h"
-#include "ViewRect.h"
-#include "Volume.h"
+#include "streamlines/EvenlySpacedSeeding.h"
+#include "streamlines/Integrate.h"
+#include "streamlines/StreamlineDefaults.h"
+#include "data/Vector3.h"
+#include "data/ViewRect.h"
+#include "data/Volume.h"
 
 #include <QImage>
 #include <QPoint>

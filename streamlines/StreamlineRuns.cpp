@@ -1,6 +1,6 @@
-#include "StreamlineRuns.h"
+#include "streamlines/StreamlineRuns.h"
 
-#include "StreamlineRender.h"
+#include "streamlines/StreamlineRender.h"
 
 #include <QBuffer>
 

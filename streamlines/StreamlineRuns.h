@@ -5,10 +5,10 @@
 // grid (grid.log). Both print the seeding trace the view prints before it draws, and give
 // the lines, the pixel polylines the view draws and, on request, the picture.
 
-#include "Dataset.h"
-#include "EvenlySpacedSeeding.h"
-#include "SeparationGrid.h"
-#include "StreamlineDefaults.h"
+#include "data/Dataset.h"
+#include "streamlines/EvenlySpacedSeeding.h"
+#include "streamlines/SeparationGrid.h"
+#include "streamlines/StreamlineDefaults.h"
 
 #include <QByteArray>
 #include <QImage>

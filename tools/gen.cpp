@@ -1,7 +1,7 @@
 // tessaly-gen: writes the sample datasets, or one dataset of a chosen flow and size.
 // Exit status 0 written (and --help), 2 usage, 1 a dataset could not be written.
 
-#include "Flows.h"
+#include "tools/Flows.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>

@@ -1,9 +1,9 @@
-#include "VolumeReport.h"
+#include "volinfo/VolumeReport.h"
 
-#include "CFormat.h"
-#include "Dataset.h"
-#include "SinglePrecision.h"
-#include "Volume.h"
+#include "data/CFormat.h"
+#include "data/Dataset.h"
+#include "data/SinglePrecision.h"
+#include "data/Volume.h"
 
 #include <cmath>
 

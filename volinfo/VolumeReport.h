@@ -1,7 +1,7 @@
 #pragma once
 
-#include "DataPoint.h"
-#include "Vector3.h"
+#include "data/DataPoint.h"
+#include "data/Vector3.h"
 
 #include <QString>
 

@@ -1,4 +1,4 @@
-#include "Volumes.h"
+#include "data/ui/Volumes.h"
 
 const Volume *loadedVolume = nullptr;
 const Volume *gridVolume = nullptr;

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "Dataset.h"
-#include "Volume.h"
+#include "data/Dataset.h"
+#include "data/Volume.h"
 
 #include <memory>
 

@@ -1,10 +1,10 @@
 // The arrow plot widget and its dialog, driven with the mouse and keyboard: defaults and Reset,
 // zooming and dragging, the cached pressure background, the pictures drawn, and busy periods.
 
-#include "ArrowPlot.h"
-#include "ArrowPlotDialog.h"
-#include "Busy.h"
-#include "TestSupport.h"
+#include "arrowplot/ui/ArrowPlot.h"
+#include "arrowplot/ui/ArrowPlotDialog.h"
+#include "data/ui/Busy.h"
+#include "tests/support/TestSupport.h"
 
 #include <QCheckBox>
 #include <QPushButton>

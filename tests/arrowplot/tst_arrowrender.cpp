@@ -1,11 +1,11 @@
 // Computation behind the arrow plot, without a window: the pressure colour ramp and its legend,
 // the fast pressure background against a plain point-by-point drawing, and the arrow glyphs.
 
-#include "ArrowRender.h"
-#include "ColorBar.h"
-#include "ColorRamp.h"
-#include "TestSupport.h"
-#include "Volume.h"
+#include "arrowplot/ArrowRender.h"
+#include "arrowplot/ui/ColorBar.h"
+#include "arrowplot/ColorRamp.h"
+#include "tests/support/TestSupport.h"
+#include "data/Volume.h"
 
 #include <QPainter>
 #include <QtTest>

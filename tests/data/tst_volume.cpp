@@ -1,6 +1,6 @@
 // The in-memory dataset: storage order, bounds, point arithmetic and interpolated sampling.
 
-#include "TestSupport.h"
+#include "tests/support/TestSupport.h"
 
 #include <QtTest>
 

@@ -3,17 +3,17 @@
 // reversed axes, NaN, a given range, a flow scale), fromArrays' refusals, and the views'
 // entry points against the widgets that show the same dataset.
 
-#include "ArrowPlot.h"
-#include "ArrowPlotDialog.h"
-#include "ArrowRender.h"
-#include "Dataset.h"
-#include "Flows.h"
-#include "ImportGrid.h"
-#include "StreamlineRuns.h"
-#include "TestSupport.h"
-#include "VolInfo.h"
-#include "VolumeReport.h"
-#include "streamlines.h"
+#include "arrowplot/ui/ArrowPlot.h"
+#include "arrowplot/ui/ArrowPlotDialog.h"
+#include "arrowplot/ArrowRender.h"
+#include "data/Dataset.h"
+#include "tools/Flows.h"
+#include "tools/import/ImportGrid.h"
+#include "streamlines/StreamlineRuns.h"
+#include "tests/support/TestSupport.h"
+#include "volinfo/ui/VolInfo.h"
+#include "volinfo/VolumeReport.h"
+#include "streamlines/ui/streamlines.h"
 
 #include <QLabel>
 #include <QSpinBox>

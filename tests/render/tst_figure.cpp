@@ -2,14 +2,14 @@
 // drawn pixels at every scale, colours follow the map, round ticks, north up, the vector files
 // parse, and every bad figure option is a usage error.
 
-#include "ColorMaps.h"
-#include "Dataset.h"
-#include "Figure.h"
-#include "Flows.h"
-#include "Pipeline.h"
-#include "TestSupport.h"
-#include "Ticks.h"
-#include "Volume.h"
+#include "tools/render/ColorMaps.h"
+#include "data/Dataset.h"
+#include "tools/render/Figure.h"
+#include "tools/Flows.h"
+#include "tools/render/Pipeline.h"
+#include "tests/support/TestSupport.h"
+#include "tools/render/Ticks.h"
+#include "data/Volume.h"
 
 #include <QFile>
 #include <QPainter>

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "DatasetFiles.h"
-#include "Progress.h"
-#include "Volumes.h"
+#include "data/DatasetFiles.h"
+#include "data/Progress.h"
+#include "data/ui/Volumes.h"
 
 #include <QImage>
 #include <QPoint>

@@ -1,9 +1,9 @@
 // tessaly-gen's answers: --help on stdout with every kind and status 0, usage errors with
 // status 2 and nothing written, and a written flow that loads at the size asked for.
 
-#include "Dataset.h"
-#include "Flows.h"
-#include "TestSupport.h"
+#include "data/Dataset.h"
+#include "tools/Flows.h"
+#include "tests/support/TestSupport.h"
 
 #include <QtTest>
 

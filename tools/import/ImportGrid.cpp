@@ -1,7 +1,7 @@
-#include "ImportGrid.h"
+#include "tools/import/ImportGrid.h"
 
-#include "DatasetFiles.h"
-#include "PairOutput.h"
+#include "data/DatasetFiles.h"
+#include "tools/import/PairOutput.h"
 
 namespace tessimport {
 

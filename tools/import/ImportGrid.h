@@ -1,6 +1,6 @@
 #pragma once
 
-#include "FieldArrays.h"
+#include "data/FieldArrays.h"
 
 #include <QString>
 

@@ -1,7 +1,7 @@
-#include "Pipeline.h"
+#include "tools/render/Pipeline.h"
 
-#include "StreamlineRuns.h"
-#include "Volume.h"
+#include "streamlines/StreamlineRuns.h"
+#include "data/Volume.h"
 
 #include <QDebug>
 #include <QFontMetrics>

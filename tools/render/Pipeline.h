@@ -8,10 +8,10 @@
 // Coordinates: "index" is the regular grid's index space (gridVolume), "pixel" the picture's
 // pixels (x right, y down), "world" the dataset's own positions (loadedVolume's extent).
 
-#include "ArrowRender.h"
-#include "LineData.h"
-#include "SeparationGrid.h"
-#include "StreamlineRender.h"
+#include "arrowplot/ArrowRender.h"
+#include "streamlines/LineData.h"
+#include "streamlines/SeparationGrid.h"
+#include "streamlines/StreamlineRender.h"
 
 #include <QPoint>
 #include <QSize>

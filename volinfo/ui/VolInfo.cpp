@@ -1,9 +1,9 @@
-#include "VolInfo.h"
+#include "volinfo/ui/VolInfo.h"
 
-#include "Busy.h"
-#include "ProgressDialog.h"
-#include "VolumeReport.h"
-#include "Volumes.h"
+#include "data/ui/Busy.h"
+#include "data/ui/ProgressDialog.h"
+#include "volinfo/VolumeReport.h"
+#include "data/ui/Volumes.h"
 
 #include <QGridLayout>
 #include <QLabel>
