@@ -1,12 +1,11 @@
-#include "ControlDock.h"
+#include "app/ControlDock.h"
 
-#include "ArrowPlotDialog.h"
-#include "Busy.h"
-#include "DatasetCheck.h"
-#include "ProgressDialog.h"
-#include "StreamLineDialog.h"
-#include "VolInfo.h"
-#include "Volumes.h"
+#include "arrowplot/ui/ArrowPlotDialog.h"
+#include "data/ui/Busy.h"
+#include "data/ui/ProgressDialog.h"
+#include "streamlines/ui/StreamLineDialog.h"
+#include "volinfo/ui/VolInfo.h"
+#include "data/ui/Volumes.h"
 
 #include <QDebug>
 #include <QFileDialog>
@@ -81,37 +80,17 @@ void ControlDock::loadDataset(const QString &fileName)
     qDebug().noquote() << "Loading:" << fileName;
     std::printf("vorher\n");
     std::fflush(stdout);
-    // Nothing keeps a volume pointer across a busy period, so replaced volumes can go now.
-    Volume *previousLoaded = loadedVolume;
-    loadedVolume = new Volume();
-    delete previousLoaded;
+    // Nothing keeps a volume pointer across a busy period, so the replaced dataset can go now.
+    setCurrentDataset(nullptr);
     std::printf("nachher\n");
     std::fflush(stdout);
+    const DatasetResult result = ::loadDataset(fileName, [] { qDebug() << "Dataset Loaded."; });
+    // A refused file still becomes the current (empty) dataset, with the extent the loader
+    // reached: the views show it as they show any dataset of no points.
+    setCurrentDataset(result.state);
     QString refusal;
-    {
-        dataset::RemarkCapture console; // the loader's reason, for the window
-        loadedVolume->load(fileName);
-        if (loadedVolume->pointCount() == 0) {
-            refusal = console.remarks();
-            if (refusal.isEmpty())
-                refusal = QStringLiteral("The dataset holds no points.");
-        }
-    }
-    // A dataset that loaded but cannot be resampled is refused as the tools refuse it.
-    if (refusal.isEmpty()) {
-        const QString unusable = dataset::whyUnusable(*loadedVolume);
-        if (!unusable.isEmpty()) {
-            refusal = dataset::unusableMessage(unusable);
-            qDebug().noquote() << refusal;
-            loadedVolume->setSize(0, 0, 0);
-        }
-    }
-    qDebug() << "Dataset Loaded.";
-
-    Volume *previousGrid = gridVolume;
-    gridVolume = new Volume(loadedVolume->getDimX(), loadedVolume->getDimY(), 1);
-    delete previousGrid;
-    gridVolume->calculateGrid();
+    if (result.error.isError())
+        refusal = result.error.printed ? result.error.message : QStringLiteral("The dataset holds no points.");
     showLoadResult(fileName, refusal);
 }
 

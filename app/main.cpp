@@ -1,4 +1,4 @@
-#include "ControlDock.h"
+#include "app/ControlDock.h"
 
 #include <QApplication>
 #include <QDebug>

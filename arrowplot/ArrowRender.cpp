@@ -1,9 +1,10 @@
-#include "ArrowRender.h"
+#include "arrowplot/ArrowRender.h"
 
-#include "ColorRamp.h"
-#include "Progress.h"
-#include "SinglePrecision.h"
-#include "Volume.h"
+#include "arrowplot/ColorRamp.h"
+#include "data/Dataset.h"
+#include "data/Progress.h"
+#include "data/SinglePrecision.h"
+#include "data/Volume.h"
 
 #include <QPainter>
 
@@ -450,6 +451,11 @@ void paintPicture(QPainter &painter, const Volume *grid, const PictureSettings &
         if (skipped)
             *skipped = n;
     }
+}
+
+QImage renderPicture(const Dataset &dataset, const PictureSettings &settings, int *skipped)
+{
+    return renderPicture(&dataset.grid(), settings, skipped);
 }
 
 } // namespace arrowrender

@@ -5,6 +5,7 @@
 #include <QLine>
 #include <QRect>
 
+class Dataset;
 class Progress;
 class QPainter;
 class Volume;
@@ -113,6 +114,10 @@ struct PictureSettings
 // view columns, then columns + 10), and the arrows. Without a grid it is the no-data
 // picture. `skipped`, if given, gets the number of arrows with a non-finite flow.
 QImage renderPicture(const Volume *grid, const PictureSettings &settings, int *skipped = nullptr);
+
+// The arrow view's computation on a dataset: renderPicture of its grid. An empty dataset
+// gives the picture of a grid of no points.
+QImage renderPicture(const Dataset &dataset, const PictureSettings &settings, int *skipped = nullptr);
 
 // The same picture on any painter (an SVG generator, a printer) over the settings' width x
 // height from its origin: the background or black as an image, the arrows as lines.

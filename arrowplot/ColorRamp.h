@@ -1,6 +1,6 @@
 #pragma once
 
-#include "SinglePrecision.h"
+#include "data/SinglePrecision.h"
 
 #include <QColor>
 #include <QRgb>

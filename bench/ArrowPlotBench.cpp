@@ -2,10 +2,10 @@
 // background alone at the default view and at the deepest zoom, and whole renderings of the
 // widget after pan steps with the background on (what a drag costs per mouse move).
 
-#include "ArrowPlot.h"
-#include "ArrowRender.h"
-#include "Flows.h"
-#include "Volumes.h"
+#include "arrowplot/ui/ArrowPlot.h"
+#include "arrowplot/ArrowRender.h"
+#include "tools/Flows.h"
+#include "data/ui/Volumes.h"
 
 #include <QApplication>
 #include <QMouseEvent>
@@ -28,11 +28,8 @@ bool loadChannel()
     const QString path = dir.filePath(QStringLiteral("channel.gri"));
     if (!dir.isValid() || !flows::write(QStringLiteral("channel"), path))
         return false;
-    loadedVolume = new Volume();
-    loadedVolume->load(path);
-    gridVolume = new Volume(loadedVolume->getDimX(), loadedVolume->getDimY(), 1);
-    gridVolume->calculateGrid();
-    loaded = gridVolume->pointCount() > 0;
+    setCurrentDataset(loadDataset(path).dataset);
+    loaded = gridVolume && gridVolume->pointCount() > 0;
     return loaded;
 }
 

@@ -6,8 +6,8 @@
 // interpolated flow-direction sample, memory per point of the two volumes, and how the
 // times per point grow from 500^2 to 2000^2.
 
-#include "Flows.h"
-#include "Volume.h"
+#include "tools/Flows.h"
+#include "data/Volume.h"
 
 #include <benchmark/benchmark.h>
 

@@ -5,9 +5,9 @@
 // Prints Google Benchmark's table and a summary: import time / load time (goal <= 3) and
 // peak resident memory / output bytes (goal <= 2).
 
-#include "ImportGrid.h"
-#include "NetcdfReader.h"
-#include "Volume.h"
+#include "tools/import/ImportGrid.h"
+#include "tools/import/NetcdfReader.h"
+#include "data/Volume.h"
 
 #include <benchmark/benchmark.h>
 #include <netcdf.h>

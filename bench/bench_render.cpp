@@ -14,10 +14,11 @@
 // Run: build/bench/bench_render [--benchmark_min_time=...]. Times are wall-clock on whatever
 // machine runs it; on a shared machine they move with the load, the ratios much less.
 
-#include "Flows.h"
-#include "Output.h"
-#include "Pipeline.h"
-#include "Volume.h"
+#include "data/Dataset.h"
+#include "tools/Flows.h"
+#include "tools/render/Output.h"
+#include "tools/render/Pipeline.h"
+#include "data/Volume.h"
 
 #include <benchmark/benchmark.h>
 
@@ -80,9 +81,9 @@ void BM_ArrowsInProcess(benchmark::State &state)
     pipeline::ArrowSettings s;
     s.pressure = true;
     timed(state, "arrows in process", [&] {
-        std::unique_ptr<Volume> loaded, grid;
-        pipeline::load(channel, loaded, grid);
-        const QImage image = arrowrender::renderPicture(grid.get(), pipeline::arrowPicture(*grid, s));
+        const DatasetResult loaded = loadDataset(channel);
+        const Volume &grid = loaded.dataset->grid();
+        const QImage image = arrowrender::renderPicture(&grid, pipeline::arrowPicture(grid, s));
         benchmark::DoNotOptimize(image.constBits());
     });
 }
@@ -105,8 +106,8 @@ void BM_EvenlyProcess(benchmark::State &state)
 void BM_EvenlyOutput(benchmark::State &state)
 {
     const bool svg = state.range(0) != 0;
-    std::unique_ptr<Volume> loaded, grid;
-    pipeline::load(dataset(QStringLiteral("vortices"), {1000, 1000}), loaded, grid);
+    const DatasetResult loaded = loadDataset(dataset(QStringLiteral("vortices"), {1000, 1000}));
+    const Volume *grid = &loaded.dataset->grid();
     pipeline::StreamSettings s;
     s.evenly = true;
     s.dSep = 3.0f;

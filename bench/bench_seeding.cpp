@@ -9,10 +9,10 @@
 //   build/bench/bench_seeding --benchmark_filter=BM_Seeding    the timings only
 //   build/bench/bench_seeding --benchmark_filter=BM_Large      large fields, both limits
 //   build/bench/bench_seeding --benchmark_filter=BM_Sweep      the sweep only
-#include "EvenlySpacedSeeding.h"
-#include "Flows.h"
-#include "LineData.h"
-#include "Volume.h"
+#include "streamlines/EvenlySpacedSeeding.h"
+#include "tools/Flows.h"
+#include "streamlines/LineData.h"
+#include "data/Volume.h"
 
 #include <benchmark/benchmark.h>
 

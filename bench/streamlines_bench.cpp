@@ -5,11 +5,11 @@
 // Run: build/bench/streamlines_bench. The counter allocs/step is the number of heap
 // allocations (malloc, calloc, realloc) per integration step inside the timed loop.
 
-#include "Flows.h"
-#include "Integrate.h"
-#include "StreamlineRender.h"
-#include "Volumes.h"
-#include "streamlines.h"
+#include "tools/Flows.h"
+#include "streamlines/Integrate.h"
+#include "streamlines/StreamlineRender.h"
+#include "data/ui/Volumes.h"
+#include "streamlines/ui/streamlines.h"
 
 #include <QApplication>
 #include <QTemporaryDir>
@@ -163,10 +163,7 @@ int main(int argc, char **argv)
         return 1;
     }
     qInstallMessageHandler(quiet); // the load and every seeding run write console lines
-    loadedVolume = new Volume();
-    loadedVolume->load(file);
-    gridVolume = new Volume(loadedVolume->getDimX(), loadedVolume->getDimY(), 1);
-    gridVolume->calculateGrid();
+    setCurrentDataset(loadDataset(file).dataset);
     if (!usableGrid(gridVolume)) {
         std::fprintf(stderr, "the channel sample did not load\n");
         return 1;

@@ -1,5 +1,5 @@
-#include "DataPoint.h"
-#include "SinglePrecision.h"
+#include "data/DataPoint.h"
+#include "data/SinglePrecision.h"
 
 DataPoint DataPoint::operator+(const DataPoint &o) const
 {

@@ -1,14 +1,10 @@
-#include "DatasetCheck.h"
+#include "data/DatasetCheck.h"
 
-#include "SinglePrecision.h"
-#include "Volume.h"
-
-#include <QtGlobal>
+#include "data/SinglePrecision.h"
+#include "data/Volume.h"
 
 #include <charconv>
 #include <cmath>
-#include <cstdio>
-#include <mutex>
 
 namespace dataset {
 
@@ -87,67 +83,6 @@ QString whyUnusable(const Volume &loaded)
 QString unusableMessage(const QString &reason)
 {
     return QStringLiteral("Not loaded: ") + reason;
-}
-
-// ---------------------------------------------------------------- remarks
-
-namespace {
-std::mutex gMutex;
-RemarkCapture *gCapture = nullptr;
-QtMessageHandler gPrevious = nullptr;
-} // namespace
-
-struct RemarkHandler
-{
-    static void handle(QtMsgType type, const QMessageLogContext &context, const QString &message)
-    {
-        QtMessageHandler previous;
-        {
-            std::lock_guard<std::mutex> lock(gMutex);
-            if (gCapture && std::this_thread::get_id() == gCapture->mThread)
-                gCapture->mMessages.append(message);
-            previous = gPrevious;
-        }
-        if (previous) {
-            previous(type, context, message);
-        } else {
-            // Qt's own handler, as it writes to a terminal.
-            const QByteArray line = qFormatLogMessage(type, context, message).toLocal8Bit() + '\n';
-            std::fwrite(line.constData(), 1, static_cast<size_t>(line.size()), stderr);
-            std::fflush(stderr);
-        }
-    }
-};
-
-RemarkCapture::RemarkCapture() : mThread(std::this_thread::get_id())
-{
-    std::lock_guard<std::mutex> lock(gMutex);
-    Q_ASSERT(!gCapture);
-    gCapture = this;
-    gPrevious = qInstallMessageHandler(&RemarkHandler::handle);
-}
-
-RemarkCapture::~RemarkCapture()
-{
-    std::lock_guard<std::mutex> lock(gMutex);
-    qInstallMessageHandler(gPrevious);
-    gCapture = nullptr;
-    gPrevious = nullptr;
-}
-
-QString RemarkCapture::remarks() const
-{
-    static const char *const trace[] = {"Dataset size:", "additional Data:", "number of Timesteps:", "min:", "max:"};
-    std::lock_guard<std::mutex> lock(gMutex);
-    QStringList reasons;
-    for (const QString &m : mMessages) {
-        bool isTrace = false;
-        for (const char *t : trace)
-            isTrace = isTrace || m.startsWith(QLatin1String(t));
-        if (!isTrace)
-            reasons.append(m.trimmed());
-    }
-    return reasons.join(QStringLiteral("; "));
 }
 
 } // namespace dataset

@@ -1,13 +1,9 @@
 #pragma once
 
-// Whether a loaded dataset can be shown at all, and the loader's reasons for what it refused.
-// The tools and the control dock ask the same questions, so that a dataset is refused with
-// the same words wherever it is loaded.
+// Whether a loaded dataset can be shown at all. loadDataset asks for every load, so that a
+// dataset is refused with the same words wherever it is loaded.
 
 #include <QString>
-#include <QStringList>
-
-#include <thread>
 
 class Volume;
 
@@ -23,26 +19,5 @@ QString whyUnusable(const Volume &loaded);
 
 // The console line that refuses such a dataset ("Not loaded: " + the reason).
 QString unusableMessage(const QString &reason);
-
-// Collects the console messages (qDebug and friends) of the creating thread while it lives
-// and passes every message on to the handler that was installed before, so the console
-// trace stays as it is. One capture at a time.
-class RemarkCapture
-{
-public:
-    RemarkCapture();
-    ~RemarkCapture();
-    RemarkCapture(const RemarkCapture &) = delete;
-    RemarkCapture &operator=(const RemarkCapture &) = delete;
-
-    // What was said apart from the loader's normal trace ("Dataset size:", "min:" ...), one
-    // remark per message, joined by "; ": the reason for a refusal, or a warning.
-    QString remarks() const;
-
-private:
-    friend struct RemarkHandler;
-    QStringList mMessages;
-    std::thread::id mThread;
-};
 
 } // namespace dataset

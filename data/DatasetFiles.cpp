@@ -1,4 +1,4 @@
-#include "DatasetFiles.h"
+#include "data/DatasetFiles.h"
 
 #include "Metadata.h"
 

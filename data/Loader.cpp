@@ -1,10 +1,10 @@
 // Volume::load: reads a dataset pair into the volume, in bulk, after checking that both
 // files hold what the header promises.
 
-#include "CFormat.h"
-#include "DatasetFiles.h"
-#include "Progress.h"
-#include "Volume.h"
+#include "data/CFormat.h"
+#include "data/DatasetFiles.h"
+#include "data/Progress.h"
+#include "data/Volume.h"
 
 #include <QDebug>
 #include <QFile>
@@ -54,31 +54,31 @@ inline float readFloat(const char *p)
     return qFromLittleEndian<float>(p);
 }
 
+// Prints a refusal on the console and returns it as a value.
+DatasetError refusal(DatasetError::Kind kind, const QString &message)
+{
+    qDebug().noquote() << message;
+    return DatasetError{kind, message};
+}
+
 } // namespace
 
-void Volume::load(QString fileName)
+DatasetError Volume::load(const QString &fileName, QStringList *warnings)
 {
+    using Kind = DatasetError::Kind;
     const QString dataName = dataset::dataFileName(fileName);
-    if (dataName.isEmpty()) {
-        qDebug().noquote() << QStringLiteral("Not loaded: %1 has no \".gri\" in its file name, so it has no data file of its own.").arg(fileName);
-        return;
-    }
+    if (dataName.isEmpty())
+        return refusal(Kind::NoDataFile, QStringLiteral("Not loaded: %1 has no \".gri\" in its file name, so it has no data file of its own.").arg(fileName));
     File grid = openForReading(fileName);
-    if (!grid) {
-        qDebug().noquote() << "Not loaded: cannot open the grid file" << fileName;
-        return;
-    }
+    if (!grid)
+        return refusal(Kind::CannotOpen, QStringLiteral("Not loaded: cannot open the grid file %1").arg(fileName));
     File data = openForReading(dataName);
-    if (!data) {
-        qDebug().noquote() << "Not loaded: cannot open the data file" << dataName;
-        return;
-    }
+    if (!data)
+        return refusal(Kind::CannotOpen, QStringLiteral("Not loaded: cannot open the data file %1").arg(dataName));
     const long long gridSize = regularFileSize(grid.get());
     const long long dataSize = regularFileSize(data.get());
-    if (gridSize < 0 || dataSize < 0) {
-        qDebug().noquote() << QStringLiteral("Not loaded: %1 is not a regular file.").arg(gridSize < 0 ? fileName : dataName);
-        return;
-    }
+    if (gridSize < 0 || dataSize < 0)
+        return refusal(Kind::NotAFile, QStringLiteral("Not loaded: %1 is not a regular file.").arg(gridSize < 0 ? fileName : dataName));
 
     char headerBytes[dataset::kHeaderBytes] = {};
     const std::size_t headerRead = std::fread(headerBytes, 1, sizeof headerBytes, grid.get());
@@ -91,36 +91,40 @@ void Volume::load(QString fileName)
     // Decide what can be read before allocating anything.
     std::uint64_t needGrid = 0, needData = 0, points = 0;
     bool readable = true;
-    const auto refuse = [&](const QString &why) {
-        qDebug().noquote() << why + QStringLiteral("; no points loaded.");
+    DatasetError error;
+    const auto refuse = [&](Kind kind, const QString &why) {
+        error = refusal(kind, why + QStringLiteral("; no points loaded."));
         readable = false;
     };
     if (!h.magic) {
-        refuse(QStringLiteral("Not a dataset: %1 does not start with \"SN4DB\"").arg(fileName));
+        refuse(Kind::NotADataset, QStringLiteral("Not a dataset: %1 does not start with \"SN4DB\"").arg(fileName));
     } else if (!dataset::expectedSizes(h, needGrid, needData, points)) {
-        refuse(QStringLiteral("Bad header in %1: negative or impossibly large counts (%2 x %3 x %4 points, %5 values each)")
+        refuse(Kind::BadHeader, QStringLiteral("Bad header in %1: negative or impossibly large counts (%2 x %3 x %4 points, %5 values each)")
                    .arg(fileName).arg(h.dimX).arg(h.dimY).arg(h.dimZ).arg(h.channels));
     } else if (static_cast<std::uint64_t>(gridSize) < needGrid) {
-        refuse(QStringLiteral("Grid file too short: %1 holds %2 bytes, the header needs %3")
+        refuse(Kind::TooShort, QStringLiteral("Grid file too short: %1 holds %2 bytes, the header needs %3")
                    .arg(fileName).arg(gridSize).arg(needGrid));
     } else if (static_cast<std::uint64_t>(dataSize) < needData) {
-        refuse(QStringLiteral("Data file too short: %1 holds %2 bytes, the header needs %3")
+        refuse(Kind::TooShort, QStringLiteral("Data file too short: %1 holds %2 bytes, the header needs %3")
                    .arg(dataName).arg(dataSize).arg(needData));
     }
 
     // A header whose counts multiply to zero points gives the plain empty volume, so that no
     // view sizes itself from a count that has no points behind it.
     if (readable && points > 0) {
-        setSize(h.dimX, h.dimY, h.dimZ);
+        if (!setSize(h.dimX, h.dimY, h.dimZ))
+            error = DatasetError{Kind::OutOfMemory, sizeRefusal(h.dimX, h.dimY, h.dimZ)};
     } else {
         // Zero counts are a valid (empty) dataset; a header whose counts are missing is not.
         if (readable && h.fieldsRead < 3)
-            qDebug().noquote() << "Empty dataset:" << fileName << "has a header of no points"
-                               << QStringLiteral("(%1 of 6 numbers read); no points loaded.").arg(h.fieldsRead);
+            error = refusal(Kind::NoPoints, QStringLiteral("Empty dataset: %1 has a header of no points (%2 of 6 numbers read); no points loaded.")
+                                                .arg(fileName).arg(h.fieldsRead));
+        else if (readable)
+            error = DatasetError{Kind::NoPoints, QString()};
         setSize(0, 0, 0);
     }
     if (readable && points > 0 && !mData.reserveChannels(h.channels)) {
-        qDebug().noquote() << QStringLiteral("Cannot hold %1 values per point; no points loaded.").arg(h.channels);
+        error = refusal(Kind::OutOfMemory, QStringLiteral("Cannot hold %1 values per point; no points loaded.").arg(h.channels));
         setSize(0, 0, 0);
     }
     const std::size_t pointsHeld = mData.size();
@@ -128,8 +132,7 @@ void Volume::load(QString fileName)
     const long long rows = static_cast<long long>(mDimZ) * mDimY;
     Progress progress(QStringLiteral("Loading Dataset..."), 0, static_cast<int>(std::min<long long>(rows, INT_MAX)));
 
-    mMinPos = Vector3(99999999.0, 99999999.0, 99999999.0);
-    mMaxPos = Vector3(-99999999.0, -99999999.0, -99999999.0);
+    noExtent(mMinPos, mMaxPos);
 
     if (pointsHeld > 0) {
         const int n = h.channels;
@@ -172,19 +175,18 @@ void Volume::load(QString fileName)
                     float *v = values + point * stride;
                     for (int c = 0; c < n; ++c)
                         v[c] = readFloat(d + 12 + 4 * c);
-                    // Whole positions are taken over, never single coordinates.
-                    if (p.x <= minPos.x && p.y <= minPos.y)
-                        minPos = p;
-                    if (p.x >= maxPos.x && p.y >= maxPos.y)
-                        maxPos = p;
+                    takeExtent(minPos, maxPos, p);
                 }
                 ++row;
                 progress.setValue(static_cast<int>(std::min<long long>(row, INT_MAX)));
             }
         }
         if (truncated) {
-            qDebug().noquote() << QStringLiteral("Read error in %1 or %2: the points from row %3 on are left as zero points.")
-                                      .arg(fileName, dataName).arg(row);
+            const QString warning = QStringLiteral("Read error in %1 or %2: the points from row %3 on are left as zero points.")
+                                        .arg(fileName, dataName).arg(row);
+            qDebug().noquote() << warning;
+            if (warnings)
+                warnings->append(warning);
             // What was not read stays as calloc left it: zero points with no values.
             for (std::size_t i = point; i < pointsHeld; ++i)
                 count[i] = 0;
@@ -201,4 +203,5 @@ void Volume::load(QString fileName)
     qDebug() << "min:" << consoleNumber(mMinPos.x) << consoleNumber(mMinPos.y) << consoleNumber(mMinPos.z);
     qDebug() << "max:" << consoleNumber(mMaxPos.x) << consoleNumber(mMaxPos.y) << consoleNumber(mMaxPos.z);
     progress.close();
+    return error;
 }

@@ -1,4 +1,4 @@
-#include "Progress.h"
+#include "data/Progress.h"
 
 namespace {
 Progress::Observer *gObserver = nullptr;

@@ -13,10 +13,10 @@
 // - cutting the grid into bands of rows, each walked on its own by one of two threads: a
 //   point is only ever read or written by the walk of its band.
 
-#include "Progress.h"
-#include "SinglePrecision.h"
-#include "SpinWorker.h"
-#include "Volume.h"
+#include "data/Progress.h"
+#include "data/SinglePrecision.h"
+#include "data/SpinWorker.h"
+#include "data/Volume.h"
 
 #include <QDebug>
 
@@ -635,7 +635,7 @@ BandWorker &bandWorker()
 
 } // namespace
 
-void Volume::calculateGridFrom(const Volume &source)
+void Volume::calculateGridFrom(const Volume &source, QStringList *warnings)
 {
     const int srcX = source.getDimX();
     const int srcY = source.getDimY();
@@ -713,12 +713,16 @@ void Volume::calculateGridFrom(const Volume &source)
     } else {
         share(ownRows, true);
     }
-    if (!stop.load())
+    if (!stop.load()) {
         reportUpTo(1, 1);
-    else
-        qDebug().noquote() << QStringLiteral("Resampling stopped: the dataset's cells overlap far beyond "
-                                             "its grid (more than %1 grid point writes); the rest of "
-                                             "the grid stays empty.")
-                                  .arg(budget);
+    } else {
+        const QString warning = QStringLiteral("Resampling stopped: the dataset's cells overlap far beyond "
+                                               "its grid (more than %1 grid point writes); the rest of "
+                                               "the grid stays empty.")
+                                    .arg(budget);
+        qDebug().noquote() << warning;
+        if (warnings)
+            warnings->append(warning);
+    }
     progress.close();
 }

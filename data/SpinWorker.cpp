@@ -1,4 +1,4 @@
-#include "SpinWorker.h"
+#include "data/SpinWorker.h"
 
 #include <chrono>
 #include <system_error>

@@ -1,6 +1,6 @@
-#include "ViewRect.h"
+#include "data/ViewRect.h"
 
-#include "SinglePrecision.h"
+#include "data/SinglePrecision.h"
 
 #include <algorithm>
 #include <cmath>

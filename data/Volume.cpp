@@ -1,5 +1,7 @@
-#include "Volume.h"
-#include "SinglePrecision.h"
+#include "data/Volume.h"
+
+#include "data/BlockPool.h"
+#include "data/SinglePrecision.h"
 
 #include <QDebug>
 
@@ -7,104 +9,11 @@
 #include <cstdlib>
 #include <cstring>
 #include <limits>
-#include <mutex>
 #include <vector>
-#include <sys/mman.h>
 
 // ---------------------------------------------------------------- PointStore
 
-#if defined(__SANITIZE_ADDRESS__)
-#define TESSALY_ADDRESS_SANITIZER 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define TESSALY_ADDRESS_SANITIZER 1
-#endif
-#endif
-
 namespace {
-// From this size on blocks are mapped and pooled. The C library maps such blocks itself and
-// unmaps them when freed, or trims them off the heap's top: either way every load of a
-// dataset of a few hundred thousand points faulted in its megabyte-sized blocks afresh, which
-// took longer than reading its files. Under AddressSanitizer blocks up to 256 MB come from
-// the C library, so that an access past a block's end is reported, not lost in a mapping
-// (absurd sizes still go to mmap, which refuses them instead of aborting the process).
-#if defined(TESSALY_ADDRESS_SANITIZER)
-constexpr std::size_t kMapThreshold = std::size_t(256) << 20;
-#else
-constexpr std::size_t kMapThreshold = 128u << 10;
-#endif
-constexpr std::size_t kPage = 4u << 10;
-constexpr std::size_t kHugePage = 2u << 20;
-
-// What a mapped block's size is rounded up to. Huge pages from half a huge page on (fewer TLB
-// misses when a view reads the block at random); a smaller block would hold mostly unused
-// memory.
-std::size_t mappingUnit(std::size_t bytes)
-{
-    return bytes >= kHugePage / 2 ? kHugePage : kPage;
-}
-
-// Large blocks given back are kept for reuse (up to kPoolBytes): every load replaces both
-// volumes with new ones of the same kind of size, and reusing memory the process already has
-// avoids a page fault per page, which is the larger part of a load's cost in a virtual machine.
-class BlockPool
-{
-public:
-    // A kept block of at least `bytes` (and not wastefully larger), zeroed unless the caller
-    // writes every byte itself; null if none. The most recently kept first: it is the one
-    // most likely still in cache.
-    void *take(std::size_t bytes, std::size_t &capacity, bool zeroed)
-    {
-        std::lock_guard<std::mutex> lock(mMutex);
-        for (std::size_t i = mBlocks.size(); i-- > 0;) {
-            const Kept k = mBlocks[i];
-            if (k.capacity >= bytes && k.capacity <= bytes + bytes / 2 + mappingUnit(bytes)) {
-                mBlocks.erase(mBlocks.begin() + static_cast<long>(i));
-                mTotal -= k.capacity;
-                capacity = k.capacity;
-                if (zeroed)
-                    std::memset(k.data, 0, bytes);
-                return k.data;
-            }
-        }
-        return nullptr;
-    }
-    // Keeps the block (the newest are kept, the oldest unmapped when over the limit).
-    void give(void *data, std::size_t capacity)
-    {
-        std::lock_guard<std::mutex> lock(mMutex);
-        if (capacity > kPoolBytes) {
-            munmap(data, capacity);
-            return;
-        }
-        mBlocks.push_back({data, capacity});
-        mTotal += capacity;
-        while (mTotal > kPoolBytes || mBlocks.size() > kPoolBlocks) {
-            munmap(mBlocks.front().data, mBlocks.front().capacity);
-            mTotal -= mBlocks.front().capacity;
-            mBlocks.erase(mBlocks.begin());
-        }
-    }
-
-private:
-    static constexpr std::size_t kPoolBytes = std::size_t(1) << 30;
-    static constexpr std::size_t kPoolBlocks = 12;
-    struct Kept
-    {
-        void *data;
-        std::size_t capacity;
-    };
-    std::mutex mMutex;
-    std::vector<Kept> mBlocks;
-    std::size_t mTotal = 0;
-};
-
-BlockPool &pool()
-{
-    static BlockPool *p = new BlockPool; // never destroyed: blocks may be released at exit
-    return *p;
-}
-
 bool multiplyFits(std::size_t a, std::size_t b, std::size_t &out)
 {
     return !__builtin_mul_overflow(a, b, &out);
@@ -136,20 +45,11 @@ bool PointStore::Block::allocate(std::size_t bytes, bool zeroed)
     release();
     if (bytes == 0)
         return true;
-    if (bytes >= kMapThreshold) {
+    if (blockpool::mapped(bytes)) {
         std::size_t capacity = 0;
-        void *p = pool().take(bytes, capacity, zeroed);
-        if (!p) {
-            if (bytes > std::numeric_limits<std::size_t>::max() - kHugePage)
-                return false;
-            const std::size_t unit = mappingUnit(bytes);
-            capacity = (bytes + unit - 1) / unit * unit;
-            p = mmap(nullptr, capacity, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-            if (p == MAP_FAILED)
-                return false;
-            if (unit == kHugePage)
-                madvise(p, capacity, MADV_HUGEPAGE);
-        }
+        void *p = blockpool::acquire(bytes, zeroed, capacity);
+        if (!p)
+            return false;
         mData = p;
         mCapacity = capacity;
         mMapped = true;
@@ -181,7 +81,7 @@ void PointStore::Block::release()
     if (!mData)
         return;
     if (mMapped)
-        pool().give(mData, mCapacity);
+        blockpool::release(mData, mCapacity);
     else
         std::free(mData);
     mData = nullptr;
@@ -256,7 +156,12 @@ Volume::Volume(int dimX, int dimY, int dimZ)
     setSize(dimX, dimY, dimZ);
 }
 
-void Volume::setSize(int dimX, int dimY, int dimZ)
+QString Volume::sizeRefusal(int dimX, int dimY, int dimZ)
+{
+    return QStringLiteral("Cannot hold %1 x %2 x %3 points; the volume stays empty.").arg(dimX).arg(dimY).arg(dimZ);
+}
+
+bool Volume::setSize(int dimX, int dimY, int dimZ)
 {
     dimX = std::max(dimX, 0);
     dimY = std::max(dimY, 0);
@@ -266,15 +171,15 @@ void Volume::setSize(int dimX, int dimY, int dimZ)
     long long n = static_cast<long long>(dimX) * dimY; // both <= 2^31: no overflow
     const bool tooLarge = n > maxPoints || (n *= dimZ) > maxPoints;
     if (tooLarge || !mData.resize(static_cast<std::size_t>(n))) {
-        qDebug().noquote() << QStringLiteral("Cannot hold %1 x %2 x %3 points; the volume stays empty.")
-                                  .arg(dimX).arg(dimY).arg(dimZ);
+        qDebug().noquote() << sizeRefusal(dimX, dimY, dimZ);
         mData.clear();
         mDimX = mDimY = mDimZ = 0;
-        return;
+        return false;
     }
     mDimX = dimX;
     mDimY = dimY;
     mDimZ = dimZ;
+    return true;
 }
 
 DataPoint Volume::getAt(int x, int y, int z) const
@@ -338,7 +243,7 @@ Vector3 Volume::getWorldPos(double x, double y) const
 
 // ---------------------------------------------------------------- sampling
 
-DataPoint Volume::getValue(double x, double y, double z)
+DataPoint Volume::getValue(double x, double y, double z) const
 {
     if (!isInside(x, y, z))
         return DataPoint();
@@ -349,15 +254,15 @@ DataPoint Volume::getValue(double x, double y, double z)
     const double fy = y - iy;
     const double fz = z - iz;
 
-    mCorners[0] = getAt(ix, iy, iz);
-    mCorners[1] = getAt(ix + 1, iy, iz);
-    mCorners[2] = getAt(ix, iy + 1, iz);
-    mCorners[3] = getAt(ix + 1, iy + 1, iz);
+    const DataPoint c0 = getAt(ix, iy, iz);
+    const DataPoint c1 = getAt(ix + 1, iy, iz);
+    const DataPoint c2 = getAt(ix, iy + 1, iz);
+    const DataPoint c3 = getAt(ix + 1, iy + 1, iz);
 
     const double w0 = (1 - fz) * (1 - fy) * (1 - fx);
     const double w1 = (1 - fz) * (1 - fy) * fx;
     const double w2 = (1 - fz) * (1 - fx) * fy;
     const double w3 = (1 - fz) * fy * fx;
 
-    return ((mCorners[0] * w0 + mCorners[1] * w1) + mCorners[2] * w2) + mCorners[3] * w3;
+    return ((c0 * w0 + c1 * w1) + c2 * w2) + c3 * w3;
 }

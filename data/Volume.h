@@ -1,9 +1,12 @@
 #pragma once
 
-#include "DataPoint.h"
-#include "Vector3.h"
+#include "data/DataPoint.h"
+#include "data/DatasetError.h"
+#include "data/Vector3.h"
 
 #include <QString>
+
+#include <QStringList>
 
 #include <cstddef>
 #include <cstdint>
@@ -41,7 +44,7 @@ public:
     const int32_t *count() const { return mCount.as<int32_t>(); }
     const float *values() const { return mValues.as<float>(); }
 
-    // Zero-filled memory. Large blocks are anonymous mappings asking for huge pages: their
+    // Zero-filled memory. Large blocks are pooled anonymous mappings (BlockPool.h): their
     // zero pages cost nothing until written, and a load that writes hundreds of megabytes
     // takes a few hundred page faults instead of a hundred thousand.
     class Block
@@ -89,8 +92,11 @@ public:
     Volume(const Volume &) = delete;
     Volume &operator=(const Volume &) = delete;
 
-    // Negative counts count as 0; a block too large to allocate leaves the volume empty.
-    void setSize(int dimX, int dimY, int dimZ);
+    // Negative counts count as 0; a block too large to allocate leaves the volume empty
+    // (with a console message) and returns false.
+    bool setSize(int dimX, int dimY, int dimZ);
+    // That console message.
+    static QString sizeRefusal(int dimX, int dimY, int dimZ);
     int getDimX() const { return mDimX; }
     int getDimY() const { return mDimY; }
     int getDimZ() const { return mDimZ; }
@@ -106,23 +112,37 @@ public:
     // World position of the stored point mapped into index space: the extent is stretched
     // over mDimX x mDimY index units.
     Vector3 getGridPos(int x, int y, int z) const;
+    // The extent as a load takes it: start from noExtent() and hand every point's position to
+    // takeExtent(), which takes over whole positions, never single coordinates; z is set to 0
+    // at the end.
+    static void noExtent(Vector3 &minPos, Vector3 &maxPos)
+    {
+        minPos = Vector3(99999999.0, 99999999.0, 99999999.0);
+        maxPos = Vector3(-99999999.0, -99999999.0, -99999999.0);
+    }
+    static void takeExtent(Vector3 &minPos, Vector3 &maxPos, const Vector3 &p)
+    {
+        if (p.x <= minPos.x && p.y <= minPos.y)
+            minPos = p;
+        if (p.x >= maxPos.x && p.y >= maxPos.y)
+            maxPos = p;
+    }
     // World position (z = 0) of an index-space position: the inverse of getGridPos's mapping,
     // with the same single-precision scale factors. A zero-width extent maps to its edge.
     Vector3 getWorldPos(double x, double y) const;
 
     // Reads a dataset (grid file name; the data file name is derived). Writes the console
-    // trace; refuses bad files with a console message and leaves the volume empty.
-    void load(QString fileName);
-    // Fills this volume by resampling the process-wide loadedVolume. Defined by the interface
-    // library (tessaly_data_ui), the only place that knows the process-wide volumes.
-    void calculateGrid();
-    // The same resampling from an explicit source, into a grid that holds only zero points,
-    // as created.
-    void calculateGridFrom(const Volume &source);
+    // trace; refuses bad files with a console message and leaves the volume empty. Returns
+    // that refusal (kind None when points were read); a load that read points but met a
+    // problem on the way appends its console line to `warnings`.
+    DatasetError load(const QString &fileName, QStringList *warnings = nullptr);
+    // Fills this volume, a grid that holds only zero points as created, by resampling
+    // `source` onto it. A problem that leaves part of the grid empty appends its console line
+    // to `warnings`.
+    void calculateGridFrom(const Volume &source, QStringList *warnings = nullptr);
 
     // Bilinear sample at an index-space position; a zero point outside.
-    // Writes the corner scratch mCorners.
-    DataPoint getValue(double x, double y, double z);
+    DataPoint getValue(double x, double y, double z) const;
     // Exactly getValue(x, y, z).mDir, without building points: the hot path of integration,
     // inline so that a step's samples need no calls.
     Vector3 sampleDir(double x, double y, double z) const
@@ -177,5 +197,4 @@ private:
     int mDimY = 0;
     int mDimZ = 0;
     PointStore mData;
-    DataPoint mCorners[8];
 };

@@ -1,9 +1,9 @@
-#include "EvenlySpacedSeeding.h"
+#include "streamlines/EvenlySpacedSeeding.h"
 
-#include "CFormat.h"
-#include "Integrate.h"
-#include "PointIndex.h"
-#include "Volume.h"
+#include "data/CFormat.h"
+#include "streamlines/Integrate.h"
+#include "streamlines/PointIndex.h"
+#include "data/Volume.h"
 
 #include <QDebug>
 

@@ -1,9 +1,9 @@
 #pragma once
 
-#include "PointIndex.h"
-#include "SeparationGrid.h"
-#include "StreamlineDefaults.h"
-#include "Vector3.h"
+#include "streamlines/PointIndex.h"
+#include "streamlines/SeparationGrid.h"
+#include "streamlines/StreamlineDefaults.h"
+#include "data/Vector3.h"
 
 #include <QList>
 #include <QVector>

@@ -1,4 +1,4 @@
-#include "Integrate.h"
+#include "streamlines/Integrate.h"
 
 Vector3 flowDirection(const Volume &volume, double x, double y, double z)
 {

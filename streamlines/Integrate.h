@@ -1,7 +1,7 @@
 #pragma once
 
-#include "Vector3.h"
-#include "Volume.h"
+#include "data/Vector3.h"
+#include "data/Volume.h"
 
 #include <cmath>
 #include <cstdint>

@@ -1,4 +1,4 @@
-#include "LineData.h"
+#include "streamlines/LineData.h"
 
 #include <algorithm>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "EvenlySpacedSeeding.h"
+#include "streamlines/EvenlySpacedSeeding.h"
 
 #include <QVector>
 

@@ -1,4 +1,4 @@
-#include "PointIndex.h"
+#include "streamlines/PointIndex.h"
 
 #include <algorithm>
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "data/ViewRect.h"
+
 // The streamline parameters a view starts with and returns to on reset; the dialog's
 // controls start at the same values.
 namespace streamlineDefaults {
@@ -11,3 +13,26 @@ constexpr float kDTest = 0.5f;    // test distance as a fraction of kDSep
 constexpr int kMaxSeeds = 500;    // evenly spaced: a pass that starts with this many seeds is the last
 constexpr int kMaxSteps = 1000;   // evenly spaced: steps per half of a line
 } // namespace streamlineDefaults
+
+// Everything one streamline picture depends on besides the grid, starting at the view's
+// defaults. Grid units are index units of the regular grid; the picture has one pixel per
+// grid cell, as the view is sized to the grid.
+struct StreamlineSettings
+{
+    double dt = streamlineDefaults::kDt;
+    int method = 0;                 // 0 Euler, 1 midpoint Runge-Kutta (IntegrationMethod)
+    int maxLength = streamlineDefaults::kMaxLength; // regular lines only
+    int seedsX = streamlineDefaults::kSeeds;        // regular seed grid
+    int seedsY = streamlineDefaults::kSeeds;
+    bool antialiased = false;
+    bool wholeGrid = true;          // else `view`
+    ViewRect view;                  // the visible region, grid units
+    float dSep = streamlineDefaults::kDSep;         // evenly spaced only
+    float dTest = streamlineDefaults::kDTest;
+    int maxSeeds = streamlineDefaults::kMaxSeeds;
+    int maxSteps = streamlineDefaults::kMaxSteps;
+    // Evenly spaced: a half line ends at a step that does not move (the view stores the
+    // repeats: false); "grid.log" is written to the working directory as the view writes it.
+    bool stopAtRest = false;
+    bool writeGridLog = false;
+};

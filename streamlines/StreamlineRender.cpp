@@ -1,7 +1,7 @@
-#include "StreamlineRender.h"
+#include "streamlines/StreamlineRender.h"
 
-#include "Progress.h"
-#include "RgbaColor.h"
+#include "data/Progress.h"
+#include "streamlines/RgbaColor.h"
 
 #include <QDebug>
 #include <QPainter>
@@ -66,6 +66,8 @@ void traceRegularPolylines(const QVector<Vector3> &seeds, const TraceSettings &s
     }
 }
 
+namespace {
+
 void mapStreamlines(const QVector<Streamline> &lines, const PixelMapping &mapping, QVector<QPolygon> &polylines)
 {
     polylines.reserve(polylines.size() + lines.size());
@@ -76,6 +78,16 @@ void mapStreamlines(const QVector<Streamline> &lines, const PixelMapping &mappin
         polylines.append(std::move(polyline));
     }
 }
+
+void paintNoData(QPainter &painter, const QRect &rect)
+{
+    painter.fillRect(rect, QBrush(QColor(128, 0, 0, 255), Qt::SolidPattern));
+    painter.setRenderHint(QPainter::Antialiasing, true);
+    painter.setPen(QColor(255, 255, 255, 255));
+    painter.drawText(rect, Qt::AlignHCenter | Qt::AlignVCenter, QStringLiteral("Data must be loaded first"));
+}
+
+} // namespace
 
 void runSeeding(EvenlySpacedSeeding &seeding, QVector<Vector3> &seeds, QVector<Streamline> &lines, bool evenlySpaced,
                 const ViewRect &view, int seedsX, int seedsY, const EvenlySpacedSeeding::Parameters &parameters,
@@ -104,15 +116,6 @@ QVector<QPolygon> regularPolylines(const QVector<Vector3> &seeds, const ViewRect
     traceRegularPolylines(seeds, settings, grid, PixelMapping(view, grid.getDimX(), grid.getDimY()), polylines,
                           perSeed);
     return polylines;
-}
-
-RegularLines regularStreamlines(const ViewRect &view, int seedsX, int seedsY, const TraceSettings &settings,
-                                const Volume &grid, Progress *progress)
-{
-    RegularLines lines;
-    appendRegularSeeds(lines.seeds, view, seedsX, seedsY);
-    lines.polylines = regularPolylines(lines.seeds, view, settings, grid, progress);
-    return lines;
 }
 
 QVector<QPolygon> evenlySpacedPolylines(const QVector<Streamline> &lines, const ViewRect &view, const Volume &grid)
@@ -150,14 +153,6 @@ void paintPolylines(QImage &image, const QVector<QPolygon> &polylines, bool anti
     paintStreamlines(painter, polylines, antialiased);
 }
 
-void paintNoData(QPainter &painter, const QRect &rect)
-{
-    painter.fillRect(rect, QBrush(QColor(128, 0, 0, 255), Qt::SolidPattern));
-    painter.setRenderHint(QPainter::Antialiasing, true);
-    painter.setPen(QColor(255, 255, 255, 255));
-    painter.drawText(rect, Qt::AlignHCenter | Qt::AlignVCenter, QStringLiteral("Data must be loaded first"));
-}
-
 void paintNoData(QImage &image)
 {
     if (image.isNull())
@@ -172,17 +167,8 @@ RegularPicture renderRegularPicture(QSize size, const ViewRect &view, int seedsX
 {
     RegularPicture picture;
     picture.image = blankStreamlineImage(size);
-    RegularLines lines = regularStreamlines(view, seedsX, seedsY, settings, grid, progress);
-    picture.seeds = std::move(lines.seeds);
-    picture.polylines = std::move(lines.polylines);
+    appendRegularSeeds(picture.seeds, view, seedsX, seedsY);
+    picture.polylines = regularPolylines(picture.seeds, view, settings, grid, progress);
     paintPolylines(picture.image, picture.polylines, antialiased);
     return picture;
-}
-
-QImage renderEvenlySpacedPicture(QSize size, const ViewRect &view, const QVector<Streamline> &lines, bool antialiased,
-                                 const Volume &grid)
-{
-    QImage image = blankStreamlineImage(size);
-    paintPolylines(image, evenlySpacedPolylines(lines, view, grid), antialiased);
-    return image;
 }

@@ -5,12 +5,12 @@
 // picture. The view gathers its parameters and calls exactly these; the headless renderer,
 // benchmarks and tests call them directly.
 
-#include "EvenlySpacedSeeding.h"
-#include "Integrate.h"
-#include "StreamlineDefaults.h"
-#include "Vector3.h"
-#include "ViewRect.h"
-#include "Volume.h"
+#include "streamlines/EvenlySpacedSeeding.h"
+#include "streamlines/Integrate.h"
+#include "streamlines/StreamlineDefaults.h"
+#include "data/Vector3.h"
+#include "data/ViewRect.h"
+#include "data/Volume.h"
 
 #include <QImage>
 #include <QPoint>
@@ -102,9 +102,6 @@ void traceRegularPolylines(const QVector<Vector3> &seeds, const TraceSettings &s
                            const PixelMapping &mapping, QVector<QPolygon> &polylines,
                            const std::function<void(int)> &perSeed = {});
 
-// One polyline per stored line, every position mapped, without an inside test.
-void mapStreamlines(const QVector<Streamline> &lines, const PixelMapping &mapping, QVector<QPolygon> &polylines);
-
 // A seeding run as the view starts one: prints the separator line, resets `seeding` with
 // `parameters`, then places the regular seed grid over `view` into `seeds` or, when
 // evenlySpaced, runs the evenly spaced seeding on `grid` (a message when there is none),
@@ -119,15 +116,6 @@ void runSeeding(EvenlySpacedSeeding &seeding, QVector<Vector3> &seeds, QVector<S
 QVector<QPolygon> regularPolylines(const QVector<Vector3> &seeds, const ViewRect &view, const TraceSettings &settings,
                                    const Volume &grid, Progress *progress = nullptr);
 
-// The same for the regular seed grid over `view`, with the seeds.
-struct RegularLines
-{
-    QVector<Vector3> seeds;
-    QVector<QPolygon> polylines;
-};
-RegularLines regularStreamlines(const ViewRect &view, int seedsX, int seedsY, const TraceSettings &settings,
-                                const Volume &grid, Progress *progress = nullptr);
-
 // The evenly spaced picture's polylines: the stored lines mapped from `view` onto the grid's
 // pixels, without an inside test.
 QVector<QPolygon> evenlySpacedPolylines(const QVector<Streamline> &lines, const ViewRect &view, const Volume &grid);
@@ -141,9 +129,8 @@ void paintStreamlines(QPainter &painter, const QVector<QPolygon> &polylines, boo
 // The same on an image (nothing on a null image).
 void paintPolylines(QImage &image, const QVector<QPolygon> &polylines, bool antialiased);
 
-// The picture shown without data: dark red over `rect` with "Data must be loaded first"
+// The picture shown without data: dark red over the image with "Data must be loaded first"
 // centred in white.
-void paintNoData(QPainter &painter, const QRect &rect);
 void paintNoData(QImage &image);
 
 // The whole regular picture as the view renders it: the regular lines painted on a black
@@ -157,8 +144,3 @@ struct RegularPicture
 RegularPicture renderRegularPicture(QSize size, const ViewRect &view, int seedsX, int seedsY,
                                     const TraceSettings &settings, bool antialiased, const Volume &grid,
                                     Progress *progress = nullptr);
-
-// The whole evenly spaced picture as the view renders it: the stored lines painted on a
-// black image of `size`.
-QImage renderEvenlySpacedPicture(QSize size, const ViewRect &view, const QVector<Streamline> &lines, bool antialiased,
-                                 const Volume &grid);

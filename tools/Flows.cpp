@@ -1,6 +1,6 @@
-#include "Flows.h"
+#include "tools/Flows.h"
 
-#include "DatasetFiles.h"
+#include "data/DatasetFiles.h"
 
 #include <cmath>
 

@@ -3,7 +3,7 @@
 //
 //   tessaly-shots DATASET.gri OUTDIR      (run under Xvfb, or with QT_QPA_PLATFORM=offscreen)
 
-#include "ControlDock.h"
+#include "app/ControlDock.h"
 
 #include <QAbstractButton>
 #include <QApplication>

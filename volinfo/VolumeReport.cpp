@@ -1,8 +1,9 @@
-#include "VolumeReport.h"
+#include "volinfo/VolumeReport.h"
 
-#include "CFormat.h"
-#include "SinglePrecision.h"
-#include "Volume.h"
+#include "data/CFormat.h"
+#include "data/Dataset.h"
+#include "data/SinglePrecision.h"
+#include "data/Volume.h"
 
 #include <cmath>
 
@@ -26,7 +27,7 @@ float dialPosition(int whole, int hundredths)
     return roundToSingle(whole + hundredths * 0.01);
 }
 
-Report sample(Volume &volume, float x, float y)
+Report sample(const Volume &volume, float x, float y)
 {
     Report r;
     r.x = x;
@@ -34,6 +35,16 @@ Report sample(Volume &volume, float x, float y)
     r.point = volume.getValue(x, y, 0.0);
     r.outPutPos = volume.getGridPos(static_cast<int>(x), static_cast<int>(y), 0);
     return r;
+}
+
+QString informationText(const Dataset &dataset)
+{
+    return informationText(dataset.isEmpty() ? nullptr : &dataset.loaded());
+}
+
+Report sample(const Dataset &dataset, float x, float y)
+{
+    return sample(dataset.loaded(), x, y);
 }
 
 QString text(const Report &r)

@@ -1,10 +1,11 @@
 #pragma once
 
-#include "DataPoint.h"
-#include "Vector3.h"
+#include "data/DataPoint.h"
+#include "data/Vector3.h"
 
 #include <QString>
 
+class Dataset;
 class Volume;
 
 // What the volume information reports about a dataset, free of any widget.
@@ -28,8 +29,12 @@ struct Report
     DataPoint point;    // the bilinear sample at (x, y, 0)
     Vector3 outPutPos;  // grid position of the stored point at the truncated indices
 };
-// Samples the report. Not const: the sample writes the volume's scratch corners.
-Report sample(Volume &volume, float x, float y);
+Report sample(const Volume &volume, float x, float y);
+
+// The volume information's computations on a dataset (its loaded volume): the size and
+// extent text (that of no dataset when it holds no points) and the report at a position.
+QString informationText(const Dataset &dataset);
+Report sample(const Dataset &dataset, float x, float y);
 
 // The report's exact text: the position, mPos, mDir, every value and outPutPos, one per line.
 QString text(const Report &report);

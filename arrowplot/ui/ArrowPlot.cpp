@@ -1,10 +1,10 @@
-#include "ArrowPlot.h"
+#include "arrowplot/ui/ArrowPlot.h"
 
-#include "ArrowRender.h"
-#include "Busy.h"
-#include "ProgressDialog.h"
-#include "Progress.h"
-#include "Volumes.h"
+#include "arrowplot/ArrowRender.h"
+#include "data/ui/Busy.h"
+#include "data/ui/ProgressDialog.h"
+#include "data/Progress.h"
+#include "data/ui/Volumes.h"
 
 #include <QDebug>
 #include <QMouseEvent>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "ArrowRender.h"
-#include "ViewRect.h"
+#include "arrowplot/ArrowRender.h"
+#include "data/ViewRect.h"
 
 #include <QColor>
 #include <QImage>

@@ -1,7 +1,7 @@
-#include "ArrowPlotDialog.h"
+#include "arrowplot/ui/ArrowPlotDialog.h"
 
-#include "ArrowPlot.h"
-#include "ColorBar.h"
+#include "arrowplot/ui/ArrowPlot.h"
+#include "arrowplot/ui/ColorBar.h"
 
 #include <QCheckBox>
 #include <QFrame>

@@ -1,6 +1,6 @@
-#include "ColorBar.h"
+#include "arrowplot/ui/ColorBar.h"
 
-#include "ArrowRender.h"
+#include "arrowplot/ArrowRender.h"
 
 #include <QPainter>
 

@@ -1,4 +1,4 @@
-#include "Busy.h"
+#include "data/ui/Busy.h"
 
 #include <QMetaObject>
 #include <QPointer>

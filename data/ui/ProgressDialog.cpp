@@ -1,4 +1,4 @@
-#include "ProgressDialog.h"
+#include "data/ui/ProgressDialog.h"
 
 #include <QApplication>
 #include <QProgressDialog>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "Progress.h"
+#include "data/Progress.h"
 
 #include <QElapsedTimer>
 #include <QString>

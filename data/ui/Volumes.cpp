@@ -1,10 +1,25 @@
-#include "Volumes.h"
+#include "data/ui/Volumes.h"
 
-Volume *loadedVolume = nullptr;
-Volume *gridVolume = nullptr;
+const Volume *loadedVolume = nullptr;
+const Volume *gridVolume = nullptr;
 
-void Volume::calculateGrid()
+namespace {
+std::shared_ptr<const Dataset> &current()
 {
-    if (loadedVolume)
-        calculateGridFrom(*loadedVolume);
+    static std::shared_ptr<const Dataset> dataset;
+    return dataset;
+}
+} // namespace
+
+std::shared_ptr<const Dataset> currentDataset()
+{
+    return current();
+}
+
+void setCurrentDataset(std::shared_ptr<const Dataset> dataset)
+{
+    // The pointers go first: nothing may point into a dataset while it is released.
+    loadedVolume = dataset ? &dataset->loaded() : nullptr;
+    gridVolume = dataset ? &dataset->grid() : nullptr;
+    current() = std::move(dataset);
 }

@@ -1,19 +1,20 @@
-#include "Adapter.h"
+#include "python/src/Adapter.h"
 
-#include "ArrowRender.h"
-#include "DatasetCheck.h"
-#include "Figure.h"
-#include "GridChecks.h"
-#include "ImportGrid.h"
-#include "LineData.h"
-#include "NetcdfReader.h"
-#include "PairOutput.h"
-#include "Pipeline.h"
-#include "SinglePrecision.h"
-#include "StreamlineRender.h"
-#include "TableReader.h"
-#include "Volume.h"
-#include "VolumeReport.h"
+#include "arrowplot/ArrowRender.h"
+#include "data/Dataset.h"
+#include "data/DatasetCheck.h"
+#include "tools/render/Figure.h"
+#include "tools/import/GridChecks.h"
+#include "tools/import/ImportGrid.h"
+#include "streamlines/LineData.h"
+#include "tools/import/NetcdfReader.h"
+#include "tools/import/PairOutput.h"
+#include "tools/render/Pipeline.h"
+#include "data/SinglePrecision.h"
+#include "streamlines/StreamlineRender.h"
+#include "tools/import/TableReader.h"
+#include "data/Volume.h"
+#include "volinfo/VolumeReport.h"
 
 #include <QFile>
 #include <QGuiApplication>
@@ -29,11 +30,14 @@
 
 namespace tessalypy {
 
+// The core's dataset, and its two volumes for the calls below.
 class Dataset
 {
 public:
-    std::unique_ptr<Volume> loaded;
-    std::unique_ptr<Volume> grid;
+    explicit Dataset(std::shared_ptr<const ::Dataset> d) : core(std::move(d)), loaded(&core->loaded()), grid(&core->grid()) {}
+    std::shared_ptr<const ::Dataset> core;
+    const Volume *loaded;
+    const Volume *grid;
 };
 
 namespace {
@@ -87,22 +91,6 @@ public:
 private:
     QStringList *mPrevious;
 };
-
-// What the loader said apart from its normal trace: its reason for refusing a dataset, or a
-// warning about one it loaded (tessaly-render's rule).
-QString loaderRemarks(const QStringList &messages)
-{
-    static const char *const trace[] = {"Dataset size:", "additional Data:", "number of Timesteps:", "min:", "max:"};
-    QStringList reasons;
-    for (const QString &m : messages) {
-        bool isTrace = false;
-        for (const char *t : trace)
-            isTrace = isTrace || m.startsWith(QLatin1String(t));
-        if (!isTrace)
-            reasons.append(m.trimmed());
-    }
-    return reasons.join(QStringLiteral("; "));
-}
 
 std::string text(const QString &s)
 {
@@ -232,11 +220,10 @@ DatasetPtr datasetFrom(tessimport::Grid &g, const std::vector<Field> &extra, con
     if (!tessimport::scalarMapping(g, settings.haveRange, settings.low, settings.high, m, error))
         throw Error(text(error));
 
-    auto d = std::make_shared<Dataset>();
-    d->loaded = std::make_unique<Volume>(g.nx, g.ny, 1);
+    auto loaded = std::make_unique<Volume>(g.nx, g.ny, 1);
     const int channels = 2 + int(extra.size());
-    PointStore &store = d->loaded->store();
-    if (d->loaded->pointCount() == 0 || !store.setChannelsUnfilled(channels))
+    PointStore &store = loaded->store();
+    if (loaded->pointCount() == 0 || !store.setChannelsUnfilled(channels))
         throw Error(text(QStringLiteral("Cannot hold the dataset of %1 x %2 points.").arg(g.nx).arg(g.ny)));
 
     // The extra channels were given in the input's orientation; orient() may have reversed
@@ -286,19 +273,19 @@ DatasetPtr datasetFrom(tessimport::Grid &g, const std::vector<Field> &extra, con
     }
     minPos.z = 0.0;
     maxPos.z = 0.0;
-    d->loaded->mMinPos = minPos;
-    d->loaded->mMaxPos = maxPos;
+    loaded->mMinPos = minPos;
+    loaded->mMaxPos = maxPos;
 
     // What the loader refuses after reading, the same words: an extent the resampling
     // cannot map into index space.
-    const QString unusable = dataset::whyUnusable(*d->loaded);
+    const QString unusable = dataset::whyUnusable(*loaded);
     if (!unusable.isEmpty())
         throw Error(text(unusable));
-    d->grid = std::make_unique<Volume>(g.nx, g.ny, 1);
-    if (d->grid->pointCount() == 0)
+    auto grid = std::make_unique<Volume>(g.nx, g.ny, 1);
+    if (grid->pointCount() == 0)
         throw Error(text(QStringLiteral("Cannot hold the regular grid of %1 x %2 points.").arg(g.nx).arg(g.ny)));
-    d->grid->calculateGridFrom(*d->loaded);
-    return d;
+    grid->calculateGridFrom(*loaded);
+    return std::make_shared<Dataset>(::Dataset::fromVolumes(std::move(loaded), std::move(grid)));
 }
 
 // A QGuiApplication for the pictures (fonts of the colour bar, the painter's raster engine),
@@ -327,23 +314,20 @@ void ensureGuiApplication()
 
 Loaded load(const std::string &gridFile)
 {
-    QStringList messages;
-    std::unique_ptr<Volume> loaded, grid;
-    bool ok;
+    DatasetResult r;
     {
-        Quiet quiet(&messages);
-        ok = pipeline::load(QString::fromStdString(gridFile), loaded, grid);
+        Quiet quiet;
+        r = loadDataset(QString::fromStdString(gridFile));
     }
-    const QString remarks = loaderRemarks(messages);
-    if (!ok)
+    if (!r) {
+        // Warnings of the read come first, as tessaly-render gives them.
+        const QStringList reasons = r.state ? r.state->warnings() + QStringList{r.error.message} : QStringList{r.error.message};
         throw LoadError(text(QStringLiteral("cannot load %1: %2")
-                                 .arg(QString::fromStdString(gridFile),
-                                      remarks.isEmpty() ? QStringLiteral("the dataset holds no points") : remarks)));
+                                 .arg(QString::fromStdString(gridFile), reasons.join(QStringLiteral("; ")))));
+    }
     Loaded result;
-    result.dataset = std::make_shared<Dataset>();
-    result.dataset->loaded = std::move(loaded);
-    result.dataset->grid = std::move(grid);
-    result.warning = text(remarks);
+    result.dataset = std::make_shared<Dataset>(r.dataset);
+    result.warning = text(r.dataset->warnings().join(QStringLiteral("; ")));
     return result;
 }
 

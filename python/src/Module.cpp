@@ -2,7 +2,7 @@
 // (the Python package arranges that, copying only what is neither) and are read in place;
 // every computation runs with the interpreter's lock released.
 
-#include "Adapter.h"
+#include "python/src/Adapter.h"
 
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>

@@ -1,10 +1,10 @@
-#include "StreamLineDialog.h"
+#include "streamlines/ui/StreamLineDialog.h"
 
-#include "CFormat.h"
-#include "SinglePrecision.h"
-#include "StreamlineRender.h"
-#include "Volumes.h"
-#include "streamlines.h"
+#include "data/CFormat.h"
+#include "data/SinglePrecision.h"
+#include "streamlines/StreamlineRender.h"
+#include "data/ui/Volumes.h"
+#include "streamlines/ui/streamlines.h"
 
 #include <QCheckBox>
 #include <QComboBox>

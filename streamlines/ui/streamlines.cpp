@@ -1,9 +1,9 @@
-#include "streamlines.h"
+#include "streamlines/ui/streamlines.h"
 
-#include "Busy.h"
-#include "ProgressDialog.h"
-#include "Progress.h"
-#include "Volumes.h"
+#include "data/ui/Busy.h"
+#include "data/ui/ProgressDialog.h"
+#include "data/Progress.h"
+#include "data/ui/Volumes.h"
 
 #include <QCoreApplication>
 #include <QDebug>

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "EvenlySpacedSeeding.h"
-#include "StreamlineRender.h"
-#include "Vector3.h"
+#include "streamlines/EvenlySpacedSeeding.h"
+#include "streamlines/StreamlineRender.h"
+#include "data/Vector3.h"
 
 #include <QImage>
 #include <QPoint>

@@ -1,7 +1,7 @@
 // Bad dataset files loaded the way the control dock loads them: every refused input must leave
 // an empty volume and an empty grid, write a console line saying why, and return promptly.
 
-#include "TestSupport.h"
+#include "tests/support/TestSupport.h"
 
 #include <QtTest>
 

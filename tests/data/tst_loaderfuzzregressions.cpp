@@ -5,9 +5,9 @@
 // (resample-span-overflow-written pins the wrapped cell span: its grid values must stay
 // within the corners' range, which the target's checks demand.)
 
-#include "ImportFuzz.h"
-#include "LoaderFuzz.h"
-#include "TestSupport.h"
+#include "tools/import/fuzz/ImportFuzz.h"
+#include "tools/fuzz/LoaderFuzz.h"
+#include "tests/support/TestSupport.h"
 
 #include <QtTest> // with all of QtCore
 

@@ -2,9 +2,9 @@
 // even. Every value here prints differently under a tie-up rounding (0.4765625 -> 0.476563) or
 // carries a sign a hand-made formatter drops; each expectation is made with std::snprintf here.
 
-#include "CFormat.h"
-#include "TestSupport.h"
-#include "VolInfo.h"
+#include "data/CFormat.h"
+#include "tests/support/TestSupport.h"
+#include "volinfo/ui/VolInfo.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>

@@ -2,13 +2,13 @@
 // where a double computation would give something else. A compiler that widens one of them
 // again (GCC 12's vectoriser did so in getGridPos) fails here instead of shipping.
 
-#include "ColorRamp.h"
-#include "EvenlySpacedSeeding.h"
-#include "StreamLineDialog.h"
-#include "StreamlineRender.h"
-#include "TestSupport.h"
-#include "VolInfo.h"
-#include "streamlines.h"
+#include "arrowplot/ColorRamp.h"
+#include "streamlines/EvenlySpacedSeeding.h"
+#include "streamlines/ui/StreamLineDialog.h"
+#include "streamlines/StreamlineRender.h"
+#include "tests/support/TestSupport.h"
+#include "volinfo/ui/VolInfo.h"
+#include "streamlines/ui/streamlines.h"
 
 #include <QSlider>
 #include <QSpinBox>

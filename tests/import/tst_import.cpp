@@ -3,13 +3,13 @@
 // against the file's own values, column tables in both orders, and the command's answers
 // to bad input (the fuzz corpora: tst_loaderfuzzregressions).
 
-#include "DatasetFiles.h"
-#include "ImportGrid.h"
-#include "Metadata.h"
-#include "NetcdfReader.h"
-#include "TableReader.h"
-#include "TestSupport.h"
-#include "Volume.h"
+#include "data/DatasetFiles.h"
+#include "tools/import/ImportGrid.h"
+#include "data/Metadata.h"
+#include "tools/import/NetcdfReader.h"
+#include "tools/import/TableReader.h"
+#include "tests/support/TestSupport.h"
+#include "data/Volume.h"
 
 #include <netcdf.h>
 

@@ -4,9 +4,9 @@
 // single precision cannot hold), the tables it now reads as meant, and the publication of a
 // pair: one import at a time, the old pair kept whole when the new one cannot be finished.
 
-#include "Metadata.h"
-#include "PairOutput.h"
-#include "TestSupport.h"
+#include "data/Metadata.h"
+#include "tools/import/PairOutput.h"
+#include "tests/support/TestSupport.h"
 
 #include <QtTest>
 

@@ -1,11 +1,11 @@
 // Missing data as imported files carry it (NaN flow and values): the left half of a field
 // is missing. No view may draw there, turn NaN into pixel coordinates or crash.
 
-#include "ArrowPlot.h"
-#include "StreamlineRender.h"
-#include "TestSupport.h"
-#include "VolInfo.h"
-#include "streamlines.h"
+#include "arrowplot/ui/ArrowPlot.h"
+#include "streamlines/StreamlineRender.h"
+#include "tests/support/TestSupport.h"
+#include "volinfo/ui/VolInfo.h"
+#include "streamlines/ui/streamlines.h"
 
 #include <QSpinBox>
 #include <QTextEdit>

@@ -2,13 +2,14 @@
 // drawn pixels at every scale, colours follow the map, round ticks, north up, the vector files
 // parse, and every bad figure option is a usage error.
 
-#include "ColorMaps.h"
-#include "Figure.h"
-#include "Flows.h"
-#include "Pipeline.h"
-#include "TestSupport.h"
-#include "Ticks.h"
-#include "Volume.h"
+#include "tools/render/ColorMaps.h"
+#include "data/Dataset.h"
+#include "tools/render/Figure.h"
+#include "tools/Flows.h"
+#include "tools/render/Pipeline.h"
+#include "tests/support/TestSupport.h"
+#include "tools/render/Ticks.h"
+#include "data/Volume.h"
 
 #include <QFile>
 #include <QPainter>
@@ -167,8 +168,9 @@ private slots:
         QVERIFY(rendered(base + QStringList{"-o", csv}));
         QVERIFY(rendered(base + QStringList{"--scale", QString::number(scale), "--color-by", "speed", "--cmap", map,
                                             "--line-width", QString::number(width), "-o", png}));
-        std::unique_ptr<Volume> loaded, grid;
-        QVERIFY(pipeline::load(mVortices, loaded, grid));
+        const DatasetResult loadedSet = loadDataset(mVortices);
+        QVERIFY(loadedSet);
+        const Volume *grid = &loadedSet.dataset->grid();
         double lo = INFINITY, hi = -INFINITY;
         for (int y = 0; y < grid->getDimY(); ++y)
             for (int x = 0; x < grid->getDimX(); ++x) {
@@ -309,8 +311,9 @@ private slots:
     {
         QFETCH(int, step);
         QFETCH(double, cellsPerUnit);
-        std::unique_ptr<Volume> loaded, grid;
-        QVERIFY(pipeline::load(mVortices, loaded, grid));
+        const DatasetResult loadedSet = loadDataset(mVortices);
+        QVERIFY(loadedSet);
+        const Volume *grid = &loadedSet.dataset->grid();
         figure::Settings s;
         s.scale = 3;
         s.arrowStep = step;

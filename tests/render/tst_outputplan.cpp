@@ -2,8 +2,8 @@
 // they are renamed into place, the files that were there stay as they were and no temporary
 // file or backup is left behind.
 
-#include "OutputPlan.h"
-#include "TestSupport.h"
+#include "tools/render/OutputPlan.h"
+#include "tests/support/TestSupport.h"
 
 #include <QtTest>
 

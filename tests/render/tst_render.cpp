@@ -2,13 +2,13 @@
 // the same clicks: arrow plot, colour bar, both streamline modes; the data files, batch
 // names, probe reports and every kind of failure.
 
-#include "ArrowPlot.h"
-#include "ArrowPlotDialog.h"
-#include "ColorBar.h"
-#include "Flows.h"
-#include "TestSupport.h"
-#include "VolInfo.h"
-#include "streamlines.h"
+#include "arrowplot/ui/ArrowPlot.h"
+#include "arrowplot/ui/ArrowPlotDialog.h"
+#include "arrowplot/ui/ColorBar.h"
+#include "tools/Flows.h"
+#include "tests/support/TestSupport.h"
+#include "volinfo/ui/VolInfo.h"
+#include "streamlines/ui/streamlines.h"
 
 #include <QCheckBox>
 #include <QJsonArray>

@@ -1,9 +1,9 @@
 #pragma once
 
-#include "Integrate.h"
-#include "SeparationGrid.h"
-#include "Volume.h"
-#include "Volumes.h"
+#include "streamlines/Integrate.h"
+#include "streamlines/SeparationGrid.h"
+#include "data/Volume.h"
+#include "data/ui/Volumes.h"
 
 #include <QBuffer>
 #include <QByteArray>

@@ -1,12 +1,12 @@
 // Evenly spaced seeding: the console trace, seeds and grid.log it writes, the separation test
 // at its exact boundary, its limits, and the fast seeding against the plain reference.
-#include "EvenlySpacedSeeding.h"
+#include "streamlines/EvenlySpacedSeeding.h"
 
-#include "Flows.h"
-#include "LineData.h"
-#include "ReferenceSeeding.h"
-#include "SpinWorker.h"
-#include "TestSupport.h"
+#include "tools/Flows.h"
+#include "streamlines/LineData.h"
+#include "tests/streamlines/ReferenceSeeding.h"
+#include "data/SpinWorker.h"
+#include "tests/support/TestSupport.h"
 
 #include <QFile>
 #include <QTemporaryDir>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "ControlDock.h"
+#include "app/ControlDock.h"
 
 #include <QStringList>
 

@@ -1,4 +1,4 @@
-#include "TestSupport.h"
+#include "tests/support/TestSupport.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -34,12 +34,24 @@ ConsoleCapture::~ConsoleCapture()
 QStringList ConsoleCapture::lines() const { return gLines; }
 void ConsoleCapture::clear() { gLines.clear(); }
 
-void setVolumes(Volume *loaded, Volume *grid)
+void setVolumes(const Volume *loaded, const Volume *grid)
 {
-    if (loadedVolume != loaded)
-        delete std::exchange(loadedVolume, loaded);
-    if (gridVolume != grid)
-        delete std::exchange(gridVolume, grid);
+    // Volumes of a dataset belong to it: it is kept while one of them is still set. Any
+    // other volumes belong to these tests.
+    static std::shared_ptr<const Dataset> held;
+    const auto belongs = [](const std::shared_ptr<const Dataset> &d, const Volume *v) {
+        return d && v && (v == &d->loaded() || v == &d->grid());
+    };
+    const std::shared_ptr<const Dataset> d = currentDataset() ? currentDataset() : held;
+    const Volume *oldLoaded = loadedVolume, *oldGrid = gridVolume;
+    setCurrentDataset(nullptr);
+    held = belongs(d, loaded) || belongs(d, grid) ? d : nullptr;
+    loadedVolume = loaded;
+    gridVolume = grid;
+    if (oldLoaded != loaded && !belongs(d, oldLoaded))
+        delete oldLoaded;
+    if (oldGrid != grid && !belongs(d, oldGrid))
+        delete oldGrid;
 }
 
 Volume *makeGrid(int dimX, int dimY, const std::function<Vector3(int, int)> &flow,
@@ -58,10 +70,8 @@ Volume *makeGrid(int dimX, int dimY, const std::function<Vector3(int, int)> &flo
 
 void loadLikeTheDock(const QString &gridFile)
 {
-    setVolumes(new Volume(), nullptr);
-    loadedVolume->load(gridFile);
-    gridVolume = new Volume(loadedVolume->getDimX(), loadedVolume->getDimY(), 1);
-    gridVolume->calculateGrid();
+    setVolumes(nullptr, nullptr);
+    setCurrentDataset(loadDataset(gridFile).state);
 }
 
 QByteArray floats(std::initializer_list<float> values)

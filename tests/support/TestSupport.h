@@ -1,8 +1,8 @@
 #pragma once
 
-#include "DatasetFiles.h"
-#include "Progress.h"
-#include "Volumes.h"
+#include "data/DatasetFiles.h"
+#include "data/Progress.h"
+#include "data/ui/Volumes.h"
 
 #include <QImage>
 #include <QPoint>
@@ -56,8 +56,9 @@ public:
     }
 };
 
-// Replaces the process-wide volumes (deleting the old ones); either may be null.
-void setVolumes(Volume *loaded, Volume *grid);
+// Replaces the process-wide volumes (deleting the old ones unless the current dataset owns
+// them, which it then releases); either may be null.
+void setVolumes(const Volume *loaded, const Volume *grid);
 
 // A regular grid volume of dimX x dimY x 1 whose flow is given by fn(x, y) and whose
 // points carry two values (first = pressure(x, y)), as the resampling writes them.
@@ -78,7 +79,8 @@ inline QString writeDataset(const QTemporaryDir &dir, const QString &name, int d
     return dir.filePath(name);
 }
 
-// Loads a grid file the way the control dock does (loadedVolume, then gridVolume).
+// Loads a grid file the way the control dock does (loadDataset; a refused file's empty
+// volumes become the current ones).
 void loadLikeTheDock(const QString &gridFile);
 
 // Little-endian float bytes, as the dataset files hold them.

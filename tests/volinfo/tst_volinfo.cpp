@@ -1,7 +1,7 @@
-#include "Busy.h"
-#include "ScriptedDock.h"
-#include "TestSupport.h"
-#include "VolInfo.h"
+#include "data/ui/Busy.h"
+#include "tests/support/ScriptedDock.h"
+#include "tests/support/TestSupport.h"
+#include "volinfo/ui/VolInfo.h"
 
 #include <QLabel>
 #include <QSpinBox>

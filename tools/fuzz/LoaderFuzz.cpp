@@ -1,7 +1,7 @@
-#include "LoaderFuzz.h"
+#include "tools/fuzz/LoaderFuzz.h"
 
-#include "DatasetFiles.h"
-#include "Volume.h"
+#include "data/DatasetFiles.h"
+#include "data/Volume.h"
 
 #include <QtEndian>
 #include <QtGlobal>

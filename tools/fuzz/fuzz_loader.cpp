@@ -1,7 +1,7 @@
 // libFuzzer target: one input = one dataset pair, loaded and resampled (see LoaderFuzz.h).
 // A broken property aborts with its description, so libFuzzer keeps the input as a crash.
 
-#include "LoaderFuzz.h"
+#include "tools/fuzz/LoaderFuzz.h"
 
 #include <cstdio>
 #include <cstdlib>

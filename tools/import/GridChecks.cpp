@@ -1,6 +1,6 @@
-#include "GridChecks.h"
+#include "tools/import/GridChecks.h"
 
-#include "SinglePrecision.h"
+#include "data/SinglePrecision.h"
 
 #include <algorithm>
 #include <cmath>

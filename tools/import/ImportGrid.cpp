@@ -1,144 +1,11 @@
-#include "ImportGrid.h"
+#include "tools/import/ImportGrid.h"
 
-#include "DatasetFiles.h"
-#include "PairOutput.h"
+#include "data/DatasetFiles.h"
+#include "tools/import/PairOutput.h"
 
 #include <QFileInfo>
 
-#include <algorithm>
-#include <cmath>
-
 namespace tessimport {
-
-namespace {
-
-// Strictly increasing or strictly decreasing, every value finite.
-bool monotonic(const std::vector<double> &a)
-{
-    if (a.empty() || !std::isfinite(a[0]))
-        return false;
-    const bool up = a.size() < 2 || a[1] > a[0];
-    for (std::size_t i = 1; i < a.size(); ++i)
-        if (!std::isfinite(a[i]) || (up ? !(a[i] > a[i - 1]) : !(a[i] < a[i - 1])))
-            return false;
-    return true;
-}
-
-template <typename T> void reverseColumns(std::vector<T> &a, int nx, int ny)
-{
-    if (a.empty())
-        return;
-    for (int j = 0; j < ny; ++j) {
-        auto row = a.begin() + static_cast<std::ptrdiff_t>(j) * nx;
-        std::reverse(row, row + nx);
-    }
-}
-
-template <typename T> void reverseRows(std::vector<T> &a, int nx, int ny)
-{
-    if (a.empty())
-        return;
-    for (int j = 0; j < ny / 2; ++j)
-        std::swap_ranges(a.begin() + static_cast<std::ptrdiff_t>(j) * nx, a.begin() + static_cast<std::ptrdiff_t>(j + 1) * nx,
-                         a.begin() + static_cast<std::ptrdiff_t>(ny - 1 - j) * nx);
-}
-
-// In double: the squares of large float components would overflow.
-float speed(const Grid &g, std::size_t k)
-{
-    return static_cast<float>(std::hypot(double(g.u[k]), double(g.v[k])));
-}
-
-} // namespace
-
-QString orient(Grid &g)
-{
-    if (g.nx < 2 || g.ny < 2)
-        return QStringLiteral("a grid needs at least 2 x 2 points, found %1 x %2").arg(g.nx).arg(g.ny);
-    if (g.curvilinear) {
-        for (std::size_t k = 0; k < g.points(); ++k)
-            if (!std::isfinite(g.xs[k]) || !std::isfinite(g.ys[k]))
-                return QStringLiteral("the coordinates %1/%2 have missing values").arg(g.xAxis.name, g.yAxis.name);
-    } else {
-        if (!monotonic(g.xs))
-            return QStringLiteral("the x coordinate %1 is not strictly monotonic").arg(g.xAxis.name);
-        if (!monotonic(g.ys))
-            return QStringLiteral("the y coordinate %1 is not strictly monotonic").arg(g.yAxis.name);
-    }
-    // Columns first, judged along the first row; then rows, judged along the first column
-    // as it stands after that (on a curvilinear grid the two steps are not independent).
-    g.reversedX = g.x(g.nx - 1, 0) < g.x(0, 0);
-    if (g.reversedX) {
-        if (g.curvilinear) {
-            reverseColumns(g.xs, g.nx, g.ny);
-            reverseColumns(g.ys, g.nx, g.ny);
-        } else {
-            std::reverse(g.xs.begin(), g.xs.end());
-        }
-        for (std::vector<float> *a : {&g.u, &g.v, &g.scalar})
-            reverseColumns(*a, g.nx, g.ny);
-    }
-    g.reversedY = g.y(0, g.ny - 1) < g.y(0, 0);
-    if (g.reversedY) {
-        if (g.curvilinear) {
-            reverseRows(g.xs, g.nx, g.ny);
-            reverseRows(g.ys, g.nx, g.ny);
-        } else {
-            std::reverse(g.ys.begin(), g.ys.end());
-        }
-        for (std::vector<float> *a : {&g.u, &g.v, &g.scalar})
-            reverseRows(*a, g.nx, g.ny);
-    }
-    return QString();
-}
-
-std::size_t missingFlow(const Grid &g)
-{
-    std::size_t n = 0;
-    for (std::size_t k = 0; k < g.points(); ++k)
-        n += !(std::isfinite(g.u[k]) && std::isfinite(g.v[k]));
-    return n;
-}
-
-bool scalarMapping(const Grid &g, bool haveRange, double low, double high, ScalarMapping &m, QString &error)
-{
-    const bool own = !g.scalar.empty();
-    m.name = own ? g.scalarName : QStringLiteral("speed");
-    m.units = own ? g.scalarUnits : g.uUnits;
-    m.fromData = !haveRange;
-    m.missing = 0;
-    double lo = INFINITY, hi = -INFINITY;
-    for (std::size_t k = 0; k < g.points(); ++k) {
-        const float s = own ? g.scalar[k] : speed(g, k);
-        if (!std::isfinite(s)) {
-            ++m.missing;
-            continue;
-        }
-        lo = std::min(lo, double(s));
-        hi = std::max(hi, double(s));
-    }
-    if (haveRange) {
-        lo = low;
-        hi = high;
-    } else if (!(lo <= hi)) {
-        error = QStringLiteral("%1 has no value at any point").arg(m.name);
-        return false;
-    }
-    m.low = lo;
-    m.high = hi;
-    return true;
-}
-
-float mapScalar(const ScalarMapping &m, float value)
-{
-    if (!std::isfinite(value))
-        return NAN;
-    const double span = m.high - m.low;
-    if (!(span > 0.0))
-        return 0.5f * (kScalarLow + kScalarHigh);
-    const double t = std::clamp((double(value) - m.low) / span, 0.0, 1.0);
-    return static_cast<float>(kScalarLow + t * (double(kScalarHigh) - double(kScalarLow)));
-}
 
 namespace {
 
@@ -184,24 +51,11 @@ metadata::Metadata describe(const Grid &g, const ScalarMapping &m, double flowSc
 bool writeDataset(const Grid &g, const ScalarMapping &m, double flowScale, const QString &gridFile, QString &error,
                   const QString &input)
 {
-    const bool own = !g.scalar.empty();
     const auto fill = [&](int x, int y, int, float pos[3], float dir[3], float *values) {
-        const std::size_t k = static_cast<std::size_t>(y) * static_cast<std::size_t>(g.nx) + static_cast<std::size_t>(x);
-        pos[0] = static_cast<float>(g.x(x, y));
-        pos[1] = static_cast<float>(g.y(x, y));
-        const float su = static_cast<float>(g.u[k] * flowScale);
-        const float sv = static_cast<float>(g.v[k] * flowScale);
-        // A point with one component missing (or scaled beyond the float range) has no
-        // flow: both become NaN.
-        const bool flow = std::isfinite(su) && std::isfinite(sv);
-        dir[0] = flow ? su : NAN;
-        dir[1] = flow ? sv : NAN;
-        const float s = own ? g.scalar[k] : (std::isfinite(g.u[k]) && std::isfinite(g.v[k]) ? speed(g, k) : NAN);
-        values[0] = mapScalar(m, s);
-        values[1] = std::isfinite(s) ? s : NAN;
+        field::point(g, m, flowScale, x, y, pos, dir, values);
     };
     const QByteArray meta = metadata::toJson(describe(g, m, flowScale, input));
-    return writePair(gridFile, g.nx, g.ny, 2, fill, error, &meta);
+    return writePair(gridFile, g.nx, g.ny, field::kChannels, fill, error, &meta);
 }
 
 } // namespace tessimport

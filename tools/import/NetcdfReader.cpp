@@ -1,4 +1,4 @@
-#include "NetcdfReader.h"
+#include "tools/import/NetcdfReader.h"
 
 #include <netcdf.h>
 #include <netcdf_filter.h>

@@ -1,4 +1,4 @@
-#include "PairOutput.h"
+#include "tools/import/PairOutput.h"
 
 #include "Metadata.h"
 

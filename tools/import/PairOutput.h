@@ -1,6 +1,6 @@
 #pragma once
 
-#include "DatasetFiles.h"
+#include "data/DatasetFiles.h"
 
 #include <QString>
 

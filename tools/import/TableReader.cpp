@@ -1,4 +1,4 @@
-#include "TableReader.h"
+#include "tools/import/TableReader.h"
 
 #include <algorithm>
 #include <charconv>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "ImportGrid.h"
+#include "tools/import/ImportGrid.h"
 
 #include <QByteArray>
 #include <QString>

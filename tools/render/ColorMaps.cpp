@@ -1,6 +1,6 @@
-#include "ColorMaps.h"
+#include "tools/render/ColorMaps.h"
 
-#include "ColorRamp.h"
+#include "arrowplot/ColorRamp.h"
 
 #include <algorithm>
 #include <cmath>

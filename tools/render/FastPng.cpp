@@ -1,4 +1,4 @@
-#include "FastPng.h"
+#include "tools/render/FastPng.h"
 
 #include <QIODevice>
 

@@ -1,13 +1,13 @@
-#include "Figure.h"
+#include "tools/render/Figure.h"
 
-#include "ArrowRender.h"
-#include "ColorRamp.h"
-#include "FastPng.h"
-#include "Metadata.h"
-#include "Output.h"
-#include "SinglePrecision.h"
-#include "Ticks.h"
-#include "Volume.h"
+#include "arrowplot/ArrowRender.h"
+#include "arrowplot/ColorRamp.h"
+#include "tools/render/FastPng.h"
+#include "data/Metadata.h"
+#include "tools/render/Output.h"
+#include "data/SinglePrecision.h"
+#include "tools/render/Ticks.h"
+#include "data/Volume.h"
 
 #include <QBuffer>
 #include <QFont>

@@ -9,8 +9,8 @@
 // Coordinates: "output pixels" are the figure's pixels (x right, y down); one view pixel is
 // `scale` output pixels. SVG and PDF use the same units (a PDF point per output pixel).
 
-#include "ColorMaps.h"
-#include "Pipeline.h"
+#include "tools/render/ColorMaps.h"
+#include "tools/render/Pipeline.h"
 
 #include <QImage>
 #include <QLineF>

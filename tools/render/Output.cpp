@@ -1,8 +1,8 @@
-#include "Output.h"
+#include "tools/render/Output.h"
 
-#include "OutputPlan.h"
-#include "SeparationGrid.h"
-#include "Volume.h"
+#include "tools/render/OutputPlan.h"
+#include "streamlines/SeparationGrid.h"
+#include "data/Volume.h"
 
 #include <QBuffer>
 #include <QImageWriter>

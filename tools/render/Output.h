@@ -5,7 +5,7 @@
 // an existing file of that name as it was). While an outputplan::Transaction lives, the files
 // are staged in it and put in place together when it commits.
 
-#include "StreamlineRender.h"
+#include "streamlines/StreamlineRender.h"
 
 #include <QImage>
 #include <QSize>

@@ -1,4 +1,4 @@
-#include "OutputPlan.h"
+#include "tools/render/OutputPlan.h"
 
 #include <QDir>
 #include <QFile>

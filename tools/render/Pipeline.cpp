@@ -1,7 +1,7 @@
-#include "Pipeline.h"
+#include "tools/render/Pipeline.h"
 
-#include "DatasetCheck.h"
-#include "Volume.h"
+#include "streamlines/StreamlineRuns.h"
+#include "data/Volume.h"
 
 #include <QDebug>
 #include <QFontMetrics>
@@ -12,36 +12,6 @@
 #include <cmath>
 
 namespace pipeline {
-
-bool load(const QString &gridFile, std::unique_ptr<Volume> &loaded, std::unique_ptr<Volume> &grid)
-{
-    loaded = std::make_unique<Volume>();
-    loaded->load(gridFile);
-    if (loaded->pointCount() == 0) {
-        loaded.reset();
-        grid.reset();
-        return false;
-    }
-    // A dataset the resampling cannot map into index space would give a black picture.
-    const QString unusable = dataset::whyUnusable(*loaded);
-    if (!unusable.isEmpty()) {
-        qDebug().noquote() << dataset::unusableMessage(unusable);
-        loaded.reset();
-        grid.reset();
-        return false;
-    }
-    grid = std::make_unique<Volume>(loaded->getDimX(), loaded->getDimY(), 1);
-    if (grid->pointCount() == 0) {
-        qDebug().noquote() << QStringLiteral("Cannot hold the regular grid of %1 x %2 points.")
-                                  .arg(loaded->getDimX())
-                                  .arg(loaded->getDimY());
-        loaded.reset();
-        grid.reset();
-        return false;
-    }
-    grid->calculateGridFrom(*loaded);
-    return true;
-}
 
 // ---------------------------------------------------------------- arrow plot
 
@@ -128,29 +98,30 @@ QVector<Streamline> withoutRepeats(const QVector<Streamline> &all)
 
 StreamRun seedStreamlines(const Volume &grid, const StreamSettings &s)
 {
-    StreamRun run;
-    run.size = QSize(grid.getDimX(), grid.getDimY());
-    run.rect = s.haveRect ? s.rect : ViewRect{0, 0, run.size.width(), run.size.height()};
-    run.settings = s;
-
-    EvenlySpacedSeeding::Parameters parameters;
-    parameters.dSep = s.dSep;
-    parameters.dTest = s.dTest;
-    parameters.dt = s.dt;
-    parameters.method = s.method;
-    parameters.viewWidth = run.size.width();
-    parameters.viewHeight = run.size.height();
-    parameters.writeLog = false; // the tool writes the grid's counts where it was asked to
-    parameters.maxSeeds = s.maxSeeds;
-    parameters.maxSteps = s.maxSteps;
+    StreamlineSettings settings;
+    settings.dt = s.dt;
+    settings.method = s.method;
+    settings.maxLength = s.maxLength;
+    settings.antialiased = s.antialias;
+    settings.wholeGrid = !s.haveRect;
+    settings.view = s.rect;
+    settings.dSep = s.dSep;
+    settings.dTest = s.dTest;
+    settings.maxSeeds = s.maxSeeds;
+    settings.maxSteps = s.maxSteps;
     // With the view's limits the run is the view's, stored repeats and grid counts included.
     // Larger limits would store up to maxSteps repeats for every line that stalls (most
     // lines on a large field): time and memory the data lines drop anyway.
-    parameters.stopAtRest = s.maxSeeds != streamlineDefaults::kMaxSeeds || s.maxSteps != streamlineDefaults::kMaxSteps;
-    EvenlySpacedSeeding seeding(run.seeds, run.lines);
-    runSeeding(seeding, run.seeds, run.lines, s.evenly, run.rect, streamlineDefaults::kSeeds,
-               streamlineDefaults::kSeeds, parameters, &grid);
-    run.separation = std::move(seeding.mGrid);
+    settings.stopAtRest = s.maxSeeds != streamlineDefaults::kMaxSeeds || s.maxSteps != streamlineDefaults::kMaxSteps;
+    settings.writeGridLog = false; // the tool writes the grid's counts where it was asked to
+    StreamlineResult result = s.evenly ? evenlySpacedStreamlines(grid, settings) : regularStreamlines(grid, settings);
+    StreamRun run;
+    run.size = result.size;
+    run.rect = result.view;
+    run.settings = s;
+    run.seeds = std::move(result.seeds);
+    run.lines = std::move(result.lines);
+    run.separation = std::move(result.separation);
     return run;
 }
 

@@ -1,16 +1,17 @@
 #pragma once
 
-// How tessaly-render turns its options into the calls the interactive views make. The
+// How tessaly-render turns its options into the calls the interactive views make (the
+// dataset itself comes from loadDataset, as the program's). The
 // pictures, polylines, seeding runs and reports come from the same core functions the
 // widgets call; what is left here is the translation of options into those calls' settings.
 //
 // Coordinates: "index" is the regular grid's index space (gridVolume), "pixel" the picture's
 // pixels (x right, y down), "world" the dataset's own positions (loadedVolume's extent).
 
-#include "ArrowRender.h"
-#include "LineData.h"
-#include "SeparationGrid.h"
-#include "StreamlineRender.h"
+#include "arrowplot/ArrowRender.h"
+#include "streamlines/LineData.h"
+#include "streamlines/SeparationGrid.h"
+#include "streamlines/StreamlineRender.h"
 
 #include <QPoint>
 #include <QSize>
@@ -23,12 +24,6 @@ class QPainter;
 class Volume;
 
 namespace pipeline {
-
-// Loads `gridFile` as the program does (the dataset, then its regular grid of the same x and
-// y counts and one layer). On failure both are null and the result is false; the loader's
-// reason went to the console (qDebug), as did the reason for a dataset that loaded but
-// cannot be shown (dataset::whyUnusable).
-bool load(const QString &gridFile, std::unique_ptr<Volume> &loaded, std::unique_ptr<Volume> &grid);
 
 // ---------------------------------------------------------------- arrow plot
 

@@ -1,4 +1,4 @@
-#include "Ticks.h"
+#include "tools/render/Ticks.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,6 +1,7 @@
 // tessaly-render: the pictures (and streamline data, and volume reports) of the interactive
 // views, written to files without a display. Exit status 0 ok, 2 usage, 1 failed work.
 
+#include "Dataset.h"
 #include "DatasetFiles.h"
 #include "Figure.h"
 #include "Metadata.h"
@@ -35,16 +36,11 @@ const char *const kTool = "tessaly-render";
 // ---------------------------------------------------------------- console
 
 // The libraries trace their work on the console (qDebug). The tool keeps that trace off
-// stderr unless --verbose, and collects it while a dataset loads so that a failed load can
-// be reported with the loader's own reason.
+// stderr unless --verbose; a failed load's reason comes back from the load as a value.
 bool gVerbose = false;
-bool gCapturing = false;
-QStringList gCaptured;
 
 void messageHandler(QtMsgType type, const QMessageLogContext &, const QString &message)
 {
-    if (gCapturing)
-        gCaptured.append(message);
     if (gVerbose || type == QtCriticalMsg || type == QtFatalMsg) {
         const QByteArray line = message.toLocal8Bit() + '\n';
         std::fwrite(line.constData(), 1, static_cast<size_t>(line.size()), stderr);
@@ -65,22 +61,6 @@ void progress(const QString &message)
 {
     if (gProgress)
         say(message);
-}
-
-// What the loader said apart from its normal trace: its reason for refusing a dataset, or a
-// warning about one it loaded (a file that shrank while read, cells the resampling skipped).
-QString loaderRemarks(const QStringList &messages)
-{
-    static const char *const trace[] = {"Dataset size:", "additional Data:", "number of Timesteps:", "min:", "max:"};
-    QStringList reasons;
-    for (const QString &m : messages) {
-        bool isTrace = false;
-        for (const char *t : trace)
-            isTrace = isTrace || m.startsWith(QLatin1String(t));
-        if (!isTrace)
-            reasons.append(m.trimmed());
-    }
-    return reasons.join(QStringLiteral("; "));
 }
 
 // ---------------------------------------------------------------- options
@@ -503,7 +483,7 @@ QJsonArray jsonVector(const Vector3 &v)
     return QJsonArray{v.x, v.y, v.z};
 }
 
-void printProbe(const Options &o, const QString &dataset, Volume &loaded, const metadata::Metadata *meta)
+void printProbe(const Options &o, const QString &dataset, const Volume &loaded, const metadata::Metadata *meta)
 {
     const volumereport::Report r = volumereport::sample(loaded, o.probeX, o.probeY);
     QByteArray out;
@@ -616,7 +596,7 @@ bool writePicture(const Options &o, const QString &out, QSize size, const std::f
 }
 
 // Renders one dataset's view into `out`. Returns 0, or the exit status of its failure.
-int renderOne(const Options &o, const QString &dataset, Volume &loaded, const Volume &grid, const QString &out,
+int renderOne(const Options &o, const QString &dataset, const Volume &loaded, const Volume &grid, const QString &out,
               const QString &gridLog, const metadata::Metadata *meta)
 {
     QString error;
@@ -756,18 +736,17 @@ int run(const QStringList &arguments)
     for (int i = 0; i < o.datasets.size(); ++i) {
         const QString &dataset = o.datasets[i];
         progress(QStringLiteral("[%1/%2] loading %3").arg(i + 1).arg(o.datasets.size()).arg(dataset));
-        gCaptured.clear();
-        gCapturing = true;
-        std::unique_ptr<Volume> loaded, grid;
-        const bool ok = pipeline::load(dataset, loaded, grid);
-        gCapturing = false;
-        const QString remarks = loaderRemarks(gCaptured);
-        if (!ok) {
-            say(QStringLiteral("cannot load %1: %2")
-                    .arg(dataset, remarks.isEmpty() ? QStringLiteral("the dataset holds no points") : remarks));
+        const DatasetResult load = loadDataset(dataset);
+        if (!load) {
+            // Warnings of the read come first, as the console showed them.
+            const QStringList reasons = load.state ? load.state->warnings() + QStringList{load.error.message}
+                                                   : QStringList{load.error.message};
+            say(QStringLiteral("cannot load %1: %2").arg(dataset, reasons.join(QStringLiteral("; "))));
             status = std::max(status, 1);
             continue;
         }
+        const Volume *loaded = &load.dataset->loaded(), *grid = &load.dataset->grid();
+        const QString remarks = load.dataset->warnings().join(QStringLiteral("; "));
         if (!remarks.isEmpty() && !gVerbose)
             say(QStringLiteral("warning: %1: %2").arg(dataset, remarks));
         if (o.probe && (o.probeX > loaded->getDimX() - 1 || o.probeY > loaded->getDimY() - 1)) {

@@ -1,9 +1,9 @@
-#include "VolInfo.h"
+#include "volinfo/ui/VolInfo.h"
 
-#include "Busy.h"
-#include "ProgressDialog.h"
-#include "VolumeReport.h"
-#include "Volumes.h"
+#include "data/ui/Busy.h"
+#include "data/ui/ProgressDialog.h"
+#include "volinfo/VolumeReport.h"
+#include "data/ui/Volumes.h"
 
 #include <QGridLayout>
 #include <QLabel>
@@ -16,7 +16,7 @@ namespace {
 
 // The dataset the dialog may read, or null when there is none worth reading: a failed load
 // leaves an empty volume behind, whose extent is meaningless.
-Volume *currentDataset()
+const Volume *readableDataset()
 {
     if (!loadedVolume || loadedVolume->pointCount() == 0)
         return nullptr;
@@ -44,7 +44,7 @@ VolInfo::VolInfo(QWidget *parent) : QDialog(parent)
     ProgressDialog::install(); // the computations this starts show their progress as dialogs
     mGridLayout = new QGridLayout(this);
 
-    const Volume *v = Busy::isBusy() ? nullptr : currentDataset();
+    const Volume *v = Busy::isBusy() ? nullptr : readableDataset();
     mXSpin = makeSpin(v ? v->getDimX() : 0);
     mYSpin = makeSpin(v ? v->getDimY() : 0);
     mXFracSpin = makeSpin(100);
@@ -82,7 +82,7 @@ void VolInfo::refreshInformation()
         deferUntilIdle(true);
         return;
     }
-    Volume *v = currentDataset();
+    const Volume *v = readableDataset();
     mInfoLabel->setText(volumereport::informationText(v));
     // Shrinking a range clamps the value; one report for the final position is enough.
     for (QSpinBox *s : {mXSpin, mYSpin})
@@ -101,7 +101,7 @@ int VolInfo::valChanged()
         deferUntilIdle(false);
         return 0;
     }
-    Volume *v = currentDataset();
+    const Volume *v = readableDataset();
     if (!v) {
         mOutput->setPlainText(noDataText());
         return 0;

@@ -1,8 +1,8 @@
-#include "ImportFuzz.h"
+#include "tools/import/fuzz/ImportFuzz.h"
 
-#include "ImportGrid.h"
-#include "NetcdfReader.h"
-#include "TableReader.h"
+#include "tools/import/ImportGrid.h"
+#include "tools/import/NetcdfReader.h"
+#include "tools/import/TableReader.h"
 
 #include <QByteArray>
 

@@ -2,7 +2,7 @@
 // image (TESSALY_FUZZ_NETCDF), read and assembled (see ImportFuzz.h).
 // A broken property aborts with its description, so libFuzzer keeps the input as a crash.
 
-#include "ImportFuzz.h"
+#include "tools/import/fuzz/ImportFuzz.h"
 
 #include <QtGlobal>
 

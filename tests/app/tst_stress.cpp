@@ -8,16 +8,16 @@
 //
 // TESSALY_STRESS_SEED replays a run; TESSALY_STRESS_ACTIONS sets its length (default 10000).
 
-#include "ArrowPlot.h"
-#include "ArrowPlotDialog.h"
-#include "Busy.h"
-#include "ProgressDialog.h"
-#include "ScriptedDock.h"
-#include "Flows.h"
-#include "StreamLineDialog.h"
-#include "TestSupport.h"
-#include "VolInfo.h"
-#include "streamlines.h"
+#include "arrowplot/ui/ArrowPlot.h"
+#include "arrowplot/ui/ArrowPlotDialog.h"
+#include "data/ui/Busy.h"
+#include "data/ui/ProgressDialog.h"
+#include "tests/support/ScriptedDock.h"
+#include "tools/Flows.h"
+#include "streamlines/ui/StreamLineDialog.h"
+#include "tests/support/TestSupport.h"
+#include "volinfo/ui/VolInfo.h"
+#include "streamlines/ui/streamlines.h"
 
 #include <QAbstractButton>
 #include <QComboBox>
@@ -193,4 +193,4 @@ private slots:
 };
 
 QTEST_MAIN(TestStress)
-#include "test_stress.moc"
+#include "tst_stress.moc"

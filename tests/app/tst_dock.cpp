@@ -1,10 +1,10 @@
 // The control dock: its buttons, the load trace and re-entrancy while a load processes events.
 
-#include "Busy.h"
-#include "Flows.h"
-#include "ProgressDialog.h"
-#include "ScriptedDock.h"
-#include "TestSupport.h"
+#include "data/ui/Busy.h"
+#include "tools/Flows.h"
+#include "data/ui/ProgressDialog.h"
+#include "tests/support/ScriptedDock.h"
+#include "tests/support/TestSupport.h"
 
 #include <QMessageBox>
 #include <QPushButton>
@@ -195,4 +195,4 @@ private slots:
 };
 
 QTEST_MAIN(TestDock)
-#include "test_dock.moc"
+#include "tst_dock.moc"

@@ -1,6 +1,6 @@
 // The in-memory dataset: storage order, bounds, point arithmetic and interpolated sampling.
 
-#include "TestSupport.h"
+#include "tests/support/TestSupport.h"
 
 #include <QtTest>
 
@@ -106,4 +106,4 @@ private slots:
 };
 
 QTEST_GUILESS_MAIN(TestVolume)
-#include "test_volume.moc"
+#include "tst_volume.moc"

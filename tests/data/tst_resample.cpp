@@ -1,7 +1,7 @@
 // Resampling onto the regular grid: its progress, the stop on runaway cells, and the same bits
 // as a plain walk of the cells (even, warped and folded datasets, the copy case, edge cases).
 
-#include "TestSupport.h"
+#include "tests/support/TestSupport.h"
 
 #include <QtTest>
 
@@ -209,4 +209,4 @@ private slots:
 };
 
 QTEST_MAIN(TestResample)
-#include "test_resample.moc"
+#include "tst_resample.moc"

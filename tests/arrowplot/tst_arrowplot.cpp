@@ -1,10 +1,10 @@
 // The arrow plot widget and its dialog, driven with the mouse and keyboard: defaults and Reset,
 // zooming and dragging, the cached pressure background, the pictures drawn, and busy periods.
 
-#include "ArrowPlot.h"
-#include "ArrowPlotDialog.h"
-#include "Busy.h"
-#include "TestSupport.h"
+#include "arrowplot/ui/ArrowPlot.h"
+#include "arrowplot/ui/ArrowPlotDialog.h"
+#include "data/ui/Busy.h"
+#include "tests/support/TestSupport.h"
 
 #include <QCheckBox>
 #include <QPushButton>
@@ -76,7 +76,7 @@ private slots:
         QTest::keyPress(&dialog, Qt::Key_Control);
         click(dialog.resetButton());
         atDefaults();
-        // Redrawn at the defaults (the lattice itself is tst_arrow_render's).
+        // Redrawn at the defaults (the lattice itself is tst_arrowrender's).
         QCOMPARE(plot->image(), arrowrender::renderPicture(gridVolume, {}));
     }
 
@@ -197,4 +197,4 @@ private slots:
 };
 
 QTEST_MAIN(TestArrowPlot)
-#include "tst_ArrowPlot.moc"
+#include "tst_arrowplot.moc"

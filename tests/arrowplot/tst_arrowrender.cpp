@@ -1,11 +1,11 @@
 // Computation behind the arrow plot, without a window: the pressure colour ramp and its legend,
 // the fast pressure background against a plain point-by-point drawing, and the arrow glyphs.
 
-#include "ArrowRender.h"
-#include "ColorBar.h"
-#include "ColorRamp.h"
-#include "TestSupport.h"
-#include "Volume.h"
+#include "arrowplot/ArrowRender.h"
+#include "arrowplot/ui/ColorBar.h"
+#include "arrowplot/ColorRamp.h"
+#include "tests/support/TestSupport.h"
+#include "data/Volume.h"
 
 #include <QPainter>
 #include <QtTest>
@@ -25,7 +25,7 @@ QString firstDiff(const QImage &a, const QImage &b)
                 return QStringLiteral("pixel (%1, %2) is %3, expected %4").arg(x).arg(y).arg(a.pixel(x, y), 0, 16).arg(b.pixel(x, y), 0, 16);
     return QString();
 }
-// The scale of the default view (27.69 x 29.17 pixels per unit: tst_arrow_plot's zoom table)
+// The scale of the default view (27.69 x 29.17 pixels per unit: tst_arrowplot's zoom table)
 // with cells of the given size.
 arrowrender::ArrowScale scale(bool fixed, float cell = 1.0f)
 {
@@ -191,4 +191,4 @@ private slots:
 };
 
 QTEST_MAIN(TestArrowRender)
-#include "tst_ArrowRender.moc"
+#include "tst_arrowrender.moc"

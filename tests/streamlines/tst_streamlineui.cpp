@@ -1,10 +1,10 @@
 // The streamline view and its dialog driven as a user would: zoom and drag, controls, keys,
-// Reset and Save Image (slider values and lines: tst_roundings; the Busy rule: test_busy).
+// Reset and Save Image (slider values and lines: tst_roundings; the Busy rule: tst_busy).
 
-#include "StreamLineDialog.h"
-#include "StreamlineRender.h"
-#include "TestSupport.h"
-#include "streamlines.h"
+#include "streamlines/ui/StreamLineDialog.h"
+#include "streamlines/StreamlineRender.h"
+#include "tests/support/TestSupport.h"
+#include "streamlines/ui/streamlines.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -128,4 +128,4 @@ private slots:
 };
 
 QTEST_MAIN(StreamlineUiTest)
-#include "tst_streamline_ui.moc"
+#include "tst_streamlineui.moc"

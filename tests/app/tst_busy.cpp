@@ -1,11 +1,11 @@
 // Deferred work: requests made while busy wait in one queue keyed by receiver and kind, the
 // latest request of a key wins, and the queue drains from the event loop one request at a time.
 
-#include "Busy.h"
-#include "ProgressDialog.h"
-#include "StreamLineDialog.h"
-#include "TestSupport.h"
-#include "streamlines.h"
+#include "data/ui/Busy.h"
+#include "data/ui/ProgressDialog.h"
+#include "streamlines/ui/StreamLineDialog.h"
+#include "tests/support/TestSupport.h"
+#include "streamlines/ui/streamlines.h"
 
 #include <QCheckBox>
 #include <QPushButton>
@@ -115,4 +115,4 @@ private slots:
 };
 
 QTEST_MAIN(TestBusy)
-#include "test_busy.moc"
+#include "tst_busy.moc"

@@ -1,7 +1,7 @@
 // Dataset files: header scan, names, the console trace, progress per row and the extent.
 // Refused files (missing, misnamed, short, hostile) are the rows of tst_loaderbadinput.
 
-#include "TestSupport.h"
+#include "tests/support/TestSupport.h"
 
 #include <QtTest>
 
@@ -89,4 +89,4 @@ private slots:
 };
 
 QTEST_MAIN(TestLoader)
-#include "test_loader.moc"
+#include "tst_loader.moc"

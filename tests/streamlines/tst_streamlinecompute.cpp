@@ -1,10 +1,10 @@
 // The widget-free streamline computation: integration step, fixed-length trace, seed grid,
 // pixel mapping, painted images and the separation grid.
 
-#include "Integrate.h"
-#include "SeparationGrid.h"
-#include "StreamlineRender.h"
-#include "TestSupport.h"
+#include "streamlines/Integrate.h"
+#include "streamlines/SeparationGrid.h"
+#include "streamlines/StreamlineRender.h"
+#include "tests/support/TestSupport.h"
 
 #include <QBuffer>
 #include <QtTest>
@@ -164,4 +164,4 @@ private slots:
 };
 
 QTEST_MAIN(StreamlineComputeTest)
-#include "tst_streamline_compute.moc"
+#include "tst_streamlinecompute.moc"
