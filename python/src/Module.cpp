@@ -120,9 +120,15 @@ PYBIND11_MODULE(_core, m)
                  const py::ssize_t ny = i.ny, nx = i.nx;
                  py::array_t<double> pos({ny, nx, py::ssize_t(2)}), dir({ny, nx, py::ssize_t(2)});
                  py::array_t<float> values({ny, nx, py::ssize_t(p.channels)});
-                 std::memcpy(pos.mutable_data(), p.pos.data(), p.pos.size() * sizeof(double));
-                 std::memcpy(dir.mutable_data(), p.dir.data(), p.dir.size() * sizeof(double));
-                 std::memcpy(values.mutable_data(), p.values.data(), p.values.size() * sizeof(float));
+                 // An empty dataset or one without channels has empty vectors, whose data()
+                 // may be null: memcpy must not see it even for zero bytes.
+                 const auto copy = [](void *to, const auto &from) {
+                     if (!from.empty())
+                         std::memcpy(to, from.data(), from.size() * sizeof(from[0]));
+                 };
+                 copy(pos.mutable_data(), p.pos);
+                 copy(dir.mutable_data(), p.dir);
+                 copy(values.mutable_data(), p.values);
                  return py::make_tuple(pos, dir, values);
              })
         .def(
