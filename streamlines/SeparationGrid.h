@@ -54,7 +54,7 @@ public:
             return;
         if (cx >= 0 && cx < mWidth && cy >= 0 && cy < mHeight) {
             const size_t k = size_t(cy) * size_t(mWidth) + size_t(cx);
-            const int last = first + count - 1;
+            const int last = first + (count - 1); // first + count may pass INT_MAX
             const int tail = mTail[k];
             // Continues the cell's last run when it ends just before `first` (no int overflow:
             // a run's end is below INT_MAX, as its last index is).
