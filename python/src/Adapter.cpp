@@ -227,7 +227,8 @@ Lines toLines(const QVector<Streamline> &lines, const Volume &loaded, Coords coo
 // loader reads them (floats widened, the extent by whole corner positions), then the regular
 // grid of the same counts. `extra` are channels 2, 3, ... as given.
 template <typename Error>
-DatasetPtr datasetFrom(tessimport::Grid &g, const std::vector<Field> &extra, const ImportSettings &settings)
+DatasetPtr datasetFrom(tessimport::Grid &g, const std::vector<Field> &extra, const ImportSettings &settings,
+                       const QString *input = nullptr)
 {
     QString error = tessimport::orient(g);
     if (error.isEmpty())
@@ -248,6 +249,15 @@ DatasetPtr datasetFrom(tessimport::Grid &g, const std::vector<Field> &extra, con
                          + "): expected (LO, HI) with LO < HI");
     if (!std::isfinite(settings.flowScale) || !(settings.flowScale > 0.0) || settings.flowScale > 1e30)
         throw ValueError("flow_scale " + number(settings.flowScale) + ": expected a number above 0");
+    // A file's import knows what its numbers mean: the metadata tessaly-import writes beside
+    // the pair. The mapping is the core's own (the same function on the same field).
+    std::shared_ptr<const metadata::Metadata> meta;
+    if (input) {
+        tessimport::ScalarMapping m;
+        QString why;
+        if (tessimport::scalarMapping(g, settings.haveRange, settings.low, settings.high, m, why))
+            meta = std::make_shared<const metadata::Metadata>(tessimport::describe(g, m, settings.flowScale, *input));
+    }
     // The field's rules (orientation, mapping, single precision, the extent) are the core's;
     // g is oriented already, so the core's own orient() leaves it as it is.
     const bool reversedX = g.reversedX, reversedY = g.reversedY;
@@ -267,8 +277,11 @@ DatasetPtr datasetFrom(tessimport::Grid &g, const std::vector<Field> &extra, con
             why = why.mid(loader.size());
         throw Error(text(why));
     }
-    if (extra.empty())
-        return std::make_shared<Dataset>(r.dataset);
+    if (extra.empty()) {
+        auto made = std::make_shared<Dataset>(r.dataset);
+        made->meta = std::move(meta);
+        return made;
+    }
 
     // Further scalars: the core's points with channels 2, 3, ... appended, and the grid
     // resampled from them (the resampling carries every channel).
@@ -462,7 +475,7 @@ DatasetPtr importFile(const std::string &path, const ImportChoice &choice, const
             for (const QString &w : remarks)
                 warnings->push_back(text(w));
     }
-    return datasetFrom<LoadError>(g, {}, settings);
+    return datasetFrom<LoadError>(g, {}, settings, &input);
 }
 
 Info info(const Dataset &d)

@@ -42,8 +42,9 @@ struct Loaded
     std::string warning; // what the loader remarked about a dataset it did load; empty: nothing
 };
 
-// What the dataset's numbers mean (NAME.meta.json beside a loaded pair) as the file's JSON
-// text; empty when the dataset has none (arrays, an ignored or absent file).
+// What the dataset's numbers mean, as the JSON text of NAME.meta.json: the file beside a
+// loaded pair, or what tessaly-import writes for a file imported in memory. Empty when the
+// dataset has none (arrays, an ignored or absent file).
 std::string metadataJson(const Dataset &d);
 
 // Reads a dataset pair as the program and tessaly-render load it. Throws LoadError with the

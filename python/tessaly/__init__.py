@@ -299,9 +299,10 @@ class Dataset:
 
     @property
     def metadata(self):
-        """What the dataset's numbers mean, from NAME.meta.json beside a loaded pair (as
-        tessaly-import writes it: source, quantities with units and long names, the scalar's
-        mapping): a dict, or None without one."""
+        """What the dataset's numbers mean, as tessaly-import's NAME.meta.json holds it
+        (source, quantities with units and long names, the scalar's mapping): the file beside
+        a loaded pair, or what the tool writes for a file given to import_file; a dict, or
+        None without one (arrays)."""
         text = self._core.metadata_json()
         return json.loads(text) if text else None
 

@@ -262,3 +262,10 @@ def test_metadata_of_another_pair_is_ignored_with_a_warning(samples, coads, tmp_
         ds = tessaly.load(tmp_path / "channel.gri")
     assert ds.metadata is None
     assert "real" not in ds.probe(3, 4)
+
+
+def test_import_file_knows_the_metadata_tessaly_import_writes(coads):
+    ds = tessaly.import_file(COADS, scalar="SLP", time=0, scalar_range=(975, 1045), flow_scale=0.1)
+    with open(str(coads)[:-len(".gri")] + ".meta.json") as f:
+        assert ds.metadata == json.load(f)
+    assert ds.probe(90, 45) == tessaly.load(coads).probe(90, 45)
