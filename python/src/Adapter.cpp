@@ -3,6 +3,7 @@
 #include "arrowplot/ArrowRender.h"
 #include "data/Dataset.h"
 #include "data/DatasetCheck.h"
+#include "data/Metadata.h"
 #include "tools/render/Figure.h"
 #include "tools/import/GridChecks.h"
 #include "tools/import/ImportGrid.h"
@@ -12,6 +13,7 @@
 #include "tools/render/Pipeline.h"
 #include "data/SinglePrecision.h"
 #include "streamlines/StreamlineRender.h"
+#include "streamlines/StreamlineRuns.h"
 #include "tools/import/TableReader.h"
 #include "data/Volume.h"
 #include "volinfo/VolumeReport.h"
@@ -38,6 +40,7 @@ public:
     std::shared_ptr<const ::Dataset> core;
     const Volume *loaded;
     const Volume *grid;
+    std::shared_ptr<const metadata::Metadata> meta; // NAME.meta.json of a loaded pair; null: none
 };
 
 namespace {
@@ -164,6 +167,35 @@ pipeline::StreamSettings regularSettings(const StreamSettings &r)
     return s;
 }
 
+// The seeding of a run on the dataset (the core's StreamlineRuns), with the settings the
+// tool derives from its options, as a run the tool's line and picture functions take.
+pipeline::StreamRun runOn(const ::Dataset &d, const pipeline::StreamSettings &s)
+{
+    StreamlineSettings settings;
+    settings.dt = s.dt;
+    settings.method = s.method;
+    settings.maxLength = s.maxLength;
+    settings.antialiased = s.antialias;
+    settings.wholeGrid = !s.haveRect;
+    settings.view = s.rect;
+    settings.dSep = s.dSep;
+    settings.dTest = s.dTest;
+    settings.maxSeeds = s.maxSeeds;
+    settings.maxSteps = s.maxSteps;
+    // As tessaly-render: beyond the view's limits a stalled half line ends at once.
+    settings.stopAtRest = s.maxSeeds != streamlineDefaults::kMaxSeeds || s.maxSteps != streamlineDefaults::kMaxSteps;
+    settings.writeGridLog = false;
+    StreamlineResult result = s.evenly ? evenlySpacedStreamlines(d, settings) : regularStreamlines(d, settings);
+    pipeline::StreamRun run;
+    run.size = result.size;
+    run.rect = result.view;
+    run.settings = s;
+    run.seeds = std::move(result.seeds);
+    run.lines = std::move(result.lines);
+    run.separation = std::move(result.separation);
+    return run;
+}
+
 Lines toLines(const QVector<Streamline> &lines, const Volume &loaded, Coords coords)
 {
     Lines out;
@@ -195,7 +227,8 @@ Lines toLines(const QVector<Streamline> &lines, const Volume &loaded, Coords coo
 // loader reads them (floats widened, the extent by whole corner positions), then the regular
 // grid of the same counts. `extra` are channels 2, 3, ... as given.
 template <typename Error>
-DatasetPtr datasetFrom(tessimport::Grid &g, const std::vector<Field> &extra, const ImportSettings &settings)
+DatasetPtr datasetFrom(tessimport::Grid &g, const std::vector<Field> &extra, const ImportSettings &settings,
+                       const QString *input = nullptr)
 {
     QString error = tessimport::orient(g);
     if (error.isEmpty())
@@ -216,76 +249,77 @@ DatasetPtr datasetFrom(tessimport::Grid &g, const std::vector<Field> &extra, con
                          + "): expected (LO, HI) with LO < HI");
     if (!std::isfinite(settings.flowScale) || !(settings.flowScale > 0.0) || settings.flowScale > 1e30)
         throw ValueError("flow_scale " + number(settings.flowScale) + ": expected a number above 0");
-    tessimport::ScalarMapping m;
-    if (!tessimport::scalarMapping(g, settings.haveRange, settings.low, settings.high, m, error))
-        throw Error(text(error));
+    // A file's import knows what its numbers mean: the metadata tessaly-import writes beside
+    // the pair. The mapping is the core's own (the same function on the same field).
+    std::shared_ptr<const metadata::Metadata> meta;
+    if (input) {
+        tessimport::ScalarMapping m;
+        QString why;
+        if (tessimport::scalarMapping(g, settings.haveRange, settings.low, settings.high, m, why))
+            meta = std::make_shared<const metadata::Metadata>(tessimport::describe(g, m, settings.flowScale, *input));
+    }
+    // The field's rules (orientation, mapping, single precision, the extent) are the core's;
+    // g is oriented already, so the core's own orient() leaves it as it is.
+    const bool reversedX = g.reversedX, reversedY = g.reversedY;
+    const int nx = g.nx, ny = g.ny;
+    ::Dataset::FieldOptions options;
+    options.haveRange = settings.haveRange;
+    options.low = settings.low;
+    options.high = settings.high;
+    options.flowScale = settings.flowScale;
+    const DatasetResult r = ::Dataset::fromArrays(std::move(g), options);
+    if (!r) {
+        // The core words an unusable extent as the loader's console line; nothing was loaded
+        // from a file here, so the reason stands alone, as tessaly-import gives it.
+        QString why = r.error.message;
+        const QString loader = dataset::unusableMessage(QString());
+        if (why.startsWith(loader))
+            why = why.mid(loader.size());
+        throw Error(text(why));
+    }
+    if (extra.empty()) {
+        auto made = std::make_shared<Dataset>(r.dataset);
+        made->meta = std::move(meta);
+        return made;
+    }
 
-    auto loaded = std::make_unique<Volume>(g.nx, g.ny, 1);
-    const int channels = 2 + int(extra.size());
+    // Further scalars: the core's points with channels 2, 3, ... appended, and the grid
+    // resampled from them (the resampling carries every channel).
+    const Volume &core = r.dataset->loaded();
+    const PointStore &from = core.store();
+    auto loaded = std::make_unique<Volume>(nx, ny, 1);
+    const int channels = field::kChannels + int(extra.size());
     PointStore &store = loaded->store();
-    if (loaded->pointCount() == 0 || !store.setChannelsUnfilled(channels))
-        throw Error(text(QStringLiteral("Cannot hold the dataset of %1 x %2 points.").arg(g.nx).arg(g.ny)));
-
+    if (loaded->pointCount() != from.size() || !store.setChannelsUnfilled(channels))
+        throw Error(text(QStringLiteral("Cannot hold the dataset of %1 x %2 points.").arg(nx).arg(ny)));
     // The extra channels were given in the input's orientation; orient() may have reversed
     // columns and rows of everything else.
     const auto source = [&](int i, int j) {
-        const int si = g.reversedX ? g.nx - 1 - i : i;
-        const int sj = g.reversedY ? g.ny - 1 - j : j;
-        return std::size_t(sj) * std::size_t(g.nx) + std::size_t(si);
+        const int si = reversedX ? nx - 1 - i : i;
+        const int sj = reversedY ? ny - 1 - j : j;
+        return std::size_t(sj) * std::size_t(nx) + std::size_t(si);
     };
-    const bool own = !g.scalar.empty();
-    Vector3 *pos = store.pos();
-    Vector3 *dir = store.dir();
-    int32_t *count = store.count();
-    float *values = store.values();
-    const std::size_t stride = std::size_t(store.stride());
-    Vector3 minPos(99999999.0, 99999999.0, 99999999.0), maxPos(-99999999.0, -99999999.0, -99999999.0);
-    for (int j = 0; j < g.ny; ++j) {
-        for (int i = 0; i < g.nx; ++i) {
-            const std::size_t k = std::size_t(j) * std::size_t(g.nx) + std::size_t(i);
-            // tessaly-import's writer: positions and the scaled flow in single precision, a
-            // point with a component missing without flow, the mapped and original scalar.
-            const float px = roundToSingle(g.x(i, j));
-            const float py = roundToSingle(g.y(i, j));
-            const float su = roundToSingle(g.u[k] * settings.flowScale);
-            const float sv = roundToSingle(g.v[k] * settings.flowScale);
-            const bool flow = std::isfinite(su) && std::isfinite(sv);
-            const float s = own ? g.scalar[k]
-                                : (std::isfinite(g.u[k]) && std::isfinite(g.v[k])
-                                       ? roundToSingle(std::hypot(double(g.u[k]), double(g.v[k])))
-                                       : NAN);
-            const Vector3 p(px, py, 0.0f);
-            pos[k] = p;
-            dir[k] = Vector3(flow ? su : NAN, flow ? sv : NAN, 0.0f);
-            count[k] = channels;
-            float *v = values + k * stride;
-            v[0] = tessimport::mapScalar(m, s);
-            v[1] = std::isfinite(s) ? s : NAN;
+    const std::size_t stride = std::size_t(store.stride()), fromStride = std::size_t(from.stride());
+    for (int j = 0; j < ny; ++j) {
+        for (int i = 0; i < nx; ++i) {
+            const std::size_t k = std::size_t(j) * std::size_t(nx) + std::size_t(i);
+            store.pos()[k] = from.pos()[k];
+            store.dir()[k] = from.dir()[k];
+            store.count()[k] = channels;
+            float *v = store.values() + k * stride;
+            for (int c = 0; c < field::kChannels; ++c)
+                v[c] = from.values()[k * fromStride + std::size_t(c)];
             const std::size_t sk = source(i, j);
             for (std::size_t c = 0; c < extra.size(); ++c)
-                v[2 + c] = roundToSingle(extra[c].at(sk));
-            // The loader's extent: whole positions are taken over, never single coordinates.
-            if (p.x <= minPos.x && p.y <= minPos.y)
-                minPos = p;
-            if (p.x >= maxPos.x && p.y >= maxPos.y)
-                maxPos = p;
+                v[field::kChannels + c] = roundToSingle(extra[c].at(sk));
         }
     }
-    minPos.z = 0.0;
-    maxPos.z = 0.0;
-    loaded->mMinPos = minPos;
-    loaded->mMaxPos = maxPos;
-
-    // What the loader refuses after reading, the same words: an extent the resampling
-    // cannot map into index space.
-    const QString unusable = dataset::whyUnusable(*loaded);
-    if (!unusable.isEmpty())
-        throw Error(text(unusable));
-    auto grid = std::make_unique<Volume>(g.nx, g.ny, 1);
-    if (grid->pointCount() == 0)
-        throw Error(text(QStringLiteral("Cannot hold the regular grid of %1 x %2 points.").arg(g.nx).arg(g.ny)));
-    grid->calculateGridFrom(*loaded);
-    return std::make_shared<Dataset>(::Dataset::fromVolumes(std::move(loaded), std::move(grid)));
+    loaded->mMinPos = core.mMinPos;
+    loaded->mMaxPos = core.mMaxPos;
+    auto made = ::Dataset::fromVolumes(std::move(loaded));
+    if (made->grid().pointCount() == 0)
+        throw Error(text(QStringLiteral("Cannot hold the regular grid of %1 x %2 points.").arg(nx).arg(ny)));
+    return std::make_shared<Dataset>(made);
 }
 
 // A QGuiApplication for the pictures (fonts of the colour bar, the painter's raster engine),
@@ -327,8 +361,22 @@ Loaded load(const std::string &gridFile)
     }
     Loaded result;
     result.dataset = std::make_shared<Dataset>(r.dataset);
-    result.warning = text(r.dataset->warnings().join(QStringLiteral("; ")));
+    QStringList remarks = r.dataset->warnings();
+    // The metadata as tessaly-render takes it: a file that does not fit the pair is ignored
+    // with a remark.
+    const metadata::Loaded meta =
+        metadata::load(QString::fromStdString(gridFile), r.dataset->loaded().getDimX(), r.dataset->loaded().getDimY());
+    if (meta.status == metadata::Status::Loaded)
+        result.dataset->meta = std::make_shared<const metadata::Metadata>(meta.meta);
+    else if (meta.status == metadata::Status::Ignored)
+        remarks.append(meta.warning);
+    result.warning = text(remarks.join(QStringLiteral("; ")));
     return result;
+}
+
+std::string metadataJson(const Dataset &d)
+{
+    return d.meta ? metadata::toJson(*d.meta).toStdString() : std::string();
 }
 
 DatasetPtr fromArrays(const Arrays &a, const ImportSettings &settings)
@@ -427,7 +475,7 @@ DatasetPtr importFile(const std::string &path, const ImportChoice &choice, const
             for (const QString &w : remarks)
                 warnings->push_back(text(w));
     }
-    return datasetFrom<LoadError>(g, {}, settings);
+    return datasetFrom<LoadError>(g, {}, settings, &input);
 }
 
 Info info(const Dataset &d)
@@ -471,7 +519,7 @@ Lines evenlySpaced(const Dataset &d, const EvenlySettings &e, Coords coords, dou
     const pipeline::StreamSettings s = evenlySettings(e);
     Quiet quiet;
     const auto start = std::chrono::steady_clock::now();
-    const pipeline::StreamRun run = pipeline::seedStreamlines(*d.grid, s);
+    const pipeline::StreamRun run = runOn(*d.core, s);
     if (seedingSeconds)
         *seedingSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     return toLines(pipeline::dataLines(run, *d.grid), *d.loaded, coords);
@@ -492,7 +540,7 @@ Lines streamlines(const Dataset &d, const std::vector<double> *seeds, const Stre
 {
     const pipeline::StreamSettings s = regularSettings(r);
     Quiet quiet;
-    pipeline::StreamRun run = pipeline::seedStreamlines(*d.grid, s);
+    pipeline::StreamRun run = runOn(*d.core, s);
     if (seeds) {
         run.seeds.clear();
         const Volume &l = *d.loaded;
@@ -526,7 +574,7 @@ Probe probe(Dataset &d, double x, double y)
                          + std::to_string(l.getDimX() - 1) + " along x and 0 to " + std::to_string(l.getDimY() - 1)
                          + " along y");
     Quiet quiet;
-    const volumereport::Report r = volumereport::sample(*d.loaded, px, py);
+    const volumereport::Report r = volumereport::sample(*d.core, px, py);
     Probe p;
     p.x = r.x;
     p.y = r.y;
@@ -538,6 +586,16 @@ Probe probe(Dataset &d, double x, double y)
         out[i][2] = v[i]->z;
     }
     p.values.assign(r.point.mValues.begin(), r.point.mValues.end());
+    if (d.meta) {
+        // tessaly-render --probe --json's "real" and "units".
+        p.haveMeta = true;
+        for (std::size_t c = 0; c < p.values.size(); ++c) {
+            const double v = d.meta->realValue(int(c), double(p.values[c]));
+            p.real.push_back(std::isfinite(v) ? v : NAN);
+            p.known.push_back(d.meta->knows(int(c)));
+            p.units.push_back(p.known.back() ? text(d.meta->units(int(c))) : std::string());
+        }
+    }
     return p;
 }
 
@@ -546,6 +604,8 @@ namespace {
 // Largest picture tessaly-render draws.
 constexpr long long kMaxPixels = 1LL << 28;
 constexpr int kMaxSide = 32767;
+
+Image toImage(const QImage &image);
 
 void checkPicture(int w, int h)
 {
@@ -610,8 +670,60 @@ Image render(const Dataset &d, const RenderSettings &r)
         }
     }
 
+    // The figure options, read by the tool's own parser (the same ranges and messages).
+    figure::Settings figureSettings;
+    bool figureMode = false;
+    {
+        const auto given = [&](const char *name) -> const std::string * {
+            for (const auto &[k, v] : r.figure)
+                if (k == name)
+                    return &v;
+            return nullptr;
+        };
+        const auto has = [&](const char *name) {
+            const std::string n(name);
+            return given(name) != nullptr || (n == "colorbar" && r.colorBar) || (n == "north-up" && r.northUp);
+        };
+        const auto value = [&](const char *name) {
+            const std::string *v = given(name);
+            return v ? QString::fromStdString(*v) : QString();
+        };
+        QString error;
+        if (!figure::parse(has, value, figureSettings, &figureMode, &error))
+            throw ValueError(text(error));
+        figureSettings.meta = d.meta.get();
+    }
+
     Quiet quiet;
     ensureGuiApplication();
+    if (figureMode) {
+        figure::Figure f;
+        QString error;
+        int status = 0;
+        if (arrows) {
+            const QSize size = pipeline::arrowPictureSize(grid, a);
+            checkPicture(size.width(), size.height());
+            const int maxZoom = pipeline::maxArrowZoom(size);
+            if (a.zoom > maxZoom)
+                throw ValueError(text(QStringLiteral("zoom %1 leaves no cells of a %2 x %3 picture (largest zoom %4)")
+                                          .arg(a.zoom)
+                                          .arg(size.width())
+                                          .arg(size.height())
+                                          .arg(maxZoom)));
+            status = figure::arrowFigure(figureSettings, grid, a, f, &error);
+        } else {
+            checkPicture(grid.getDimX(), grid.getDimY());
+            const pipeline::StreamRun run = runOn(*d.core, s);
+            status = figure::streamlineFigure(figureSettings, run, grid, f, &error);
+        }
+        if (status != 0)
+            throw ValueError(text(error));
+        checkPicture(f.canvas.width(), f.canvas.height());
+        const QImage image = figure::rasterise(f);
+        if (image.isNull())
+            throw ValueError(text(QStringLiteral("no memory for a %1 x %2 picture").arg(f.canvas.width()).arg(f.canvas.height())));
+        return toImage(image);
+    }
     QImage image;
     QSize size;
     int flipRows[2] = {0, 0}; // the pixel rows that show the grid: north up mirrors these alone
@@ -628,11 +740,11 @@ Image render(const Dataset &d, const RenderSettings &r)
         const arrowrender::PictureSettings picture = pipeline::arrowPicture(grid, a);
         if (!figure::arrowDataRows(grid, picture, 1, &flipRows[0], &flipRows[1]))
             flipRows[0] = flipRows[1] = 0;
-        image = arrowrender::renderPicture(&grid, picture);
+        image = arrowrender::renderPicture(*d.core, picture);
     } else {
         size = QSize(grid.getDimX(), grid.getDimY());
         checkPicture(size.width(), size.height());
-        const pipeline::StreamRun run = pipeline::seedStreamlines(grid, s);
+        const pipeline::StreamRun run = runOn(*d.core, s);
         image = blankStreamlineImage(run.size);
         paintPolylines(image, pipeline::polylines(run, grid), s.antialias);
         flipRows[1] = run.size.height();
@@ -660,6 +772,13 @@ Image render(const Dataset &d, const RenderSettings &r)
         painter.end();
         image = composed;
     }
+    return toImage(image);
+}
+
+namespace {
+
+Image toImage(const QImage &image)
+{
     const QImage rgba = image.convertToFormat(QImage::Format_RGBA8888);
     Image out;
     out.width = rgba.width();
@@ -669,5 +788,7 @@ Image render(const Dataset &d, const RenderSettings &r)
         std::copy_n(rgba.constScanLine(y), std::size_t(out.width) * 4, out.rgba.data() + std::size_t(y) * out.width * 4);
     return out;
 }
+
+} // namespace
 
 } // namespace tessalypy

@@ -17,6 +17,7 @@
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace tessalypy {
@@ -40,6 +41,11 @@ struct Loaded
     DatasetPtr dataset;
     std::string warning; // what the loader remarked about a dataset it did load; empty: nothing
 };
+
+// What the dataset's numbers mean, as the JSON text of NAME.meta.json: the file beside a
+// loaded pair, or what tessaly-import writes for a file imported in memory. Empty when the
+// dataset has none (arrays, an ignored or absent file).
+std::string metadataJson(const Dataset &d);
 
 // Reads a dataset pair as the program and tessaly-render load it. Throws LoadError with the
 // loader's reason.
@@ -162,6 +168,12 @@ struct Probe
     float x = 0, y = 0;
     double pos[3], dir[3], outPutPos[3];
     std::vector<float> values;
+    // With metadata: each value in its quantity's units (NaN where unknown or missing) and
+    // the units (`known` false where the metadata says nothing of the channel).
+    bool haveMeta = false;
+    std::vector<double> real;
+    std::vector<std::string> units;
+    std::vector<bool> known;
 };
 // The volume information report at index position (x, y) (x, y >= 0). Writes the dataset's
 // sampling scratch: callers serialise probes of one dataset.
@@ -184,6 +196,10 @@ struct RenderSettings
     double dSep = 30.0, dTest = 0.5;
     int maxSeeds = 500, maxSteps = 1000;
     bool northUp = false;
+    // tessaly-render's figure options by the tool's names ("scale", "color-by", ...) with the
+    // text the tool would be given; a flag ("smooth") with an empty text. Any of them that
+    // asks for a figure makes the picture the tool's figure rather than the view's own.
+    std::vector<std::pair<std::string, std::string>> figure;
 };
 
 struct Image

@@ -8,6 +8,7 @@
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
 
+#include <cmath>
 #include <cstring>
 
 namespace py = pybind11;
@@ -191,6 +192,7 @@ PYBIND11_MODULE(_core, m)
                  }
                  return toList(lines);
              })
+        .def("metadata_json", [](const Handle &h) { return metadataJson(*h.d); })
         .def("probe",
              [](Handle &h, double x, double y) {
                  const Probe p = probe(*h.d, x, y);
@@ -204,6 +206,15 @@ PYBIND11_MODULE(_core, m)
                  d["mDir"] = triple(p.dir);
                  d["values"] = values;
                  d["outPutPos"] = triple(p.outPutPos);
+                 if (p.haveMeta) {
+                     py::list real, units;
+                     for (std::size_t c = 0; c < p.values.size(); ++c) {
+                         real.append(std::isfinite(p.real[c]) ? py::object(py::float_(p.real[c])) : py::object(py::none()));
+                         units.append(p.known[c] ? py::object(py::str(p.units[c])) : py::object(py::none()));
+                     }
+                     d["real"] = real;
+                     d["units"] = units;
+                 }
                  return d;
              })
         .def("render", [](const Handle &h, const py::dict &o) {
@@ -239,6 +250,7 @@ PYBIND11_MODULE(_core, m)
                 else if (k == "max_seeds") s.maxSeeds = whole("max_seeds");
                 else if (k == "max_steps") s.maxSteps = whole("max_steps");
                 else if (k == "north_up") s.northUp = v.cast<bool>();
+                else if (k == "figure") s.figure = v.cast<std::vector<std::pair<std::string, std::string>>>();
                 else throw ValueError("render: unknown option " + k);
             }
             Image image;

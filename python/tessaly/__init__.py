@@ -16,8 +16,10 @@ and hand back the lines it has so far; the interrupt takes effect as soon as the
 returns. A 1000 x 1000 field at ``dsep=3`` takes about a second.
 """
 
+import json
 import numbers
 import os
+import re
 import warnings
 
 import numpy as np
@@ -111,18 +113,69 @@ def _shape(a):
 
 # ---------------------------------------------------------------- the dataset
 
-_ARROW_OPTIONS = {"zoom", "pan", "pressure", "intensity", "black", "colorbar", "fit"}
-_LINE_OPTIONS = {"method", "dt", "antialias", "view_rect"}
+_ARROW_OPTIONS = {"zoom", "pan", "pressure", "intensity", "black", "fit", "arrow_step", "arrow_scale", "smooth"}
+_LINE_OPTIONS = {"method", "dt", "antialias", "view_rect", "color_by", "cmap", "line_arrows"}
+# tessaly-render's figure options, for every view.
+_FIGURE_OPTIONS = {"scale", "size", "line_width", "colorbar", "label", "north_up"}
 _OPTIONS = {
-    "arrows": _ARROW_OPTIONS | {"north_up"},
-    "streamlines": _LINE_OPTIONS | {"max_length", "north_up"},
-    "evenly": _LINE_OPTIONS | {"dsep", "dtest", "max_seeds", "max_steps", "north_up"},
+    "arrows": _ARROW_OPTIONS | _FIGURE_OPTIONS,
+    "streamlines": _LINE_OPTIONS | _FIGURE_OPTIONS | {"max_length"},
+    "evenly": _LINE_OPTIONS | _FIGURE_OPTIONS | {"dsep", "dtest", "max_seeds", "max_steps"},
 }
 _OPTION_OWNER = {
     **{k: "view='arrows'" for k in _ARROW_OPTIONS},
     **{k: "the streamline views" for k in _LINE_OPTIONS},
     "max_length": "view='streamlines'",
     **{k: "view='evenly'" for k in ("dsep", "dtest", "max_seeds", "max_steps")},
+}
+
+
+def _figure_whole(name, value):
+    return str(_held(_whole(name, value)))
+
+
+def _figure_size(name, value):
+    if isinstance(value, str):
+        return value
+    try:
+        w, h = value
+    except (TypeError, ValueError):
+        raise TypeError("size: expected (width, height) or 'WxH'") from None
+    return f"{_held(_whole(name, w))}x{_held(_whole(name, h))}"
+
+
+def _figure_number(name, value):
+    return repr(_number(name, value))
+
+
+def _figure_color_by(name, value):
+    if isinstance(value, str):
+        return value
+    return str(_held(_whole(name, value)))
+
+
+def _figure_arrow_scale(name, value):
+    if isinstance(value, str):
+        return value
+    return repr(_number(name, value))
+
+
+def _figure_flag(name, value):
+    return "" if _flag(name, value) else None
+
+
+# Each figure option's text as tessaly-render reads it (None: not given).
+_FIGURE_TEXT = {
+    "scale": _figure_whole,
+    "size": _figure_size,
+    "line_width": _figure_number,
+    "color_by": _figure_color_by,
+    "cmap": _text,
+    "label": _text,
+    "arrow_step": _figure_whole,
+    "arrow_scale": _figure_arrow_scale,
+    "line_arrows": _figure_whole,
+    "smooth": _figure_flag,
 }
 
 
@@ -244,10 +297,21 @@ class Dataset:
         return self._core.streamlines(seeds, _text("method", method), _number("dt", dt),
                                       _held(_whole("max_length", max_length)), _text("coords", coords))
 
+    @property
+    def metadata(self):
+        """What the dataset's numbers mean, as tessaly-import's NAME.meta.json holds it
+        (source, quantities with units and long names, the scalar's mapping): the file beside
+        a loaded pair, or what the tool writes for a file given to import_file; a dict, or
+        None without one (arrays)."""
+        text = self._core.metadata_json()
+        return json.loads(text) if text else None
+
     def probe(self, x, y):
         """The volume information report at index position (x, y) of the loaded dataset, as
         tessaly-render --probe X,Y --json gives it (without the dataset's name): position,
-        mPos, mDir, values and outPutPos. The position is rounded to single precision."""
+        mPos, mDir, values and outPutPos; with metadata also "real" (each value in its
+        quantity's units, None where unknown) and "units". The position is rounded to single
+        precision."""
         return self._core.probe(_number("x", x), _number("y", y))
 
     def render(self, view="evenly", **options):
@@ -256,11 +320,19 @@ class Dataset:
         tessaly-render's, with underscores: zoom, pan=(dx, dy), pressure, intensity, black,
         colorbar, fit (arrows); method, dt, antialias, view_rect=(x1, y1, x2, y2) (both
         streamline views); max_length (streamlines); dsep, dtest, max_seeds, max_steps
-        (evenly); north_up (all)."""
+        (evenly); north_up (all).
+
+        The figure options ask for tessaly-render's figure instead of the view's own picture,
+        with the same ranges: scale (1 ... 64) or size=(w, h), line_width, colorbar with
+        label, north_up (all views); arrow_step, arrow_scale (cells per unit of flow, or
+        "auto"), smooth (arrows, with pressure); color_by ("speed", "pressure" or a channel
+        number), cmap, line_arrows (streamline views). A dataset with metadata shows real
+        values and units in the colour bar, as the tool does."""
         view = _text("view", view)
         if view not in _OPTIONS:
             raise ValueError(f"view {view}: expected arrows, streamlines or evenly")
         settings = {"view": view}
+        figure = []
         for name, value in options.items():
             if name not in _OPTIONS[view]:
                 if name in _OPTION_OWNER:
@@ -268,6 +340,10 @@ class Dataset:
                 raise TypeError(f"render() got an unexpected keyword argument '{name}'")
             if name in ("pressure", "intensity", "black", "colorbar", "fit", "antialias", "north_up"):
                 settings[name] = _flag(name, value)
+            elif name in _FIGURE_TEXT:
+                text = _FIGURE_TEXT[name](name, value)
+                if text is not None:
+                    figure.append((name.replace("_", "-"), text))
             elif name in ("zoom", "max_length", "max_seeds", "max_steps"):
                 settings[name] = _held(_whole(name, value))
             elif name in ("dt", "dsep", "dtest"):
@@ -286,7 +362,17 @@ class Dataset:
                 except TypeError:
                     raise TypeError("view_rect: expected (x1, y1, x2, y2) whole numbers") from None
                 settings[name] = rect
-        return self._core.render(settings)
+        # The tool's pairings, in its words.
+        if settings.get("colorbar") and view != "arrows" and "color_by" not in options:
+            raise ValueError("colorbar on the streamline views needs color_by")
+        if options.get("smooth") and not settings.get("pressure"):
+            raise ValueError("smooth goes with pressure")
+        settings["figure"] = figure
+        try:
+            return self._core.render(settings)
+        except ValueError as e:
+            # The figure options' reasons name them as the tool's options.
+            raise ValueError(re.sub(r"--([a-z-]+)", lambda m: m.group(1).replace("-", "_"), str(e))) from None
 
 
 def load(path):

@@ -1,6 +1,7 @@
 """The lines, reports and pictures equal tessaly-render's for the same dataset and settings."""
 
 import json
+import os
 
 import numpy as np
 import pytest
@@ -95,9 +96,9 @@ def test_probe_is_the_renderers_json(samples, gappy, x, y):
             continue
         want = json.loads(r.stdout)
         got = ds.probe(x, y)
-        # "real" and "units" come from the pair's NAME.meta.json (an imported pair has one);
-        # the package does not read it yet.
-        assert set(got) == set(want) - {"dataset", "real", "units"}
+        assert set(got) == set(want) - {"dataset"}
+        if "units" in want:
+            assert got.pop("units") == want["units"]
         for k, v in got.items():
             w = [np.nan if e is None else e for e in want[k]]
             assert np.array_equal(np.array(v, dtype=float), np.array(w, dtype=float), equal_nan=True), k
@@ -113,6 +114,11 @@ PICTURES = [
     ("gappy", "arrows", dict(pressure=True, north_up=True)),
     ("channel", "arrows", dict(pressure=True, north_up=True, zoom=4, pan=(30, -40), colorbar=True)),
     ("gappy", "evenly", dict(dsep=4)),
+    # The tool's figures.
+    ("channel", "evenly", dict(dsep=10, scale=2, color_by="speed", cmap="magma", colorbar=True, label="|v|")),
+    ("vortices", "streamlines", dict(size="700x500", line_arrows=2, north_up=True, color_by=0, line_width=1.5)),
+    ("gappy", "arrows", dict(pressure=True, smooth=True, arrow_step=6, arrow_scale=2.5, colorbar=True, scale=2)),
+    ("channel", "arrows", dict(arrow_scale="auto", north_up=True, scale=3)),
 ]
 
 
@@ -126,6 +132,8 @@ def test_render_is_the_renderers_png(samples, gappy, tmp_path, name, view, optio
         flag = "--" + k.replace("_", "-")
         if v is True:
             args.append(flag)
+        elif k == "size":
+            args += [flag, v]
         elif isinstance(v, tuple):
             args += [flag, ",".join(map(str, v))]
         else:
@@ -157,3 +165,107 @@ def test_threads_share_a_dataset(samples):
             assert len(a) == len(b) and all(same_bits(p, q) for p, q in zip(a, b))
         else:
             assert same_bits(a, b)
+
+
+FIGURE_REFUSALS = [
+    ("evenly", dict(scale=0), ValueError, "scale 0: expected a whole number from 1 to 64"),
+    ("evenly", dict(scale=2, size=(10, 10)), ValueError, "size and scale exclude each other"),
+    ("evenly", dict(size="10by10"), ValueError, "size 10by10: expected WxH"),
+    ("evenly", dict(cmap="viridis"), ValueError, "cmap goes with color_by"),
+    ("evenly", dict(color_by="heat"), ValueError, "color_by heat: expected speed, pressure or a channel number"),
+    ("evenly", dict(color_by="speed", cmap="rainbow"), ValueError, "cmap rainbow: expected viridis, cividis"),
+    ("evenly", dict(colorbar=True), ValueError, "colorbar on the streamline views needs color_by"),
+    ("arrows", dict(label="p"), ValueError, "label goes with colorbar"),
+    ("arrows", dict(smooth=True), ValueError, "smooth goes with pressure"),
+    ("arrows", dict(arrow_step=0), ValueError, "arrow_step 0: expected a whole number of cells"),
+    ("arrows", dict(arrow_scale=-1.0), ValueError, "arrow_scale -1.0: expected auto or cells per unit"),
+    ("arrows", dict(color_by="speed"), ValueError, "color_by applies to the streamline views only"),
+    ("evenly", dict(arrow_step=4), ValueError, "arrow_step applies to view='arrows' only"),
+    ("streamlines", dict(line_arrows=101), ValueError, "line_arrows 101: expected a whole number from 1 to 100"),
+    ("evenly", dict(scale=2.5), TypeError, "scale: expected a whole number"),
+    ("evenly", dict(size=(10,)), TypeError, "size: expected (width, height)"),
+]
+
+
+@pytest.mark.parametrize("view,options,error,message", FIGURE_REFUSALS)
+def test_figure_options_are_refused_as_the_tool_refuses_them(samples, view, options, error, message):
+    ds = tessaly.load(samples / "channel.gri")
+    with pytest.raises(error) as e:
+        ds.render(view, **options)
+    assert str(e.value).startswith(message)
+
+
+COADS = "/usr/share/ferret-vis/data/coads_climatology.cdf"
+
+
+@pytest.fixture(scope="session")
+def coads(tmp_path_factory):
+    """The sea-level pressure of January from the COADS climatology, imported with its
+    metadata (NAME.meta.json)."""
+    if not os.path.exists(COADS):
+        pytest.skip(f"{COADS} is not installed (Debian's ferret-datasets)")
+    out = tmp_path_factory.mktemp("coads") / "slp.gri"
+    run("import", COADS, out, "--scalar", "SLP", "--time", "0", "--scalar-range", "975:1045", "--flow-scale", "0.1")
+    return out
+
+
+def test_metadata_of_an_imported_pair(coads, tmp_path):
+    ds = tessaly.load(coads)
+    meta = ds.metadata
+    with open(str(coads)[:-len(".gri")] + ".meta.json") as f:
+        assert meta == json.load(f)
+    assert tuple(meta["points"]) == (180, 90)
+    assert (meta["scalar"]["name"], meta["scalar"]["units"]) == ("SLP", "MB")
+    assert meta["mapping"]["real"] == [975, 1045]
+    assert meta["flow"]["scale"] == 0.1
+    # Arrays carry no metadata.
+    assert tessaly.Dataset.from_arrays([0.0, 1.0], [0.0, 1.0], np.ones((2, 2)), np.ones((2, 2))).metadata is None
+
+
+@pytest.mark.parametrize("x,y", [(90, 45), (10.5, 60.25), (0, 0), (179, 89)])
+def test_probe_with_metadata_is_the_renderers_json(coads, x, y):
+    r = run("render", coads, "--probe", f"{x},{y}", "--json")
+    want = json.loads(r.stdout)
+    got = tessaly.load(coads).probe(x, y)
+    assert "real" in want and set(got) == set(want) - {"dataset"}
+    assert got["units"] == want["units"]
+    for k in ("real", "values", "mPos", "mDir"):
+        w = np.array([np.nan if e is None else e for e in want[k]], dtype=float)
+        g = np.array([np.nan if e is None else e for e in got[k]], dtype=float)
+        assert np.array_equal(g, w, equal_nan=True), k
+
+
+@pytest.mark.parametrize("view,args,options", [
+    ("evenly", ["--color-by", "pressure", "--colorbar", "--scale", "2"], dict(color_by="pressure", colorbar=True, scale=2)),
+    ("arrows", ["--pressure", "--colorbar", "--arrow-step", "8", "--north-up"],
+     dict(pressure=True, colorbar=True, arrow_step=8, north_up=True)),
+])
+def test_figure_legend_with_metadata_is_the_renderers(coads, tmp_path, view, args, options):
+    """The colour bar shows the real sea-level pressure in its units, as the tool draws it."""
+    import matplotlib.image as mpimg
+
+    run("render", coads, "--view", view, *args, "-o", tmp_path / "p.png")
+    want = np.round(mpimg.imread(tmp_path / "p.png") * 255).astype(np.uint8)
+    if want.shape[2] == 3:
+        want = np.concatenate([want, np.full(want.shape[:2] + (1,), 255, np.uint8)], axis=2)
+    got = tessaly.load(coads).render(view, **options)
+    assert np.array_equal(got, want)
+
+
+def test_metadata_of_another_pair_is_ignored_with_a_warning(samples, coads, tmp_path):
+    import shutil
+
+    for suffix in (".gri", ".00000.dat"):
+        shutil.copy(samples / ("channel" + suffix), tmp_path / ("channel" + suffix))
+    shutil.copy(str(coads)[:-len(".gri")] + ".meta.json", tmp_path / "channel.meta.json")
+    with pytest.warns(RuntimeWarning, match="channel.meta.json is ignored"):
+        ds = tessaly.load(tmp_path / "channel.gri")
+    assert ds.metadata is None
+    assert "real" not in ds.probe(3, 4)
+
+
+def test_import_file_knows_the_metadata_tessaly_import_writes(coads):
+    ds = tessaly.import_file(COADS, scalar="SLP", time=0, scalar_range=(975, 1045), flow_scale=0.1)
+    with open(str(coads)[:-len(".gri")] + ".meta.json") as f:
+        assert ds.metadata == json.load(f)
+    assert ds.probe(90, 45) == tessaly.load(coads).probe(90, 45)
