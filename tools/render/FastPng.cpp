@@ -46,13 +46,14 @@ struct Part
     bool ok = false;
 };
 
-void deflatePart(const QImage &image, Part &p)
+void deflatePart(const QImage &image, bool alpha, int level, Part &p)
 {
     z_stream z{};
-    if (deflateInit2(&z, 1, Z_DEFLATED, -15, 8, Z_RLE) != Z_OK)
+    if (deflateInit2(&z, level, Z_DEFLATED, -15, 8, level == 1 ? Z_RLE : Z_DEFAULT_STRATEGY) != Z_OK)
         return;
     const int w = image.width();
-    std::vector<unsigned char> row(static_cast<std::size_t>(w) * 3 + 1);
+    const std::size_t bpp = alpha ? 4 : 3;
+    std::vector<unsigned char> row(static_cast<std::size_t>(w) * bpp + 1), sub(row.size());
     const uLong rowBytes = static_cast<uLong>(row.size());
     p.out.resize(deflateBound(&z, rowBytes * static_cast<uLong>(p.last - p.first)) + 64);
     z.next_out = p.out.data();
@@ -60,12 +61,30 @@ void deflatePart(const QImage &image, Part &p)
     bool ok = true;
     for (int y = p.first; y < p.last && ok; ++y) {
         const QRgb *src = reinterpret_cast<const QRgb *>(image.constScanLine(y));
-        row[0] = 0; // filter: none
         unsigned char *d = row.data() + 1;
         for (int x = 0; x < w; ++x) {
             *d++ = static_cast<unsigned char>(qRed(src[x]));
             *d++ = static_cast<unsigned char>(qGreen(src[x]));
             *d++ = static_cast<unsigned char>(qBlue(src[x]));
+            if (alpha)
+                *d++ = static_cast<unsigned char>(qAlpha(src[x]));
+        }
+        // From level 1 on, each row is sent unfiltered or with filter "Sub" (each byte less
+        // the same byte of the pixel to its left), whichever holds more bytes equal to the
+        // one before, which is what the run-length coder feeds on: lines on black or white
+        // are byte runs as they are, while opaque black in RGBA (0, 0, 0, 255) and smooth
+        // colour ramps become runs only after Sub.
+        row[0] = 0;
+        if (level > 0) {
+            sub[0] = 1;
+            std::size_t rawRuns = 0, subRuns = 0;
+            for (std::size_t i = 1; i < row.size(); ++i) {
+                sub[i] = static_cast<unsigned char>(i > bpp ? row[i] - row[i - bpp] : row[i]);
+                rawRuns += i > 1 && row[i] == row[i - 1];
+                subRuns += i > 1 && sub[i] == sub[i - 1];
+            }
+            if (subRuns > rawRuns)
+                row.swap(sub);
         }
         p.adler = adler32(p.adler, row.data(), static_cast<uInt>(rowBytes));
         p.rawBytes += rowBytes;
@@ -90,9 +109,12 @@ void deflatePart(const QImage &image, Part &p)
 
 } // namespace
 
-bool write(QIODevice &device, const QImage &source, int threads, QString *why)
+bool write(QIODevice &device, const QImage &source, int threads, QString *why, int level)
 {
-    const QImage image = source.format() == QImage::Format_RGB32 ? source : source.convertToFormat(QImage::Format_RGB32);
+    level = std::clamp(level, 0, 9);
+    const bool alpha = source.hasAlphaChannel();
+    const QImage::Format format = alpha ? QImage::Format_ARGB32 : QImage::Format_RGB32;
+    const QImage image = source.format() == format ? source : source.convertToFormat(format);
     if (image.isNull()) {
         *why = QStringLiteral("no memory for the PNG's rows");
         return false;
@@ -107,8 +129,8 @@ bool write(QIODevice &device, const QImage &source, int threads, QString *why)
     }
     std::vector<std::thread> workers;
     for (int i = 1; i < n; ++i)
-        workers.emplace_back([&, i] { deflatePart(image, parts[static_cast<std::size_t>(i)]); });
-    deflatePart(image, parts[0]);
+        workers.emplace_back([&, i] { deflatePart(image, alpha, level, parts[static_cast<std::size_t>(i)]); });
+    deflatePart(image, alpha, level, parts[0]);
     for (std::thread &t : workers)
         t.join();
     uLong adler = 1;
@@ -124,7 +146,8 @@ bool write(QIODevice &device, const QImage &source, int threads, QString *why)
     std::vector<unsigned char> ihdr;
     put32(ihdr, static_cast<quint32>(image.width()));
     put32(ihdr, static_cast<quint32>(h));
-    ihdr.insert(ihdr.end(), {8, 2, 0, 0, 0}); // 8 bits, RGB, deflate, filter method 0, no interlace
+    // 8 bits, RGB or RGBA, deflate, filter method 0, no interlace.
+    ihdr.insert(ihdr.end(), {8, static_cast<unsigned char>(alpha ? 6 : 2), 0, 0, 0});
     const unsigned char zlibHead[2] = {0x78, 0x01};
     std::vector<unsigned char> zlibTail;
     put32(zlibTail, static_cast<quint32>(adler));
