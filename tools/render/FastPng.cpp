@@ -5,6 +5,7 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <new>
 #include <thread>
 #include <vector>
 
@@ -55,19 +56,42 @@ void deflatePart(const QImage &image, bool alpha, int level, Part &p)
     const std::size_t bpp = alpha ? 4 : 3;
     std::vector<unsigned char> row(static_cast<std::size_t>(w) * bpp + 1), sub(row.size());
     const uLong rowBytes = static_cast<uLong>(row.size());
-    p.out.resize(deflateBound(&z, rowBytes * static_cast<uLong>(p.last - p.first)) + 64);
-    z.next_out = p.out.data();
-    z.avail_out = static_cast<uInt>(p.out.size());
+    // The output grows with what deflate gives (a picture of runs packs to a small part of
+    // its rows), rather than being reserved at the worst case, the size of the rows.
+    const std::size_t rowBound = deflateBound(&z, rowBytes) + 64;
+    const auto room = [&] {
+        const std::size_t used = p.out.empty() ? 0 : static_cast<std::size_t>(z.next_out - p.out.data());
+        if (z.avail_out < rowBound) {
+            p.out.resize(std::max(p.out.size() * 2, used + rowBound));
+            z.next_out = p.out.data() + used;
+            z.avail_out = static_cast<uInt>(std::min<std::size_t>(p.out.size() - used, 1u << 30));
+        }
+    };
+    // Runs deflate until it has taken all input and, at the end, closed the stream.
+    const auto pump = [&](int flush) {
+        for (;;) {
+            room();
+            const int r = deflate(&z, flush);
+            if (r == Z_STREAM_ERROR)
+                return false;
+            if (z.avail_in == 0 && z.avail_out > 0 && (flush != Z_FINISH || r == Z_STREAM_END))
+                return true;
+        }
+    };
+    const bool premultiplied = image.format() == QImage::Format_ARGB32_Premultiplied;
     bool ok = true;
+    try {
     for (int y = p.first; y < p.last && ok; ++y) {
         const QRgb *src = reinterpret_cast<const QRgb *>(image.constScanLine(y));
         unsigned char *d = row.data() + 1;
         for (int x = 0; x < w; ++x) {
-            *d++ = static_cast<unsigned char>(qRed(src[x]));
-            *d++ = static_cast<unsigned char>(qGreen(src[x]));
-            *d++ = static_cast<unsigned char>(qBlue(src[x]));
+            // PNG stores unpremultiplied colour; opaque pixels are the same either way.
+            const QRgb c = premultiplied ? qUnpremultiply(src[x]) : src[x];
+            *d++ = static_cast<unsigned char>(qRed(c));
+            *d++ = static_cast<unsigned char>(qGreen(c));
+            *d++ = static_cast<unsigned char>(qBlue(c));
             if (alpha)
-                *d++ = static_cast<unsigned char>(qAlpha(src[x]));
+                *d++ = static_cast<unsigned char>(qAlpha(c));
         }
         // From level 1 on, each row is sent unfiltered or with filter "Sub" (each byte less
         // the same byte of the pixel to its left), whichever holds more bytes equal to the
@@ -91,18 +115,18 @@ void deflatePart(const QImage &image, bool alpha, int level, Part &p)
         z.next_in = row.data();
         z.avail_in = static_cast<uInt>(rowBytes);
         const bool lastRow = y + 1 == p.last;
-        const int flush = lastRow ? (p.final ? Z_FINISH : Z_SYNC_FLUSH) : Z_NO_FLUSH;
-        const int r = deflate(&z, flush);
-        ok = z.avail_in == 0 && (r == Z_OK || r == Z_STREAM_END || r == Z_BUF_ERROR) && z.avail_out > 0;
+        ok = pump(lastRow ? (p.final ? Z_FINISH : Z_SYNC_FLUSH) : Z_NO_FLUSH);
     }
     if (p.first == p.last) {
         // An empty part still has to end (or continue) the stream.
         z.next_in = nullptr;
         z.avail_in = 0;
-        const int r = deflate(&z, p.final ? Z_FINISH : Z_SYNC_FLUSH);
-        ok = r == Z_OK || r == Z_STREAM_END;
+        ok = pump(p.final ? Z_FINISH : Z_SYNC_FLUSH);
     }
-    p.out.resize(p.out.size() - z.avail_out);
+    } catch (const std::bad_alloc &) {
+        ok = false;
+    }
+    p.out.resize(p.out.empty() ? 0 : static_cast<std::size_t>(z.next_out - p.out.data()));
     deflateEnd(&z);
     p.ok = ok;
 }
@@ -114,7 +138,9 @@ bool write(QIODevice &device, const QImage &source, int threads, QString *why, i
     level = std::clamp(level, 0, 9);
     const bool alpha = source.hasAlphaChannel();
     const QImage::Format format = alpha ? QImage::Format_ARGB32 : QImage::Format_RGB32;
-    const QImage image = source.format() == format ? source : source.convertToFormat(format);
+    // Premultiplied rows are converted as they are read, without a copy of the picture.
+    const bool direct = source.format() == format || source.format() == QImage::Format_ARGB32_Premultiplied;
+    const QImage image = direct ? source : source.convertToFormat(format);
     if (image.isNull()) {
         *why = QStringLiteral("no memory for the PNG's rows");
         return false;
