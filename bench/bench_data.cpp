@@ -4,7 +4,9 @@
 // the same two files (page cache warm; into fresh buffers, and into reused buffers as the
 // bandwidth limit), resampling time over load time, the cost of one
 // interpolated flow-direction sample, memory per point of the two volumes, and how the
-// times per point grow from 500^2 to 2000^2.
+// times per point grow from 500^2 to 2000^2. Last, the peak resident bytes per point of a
+// whole `tessaly-render --view evenly --dsep 10` process on the vortices at 2000^2 and
+// 4000^2 (goal: 48).
 
 #include "tools/Flows.h"
 #include "data/Volume.h"
@@ -24,6 +26,11 @@
 #include <new>
 #include <random>
 #include <vector>
+
+#include <spawn.h>
+#include <unistd.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
 
 namespace {
 
@@ -203,9 +210,44 @@ BENCHMARK(BM_Load)->Arg(500)->Arg(1000)->Arg(2000)->UseManualTime()->Unit(benchm
 BENCHMARK(BM_Resample)->Arg(500)->Arg(1000)->Arg(2000)->UseManualTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_SampleDir);
 
+namespace {
+
+// Peak resident bytes of one renderer process on `gri`, or 0 when it did not run to success.
+double renderPeakBytes(const QString &gri, const QString &out)
+{
+    const QByteArray a0 = TESSALY_RENDER, a1 = QFile::encodeName(gri), a4 = QFile::encodeName(out);
+    const char *argv[] = {a0.constData(), a1.constData(), "--view", "evenly", "--dsep", "10", "-o", a4.constData(), nullptr};
+    pid_t pid = 0;
+    if (posix_spawn(&pid, argv[0], nullptr, nullptr, const_cast<char **>(argv), environ) != 0)
+        return 0;
+    int status = 0;
+    rusage usage{};
+    if (wait4(pid, &status, 0, &usage) != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
+        return 0;
+    return double(usage.ru_maxrss) * 1024.0; // kilobytes on Linux
+}
+
+} // namespace
+
 int main(int argc, char **argv)
 {
     qInstallMessageHandler(quiet);
+    // The renders' peaks come first: a child's peak starts from its parent's at the spawn,
+    // which the warm-up below and the generation of the fields would raise. Each field is
+    // written by a child process of its own for that reason.
+    std::vector<std::pair<int, double>> peaks;
+    for (int n : {2000, 4000}) {
+        const QString gri = workDir().filePath(QStringLiteral("vortices%1.gri").arg(n));
+        const pid_t pid = fork();
+        if (pid == 0)
+            _exit(flows::write(QStringLiteral("vortices"), gri, {n, n}) ? 0 : 1);
+        int status = 0;
+        if (pid < 0 || waitpid(pid, &status, 0) != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
+            continue;
+        peaks.emplace_back(n, renderPeakBytes(gri, workDir().filePath(QStringLiteral("evenly.png"))));
+        QFile::remove(gri);
+        QFile::remove(gri.chopped(4) + QStringLiteral(".00000.dat"));
+    }
     // In a virtual machine the first touch of memory the guest never used costs many times
     // what a touch costs later. Touch what the runs will need once, so that every run pays
     // the steady-state price of fresh memory, as a program that has run for a while does.
@@ -239,5 +281,8 @@ int main(int argc, char **argv)
     const double r5 = gSeconds[key("resample", 500)], r20 = gSeconds[key("resample", 2000)];
     if (l5 > 0 && r5 > 0)
         std::printf("growth 500^2 -> 2000^2 (16x points): load %.1fx, resample %.1fx\n", l20 / l5, r20 / r5);
+    std::printf("\npeak resident bytes per point, tessaly-render --view evenly --dsep 10 (goal 48):\n");
+    for (const auto &[n, peak] : peaks)
+        std::printf("%4d^2   %8.1f bytes/point (%.0f MB)\n", n, peak / (double(n) * n), peak / 1e6);
     return 0;
 }

@@ -10,6 +10,10 @@
 //  figures   the evenly spaced lines of the 1000 x 1000 vortices (the view's Dsep 30, and
 //            Dsep 3) coloured by speed, antialiased, as whole processes: --scale 4 over
 //            --scale 1 as PNG (limit 2), and PDF and SVG over PNG at --scale 4 (limit 1.5).
+//  whole process  wall and CPU time (all threads, from the children's resource usage) of
+//            `--view evenly --dsep 10` and of `--view arrows --fit` on the 1000 x 1000
+//            vortices, each against `true` (the cost of starting a process). Limits: 100 ms
+//            and 80 ms.
 //
 // Run: build/bench/bench_render [--benchmark_min_time=...]. Times are wall-clock on whatever
 // machine runs it; on a shared machine they move with the load, the ratios much less.
@@ -27,8 +31,11 @@
 #include <QProcess>
 #include <QTemporaryDir>
 
+#include <sys/resource.h>
+
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <map>
 #include <string>
 
@@ -71,6 +78,29 @@ void runTool(const QStringList &args)
     p.start(QStringLiteral(TESSALY_RENDER), args);
     if (!p.waitForFinished(600000) || p.exitCode() != 0)
         std::fprintf(stderr, "tessaly-render failed: %s\n", p.readAllStandardError().constData());
+}
+
+double childCpuSeconds()
+{
+    rusage u{};
+    getrusage(RUSAGE_CHILDREN, &u);
+    return double(u.ru_utime.tv_sec + u.ru_stime.tv_sec) + 1e-6 * double(u.ru_utime.tv_usec + u.ru_stime.tv_usec);
+}
+
+// Runs `program` with `args` as a whole process per iteration; records wall and CPU seconds.
+void wholeProcess(benchmark::State &state, const std::string &key, const QString &program, const QStringList &args)
+{
+    double cpu = 0;
+    timed(state, key, [&] {
+        const double c0 = childCpuSeconds();
+        QProcess p;
+        p.start(program, args);
+        if (!p.waitForFinished(600000) || p.exitCode() != 0)
+            std::fprintf(stderr, "%s failed: %s\n", qPrintable(program), p.readAllStandardError().constData());
+        cpu += childCpuSeconds() - c0;
+    });
+    gSeconds[key + " cpu"] = cpu / static_cast<double>(state.iterations());
+    state.counters["cpu_ms"] = gSeconds[key + " cpu"] * 1e3;
 }
 
 void quiet(QtMsgType, const QMessageLogContext &, const QString &) {}
@@ -130,6 +160,24 @@ void BM_EvenlyOutput(benchmark::State &state)
     state.counters["lines"] = double(run.lines.size());
 }
 
+// 0: `true`, 1: the evenly spaced lines at Dsep 10, 2: the arrow plot with --fit.
+void BM_WholeProcess(benchmark::State &state)
+{
+    const QString vortices = dataset(QStringLiteral("vortices"), {1000, 1000});
+    switch (state.range(0)) {
+    case 0:
+        wholeProcess(state, "whole true", QStringLiteral("true"), {});
+        break;
+    case 1:
+        wholeProcess(state, "whole evenly", QStringLiteral(TESSALY_RENDER),
+                     {vortices, "--view", "evenly", "--dsep", "10", "-o", workDir().filePath("whole-evenly.png")});
+        break;
+    default:
+        wholeProcess(state, "whole arrows", QStringLiteral(TESSALY_RENDER),
+                     {vortices, "--view", "arrows", "--fit", "-o", workDir().filePath("whole-arrows.png")});
+    }
+}
+
 // Args: Dsep, scale, format (0 png, 1 svg, 2 pdf).
 void BM_FigureProcess(benchmark::State &state)
 {
@@ -149,6 +197,7 @@ BENCHMARK(BM_ArrowsInProcess)->UseManualTime()->Unit(benchmark::kMillisecond)->M
 BENCHMARK(BM_ArrowsProcess)->UseManualTime()->Unit(benchmark::kMillisecond)->MinTime(1.0);
 BENCHMARK(BM_EvenlyProcess)->Arg(0)->Arg(1)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(5);
 BENCHMARK(BM_EvenlyOutput)->Arg(0)->Arg(1)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(5);
+BENCHMARK(BM_WholeProcess)->DenseRange(0, 2)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(10);
 BENCHMARK(BM_FigureProcess)
     ->ArgsProduct({{30, 3}, {1}, {0}})
     ->ArgsProduct({{30, 3}, {4}, {0, 1, 2}})
@@ -174,6 +223,14 @@ int main(int argc, char **argv)
     std::printf("svg/png, output stage alone: %.2f (%.0f ms / %.0f ms)\n",
                 gSeconds["evenly output svg"] / gSeconds["evenly output png"], ms("evenly output svg"),
                 ms("evenly output png"));
+    for (const char *what : {"evenly", "arrows"}) {
+        const std::string k = std::string("whole ") + what;
+        std::printf("whole process, %s (limit %s ms): wall %.1f ms, CPU %.1f ms; less `true` (wall %.1f ms, CPU %.1f "
+                    "ms): wall %.1f ms, CPU %.1f ms\n",
+                    what, std::strcmp(what, "evenly") == 0 ? "100" : "80", gSeconds[k] * 1e3, gSeconds[k + " cpu"] * 1e3,
+                    ms("whole true"), gSeconds["whole true cpu"] * 1e3, (gSeconds[k] - gSeconds["whole true"]) * 1e3,
+                    (gSeconds[k + " cpu"] - gSeconds["whole true cpu"]) * 1e3);
+    }
     for (const char *dsep : {"30", "3"}) {
         const auto f = [&](const char *scale, const char *format) {
             return gSeconds[std::string("figure ") + dsep + " " + scale + " " + format];

@@ -304,6 +304,38 @@ private slots:
         QVERIFY(r.status == 0 && r.out.startsWith("usage: tessaly-render") && r.err.isEmpty());
     }
 
+    // Every deflate level, below and above the size from which the fast encoder is the
+    // default, on RGB (arrows, pressure) and RGBA (streamlines) pictures and a figure: the
+    // same pixels and format as the default (Qt's own writer on the small view), read back by Qt.
+    void pngLevelsKeepThePixels_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::newRow("arrows, view size") << QStringList{"CHANNEL", "--view", "arrows", "--pressure"};
+        QTest::newRow("arrows, fit 600 x 500") << QStringList{"BIG", "--view", "arrows", "--fit", "--pressure"};
+        QTest::newRow("evenly 600 x 500") << QStringList{"BIG", "--view", "evenly", "--dsep", "4"};
+        QTest::newRow("evenly antialiased") << QStringList{"VORTICES", "--view", "evenly", "--antialias"};
+        QTest::newRow("figure") << QStringList{"VORTICES", "--view", "evenly", "--scale", "2", "--color-by", "speed"};
+    }
+    void pngLevelsKeepThePixels()
+    {
+        QFETCH(QStringList, args);
+        const QString big = path("big.gri");
+        if (!QFile::exists(big))
+            QVERIFY(flows::write("vortices", big, {600, 500}));
+        for (QString &a : args)
+            a.replace("CHANNEL", mChannel).replace("VORTICES", mVortices).replace("BIG", big);
+        QTemporaryDir dir;
+        QVERIFY(rendered(args + QStringList{"-o", dir.filePath("qt.png")}));
+        const QImage reference(dir.filePath("qt.png"));
+        QVERIFY(!reference.isNull());
+        for (const char *level : {"0", "1", "2", "6", "9"}) {
+            const QString out = dir.filePath(QStringLiteral("l%1.png").arg(QLatin1String(level)));
+            QVERIFY2(rendered(args + QStringList{"--png-level", level, "-o", out}), level);
+            const QImage image(out);
+            QVERIFY2(image.format() == reference.format() && image == reference, level);
+        }
+    }
+
     void failures_data()
     {
         QTest::addColumn<QStringList>("args");
@@ -329,6 +361,9 @@ private slots:
         row("zoom with lines", {c, "--view", "evenly", "--zoom", "2", "-o", out}, 2, "applies to");
         row("csv of arrows", {c, "--view", "arrows", "-o", "OUT/x.csv"}, 2, ".csv");
         row("bad extension", {c, "--view", "arrows", "-o", "OUT/x.jpg"}, 2, "extension");
+        row("png-level 10", {c, "--view", "arrows", "--png-level", "10", "-o", out}, 2, "--png-level 10: expected a whole number from 0 to 9");
+        row("png-level -1", {c, "--view", "arrows", "--png-level", "-1", "-o", out}, 2, "--png-level -1");
+        row("png-level of svg", {c, "--view", "arrows", "--png-level", "1", "-o", "OUT/x.svg"}, 2, ".png pictures only");
         row("batch without %n", {c, c, "--view", "arrows", "-o", out}, 2, "%n");
         row("missing dataset", {"OUT/none.gri", "--view", "arrows", "-o", out}, 1,
             "cannot load OUT/none.gri: Not loaded: cannot open the grid file");

@@ -5,6 +5,7 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <new>
 #include <thread>
 #include <vector>
 
@@ -46,53 +47,100 @@ struct Part
     bool ok = false;
 };
 
-void deflatePart(const QImage &image, Part &p)
+void deflatePart(const QImage &image, bool alpha, int level, Part &p)
 {
     z_stream z{};
-    if (deflateInit2(&z, 1, Z_DEFLATED, -15, 8, Z_RLE) != Z_OK)
+    if (deflateInit2(&z, level, Z_DEFLATED, -15, 8, level == 1 ? Z_RLE : Z_DEFAULT_STRATEGY) != Z_OK)
         return;
     const int w = image.width();
-    std::vector<unsigned char> row(static_cast<std::size_t>(w) * 3 + 1);
+    const std::size_t bpp = alpha ? 4 : 3;
+    std::vector<unsigned char> row(static_cast<std::size_t>(w) * bpp + 1), sub(row.size());
     const uLong rowBytes = static_cast<uLong>(row.size());
-    p.out.resize(deflateBound(&z, rowBytes * static_cast<uLong>(p.last - p.first)) + 64);
-    z.next_out = p.out.data();
-    z.avail_out = static_cast<uInt>(p.out.size());
+    // The output grows with what deflate gives (a picture of runs packs to a small part of
+    // its rows), rather than being reserved at the worst case, the size of the rows.
+    const std::size_t rowBound = deflateBound(&z, rowBytes) + 64;
+    const auto room = [&] {
+        const std::size_t used = p.out.empty() ? 0 : static_cast<std::size_t>(z.next_out - p.out.data());
+        if (z.avail_out < rowBound) {
+            p.out.resize(std::max(p.out.size() * 2, used + rowBound));
+            z.next_out = p.out.data() + used;
+            z.avail_out = static_cast<uInt>(std::min<std::size_t>(p.out.size() - used, 1u << 30));
+        }
+    };
+    // Runs deflate until it has taken all input and, at the end, closed the stream.
+    const auto pump = [&](int flush) {
+        for (;;) {
+            room();
+            const int r = deflate(&z, flush);
+            if (r == Z_STREAM_ERROR)
+                return false;
+            if (z.avail_in == 0 && z.avail_out > 0 && (flush != Z_FINISH || r == Z_STREAM_END))
+                return true;
+        }
+    };
+    const bool premultiplied = image.format() == QImage::Format_ARGB32_Premultiplied;
     bool ok = true;
+    try {
     for (int y = p.first; y < p.last && ok; ++y) {
         const QRgb *src = reinterpret_cast<const QRgb *>(image.constScanLine(y));
-        row[0] = 0; // filter: none
         unsigned char *d = row.data() + 1;
         for (int x = 0; x < w; ++x) {
-            *d++ = static_cast<unsigned char>(qRed(src[x]));
-            *d++ = static_cast<unsigned char>(qGreen(src[x]));
-            *d++ = static_cast<unsigned char>(qBlue(src[x]));
+            // PNG stores unpremultiplied colour; opaque pixels are the same either way.
+            const QRgb c = premultiplied ? qUnpremultiply(src[x]) : src[x];
+            *d++ = static_cast<unsigned char>(qRed(c));
+            *d++ = static_cast<unsigned char>(qGreen(c));
+            *d++ = static_cast<unsigned char>(qBlue(c));
+            if (alpha)
+                *d++ = static_cast<unsigned char>(qAlpha(c));
+        }
+        // From level 1 on, each row is sent unfiltered or with filter "Sub" (each byte less
+        // the same byte of the pixel to its left), whichever holds more bytes equal to the
+        // one before, which is what the run-length coder feeds on: lines on black or white
+        // are byte runs as they are, while opaque black in RGBA (0, 0, 0, 255) and smooth
+        // colour ramps become runs only after Sub.
+        row[0] = 0;
+        if (level > 0) {
+            sub[0] = 1;
+            std::size_t rawRuns = 0, subRuns = 0;
+            for (std::size_t i = 1; i < row.size(); ++i) {
+                sub[i] = static_cast<unsigned char>(i > bpp ? row[i] - row[i - bpp] : row[i]);
+                rawRuns += i > 1 && row[i] == row[i - 1];
+                subRuns += i > 1 && sub[i] == sub[i - 1];
+            }
+            if (subRuns > rawRuns)
+                row.swap(sub);
         }
         p.adler = adler32(p.adler, row.data(), static_cast<uInt>(rowBytes));
         p.rawBytes += rowBytes;
         z.next_in = row.data();
         z.avail_in = static_cast<uInt>(rowBytes);
         const bool lastRow = y + 1 == p.last;
-        const int flush = lastRow ? (p.final ? Z_FINISH : Z_SYNC_FLUSH) : Z_NO_FLUSH;
-        const int r = deflate(&z, flush);
-        ok = z.avail_in == 0 && (r == Z_OK || r == Z_STREAM_END || r == Z_BUF_ERROR) && z.avail_out > 0;
+        ok = pump(lastRow ? (p.final ? Z_FINISH : Z_SYNC_FLUSH) : Z_NO_FLUSH);
     }
     if (p.first == p.last) {
         // An empty part still has to end (or continue) the stream.
         z.next_in = nullptr;
         z.avail_in = 0;
-        const int r = deflate(&z, p.final ? Z_FINISH : Z_SYNC_FLUSH);
-        ok = r == Z_OK || r == Z_STREAM_END;
+        ok = pump(p.final ? Z_FINISH : Z_SYNC_FLUSH);
     }
-    p.out.resize(p.out.size() - z.avail_out);
+    } catch (const std::bad_alloc &) {
+        ok = false;
+    }
+    p.out.resize(p.out.empty() ? 0 : static_cast<std::size_t>(z.next_out - p.out.data()));
     deflateEnd(&z);
     p.ok = ok;
 }
 
 } // namespace
 
-bool write(QIODevice &device, const QImage &source, int threads, QString *why)
+bool write(QIODevice &device, const QImage &source, int threads, QString *why, int level)
 {
-    const QImage image = source.format() == QImage::Format_RGB32 ? source : source.convertToFormat(QImage::Format_RGB32);
+    level = std::clamp(level, 0, 9);
+    const bool alpha = source.hasAlphaChannel();
+    const QImage::Format format = alpha ? QImage::Format_ARGB32 : QImage::Format_RGB32;
+    // Premultiplied rows are converted as they are read, without a copy of the picture.
+    const bool direct = source.format() == format || source.format() == QImage::Format_ARGB32_Premultiplied;
+    const QImage image = direct ? source : source.convertToFormat(format);
     if (image.isNull()) {
         *why = QStringLiteral("no memory for the PNG's rows");
         return false;
@@ -107,8 +155,8 @@ bool write(QIODevice &device, const QImage &source, int threads, QString *why)
     }
     std::vector<std::thread> workers;
     for (int i = 1; i < n; ++i)
-        workers.emplace_back([&, i] { deflatePart(image, parts[static_cast<std::size_t>(i)]); });
-    deflatePart(image, parts[0]);
+        workers.emplace_back([&, i] { deflatePart(image, alpha, level, parts[static_cast<std::size_t>(i)]); });
+    deflatePart(image, alpha, level, parts[0]);
     for (std::thread &t : workers)
         t.join();
     uLong adler = 1;
@@ -124,7 +172,8 @@ bool write(QIODevice &device, const QImage &source, int threads, QString *why)
     std::vector<unsigned char> ihdr;
     put32(ihdr, static_cast<quint32>(image.width()));
     put32(ihdr, static_cast<quint32>(h));
-    ihdr.insert(ihdr.end(), {8, 2, 0, 0, 0}); // 8 bits, RGB, deflate, filter method 0, no interlace
+    // 8 bits, RGB or RGBA, deflate, filter method 0, no interlace.
+    ihdr.insert(ihdr.end(), {8, static_cast<unsigned char>(alpha ? 6 : 2), 0, 0, 0});
     const unsigned char zlibHead[2] = {0x78, 0x01};
     std::vector<unsigned char> zlibTail;
     put32(zlibTail, static_cast<quint32>(adler));

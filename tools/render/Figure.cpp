@@ -1094,7 +1094,7 @@ QImage rasterise(const Figure &f)
     return canvas;
 }
 
-bool write(const QString &path, const QString &format, const Figure &f, const QString &title, QString *error)
+bool write(const QString &path, const QString &format, const Figure &f, const QString &title, QString *error, int pngLevel)
 {
     if (format == QLatin1String("svg"))
         return output::writeFile(path, [&](QIODevice &d, QString *) { return writeSvgFigure(d, f, title); }, error);
@@ -1125,7 +1125,7 @@ bool write(const QString &path, const QString &format, const Figure &f, const QS
         return false;
     }
     return output::writeFile(
-        path, [&](QIODevice &d, QString *why) { return fastpng::write(d, image, threadsFor(image.size()), why); }, error);
+        path, [&](QIODevice &d, QString *why) { return fastpng::write(d, image, threadsFor(image.size()), why, pngLevel); }, error);
 }
 
 } // namespace figure

@@ -100,7 +100,9 @@ struct Figure
 QImage rasterise(const Figure &f);
 // The figure as a file by its extension (png, svg, pdf), through output::writeFile (staged in the
 // current output transaction). `error` gets a reason.
-bool write(const QString &path, const QString &format, const Figure &f, const QString &title, QString *error);
+// `pngLevel`: the PNG's deflate level, 0 ... 9.
+bool write(const QString &path, const QString &format, const Figure &f, const QString &title, QString *error,
+           int pngLevel = 1);
 
 // ------------------------------------------------------------- the views
 

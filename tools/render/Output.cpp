@@ -1,5 +1,6 @@
 #include "tools/render/Output.h"
 
+#include "tools/render/FastPng.h"
 #include "tools/render/OutputPlan.h"
 #include "streamlines/SeparationGrid.h"
 #include "data/Volume.h"
@@ -79,8 +80,14 @@ bool writeGridLog(const QString &path, const SeparationGrid *grid, QString *erro
         path, [&](QIODevice &d, QString *) { return !grid || grid->writeLog(d); }, error);
 }
 
-bool writePng(const QString &path, const QImage &image, QString *error)
+bool writePng(const QString &path, const QImage &image, QString *error, int level)
 {
+    // One thread: a second deflating half the rows saves wall time only on pictures far
+    // larger than a view's and costs its start-up on every one.
+    if (level != kPngAuto || qint64(image.width()) * image.height() >= kFastPngPixels)
+        return writeFile(
+            path, [&](QIODevice &d, QString *why) { return fastpng::write(d, image, 1, why, level == kPngAuto ? 1 : level); },
+            error);
     return writeFile(
         path,
         [&](QIODevice &d, QString *why) {

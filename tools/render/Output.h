@@ -27,7 +27,12 @@ namespace output {
 bool writeFile(const QString &path, const std::function<bool(QIODevice &, QString *)> &write, QString *error);
 // The separation grid's counts, as the seeding's "grid.log" holds them (empty without a grid).
 bool writeGridLog(const QString &path, const SeparationGrid *grid, QString *error);
-bool writePng(const QString &path, const QImage &image, QString *error);
+// `level` is the deflate level 0 ... 9 (the same pixels at every level), or kPngAuto: the
+// fast level 1 for pictures of kFastPngPixels or more, Qt's writer (as "Save Image" writes
+// the file) for smaller ones.
+constexpr int kPngAuto = -1;
+constexpr qint64 kFastPngPixels = qint64(1) << 18;
+bool writePng(const QString &path, const QImage &image, QString *error, int level = kPngAuto);
 // An SVG of `size` pixels (and view box) whose content `paint` draws.
 bool writeSvg(const QString &path, QSize size, const QString &title, const std::function<void(QPainter &)> &paint,
               QString *error);
