@@ -38,12 +38,12 @@ ArrowPlot::~ArrowPlot()
 void ArrowPlot::resetParameters()
 {
     mNav.reset(width(), height());
-    mFixedLength = true;
-    mShowPressure = false;
-    mShowArrows = true;
+    mFixedLength = ArrowPlotDefaults::kFixedLength;
+    mShowPressure = ArrowPlotDefaults::kShowPressure;
+    mShowArrows = ArrowPlotDefaults::kShowArrows;
     mCellWidth = 1.0f;
     mCellHeight = 1.0f;
-    mArrowColor = QColor(255, 255, 255);
+    setArrowColor(ArrowPlotDefaults::kBlackArrows);
     viewChanged();
 }
 

@@ -11,6 +11,15 @@
 class QPainter;
 class Volume;
 
+// The arrow plot's settings after a reset; the dialog's controls start from them too.
+struct ArrowPlotDefaults
+{
+    static constexpr bool kShowArrows = true;
+    static constexpr bool kFixedLength = true; // the dialog's "Show Intensity of Flow" unticked
+    static constexpr bool kShowPressure = false;
+    static constexpr bool kBlackArrows = false;
+};
+
 // The hedgehog plot of the regular grid (gridVolume): arrows on a coarse lattice of grid
 // cells, optionally over a background that paints every cell in its pressure colour.
 //
