@@ -32,13 +32,15 @@ struct ViewRules
     };
     Step step;
     Limit limit;
-    int bound;     // the +-limit, in grid units
+    int bound;     // the +-limit, in grid units; at most INT_MAX / 2, so that a width is an int
     // A zoom in that leaves a narrower or lower view is refused (0: never). Below 2 units the
     // streamline view's pixel mapping would divide by zero or turn the picture inside out.
     int minExtent;
 
     static ViewRules arrowPlot() { return {Step::WholeUnits, Limit::ShiftTogether, 1 << 28, 0}; }
-    static ViewRules streamlines() { return {Step::SinglePrecision, Limit::EachCorner, 1 << 30, 2}; }
+    // The corners stay within +-(2^30 - 1), so that a width or height (up to 2^31 - 2) is still
+    // an int after any zooming out and dragging.
+    static ViewRules streamlines() { return {Step::SinglePrecision, Limit::EachCorner, (1 << 30) - 1, 2}; }
 };
 
 // Zooms in (in = true: every edge moves inwards) or out for a widget of w x h pixels.

@@ -12,6 +12,14 @@ constexpr float kDSep = 30.0f;    // separating distance, grid units
 constexpr float kDTest = 0.5f;    // test distance as a fraction of kDSep
 constexpr int kMaxSeeds = 500;    // evenly spaced: a pass that starts with this many seeds is the last
 constexpr int kMaxSteps = 1000;   // evenly spaced: steps per half of a line
+// The dialog's control positions for these defaults: the Dt slider counts hundredths of a
+// grid unit, the dTest slider hundredths of kDSep.
+constexpr int kDtSlider = 155;
+constexpr int kDSepSlider = 30;
+constexpr int kDTestSlider = 50;
+static_assert(kDtSlider == static_cast<int>(kDt * 100 + 0.5) && kDSepSlider == static_cast<int>(kDSep)
+                  && kDTestSlider == static_cast<int>(kDTest * 100 + 0.5f),
+              "the dialog's controls must start at the view's defaults");
 } // namespace streamlineDefaults
 
 // Everything one streamline picture depends on besides the grid, starting at the view's

@@ -17,11 +17,11 @@
 namespace {
 constexpr int kWidth = arrowrender::kPlotWidth;
 constexpr int kHeight = arrowrender::kPlotHeight;
-constexpr int kMaxZoom = 15;
+constexpr int kMaxZoom = 15; // zoom levels 1 ... 15
 } // namespace
 
 ArrowPlot::ArrowPlot(QWidget *parent)
-    : QWidget(parent), mViewX1(0), mViewY1(0), mViewX2(0), mViewY2(0), mViewVolume(nullptr), mArrowColor()
+    : QWidget(parent), mNav(ViewRules::arrowPlot(), kMaxZoom), mViewVolume(nullptr), mArrowColor()
 {
     ProgressDialog::install(); // the computations this starts show their progress as dialogs
     setMinimumSize(kWidth, kHeight);
@@ -37,19 +37,13 @@ ArrowPlot::~ArrowPlot()
 
 void ArrowPlot::resetParameters()
 {
-    mViewX1 = 0;
-    mViewY1 = 0;
-    mViewX2 = width();
-    mViewY2 = height();
-    mCtrlPressed = false;
-    mDragging = false;
-    mFixedLength = true;
-    mShowPressure = false;
-    mShowArrows = true;
-    mZoom = 1;
+    mNav.reset(width(), height());
+    mFixedLength = ArrowPlotDefaults::kFixedLength;
+    mShowPressure = ArrowPlotDefaults::kShowPressure;
+    mShowArrows = ArrowPlotDefaults::kShowArrows;
     mCellWidth = 1.0f;
     mCellHeight = 1.0f;
-    mArrowColor = QColor(255, 255, 255);
+    setArrowColor(ArrowPlotDefaults::kBlackArrows);
     viewChanged();
 }
 
@@ -62,7 +56,7 @@ void ArrowPlot::viewChanged()
 void ArrowPlot::updateScale()
 {
     const arrowrender::ArrowScale scale =
-        arrowrender::arrowScaleFor(width(), height(), mViewX1, mViewY1, mViewX2, mViewY2, mZoom, mFixedLength);
+        arrowrender::arrowScaleFor(width(), height(), viewX1(), viewY1(), viewX2(), viewY2(), mNav.zoom, mFixedLength);
     mCellWidth = scale.cellWidth;
     mCellHeight = scale.cellHeight;
     mPixelsPerUnitX = scale.pixelsPerUnitX;
@@ -80,8 +74,8 @@ void ArrowPlot::createViewVolume()
 
 void ArrowPlot::rebuildViewVolume()
 {
-    const int vw = std::max(mViewX2 - mViewX1, 1);
-    const int vh = std::max(mViewY2 - mViewY1, 1);
+    const int vw = std::max(viewX2() - viewX1(), 1);
+    const int vh = std::max(viewY2() - viewY1(), 1);
     const Volume *grid = gridVolume;
     // A view of the same size is overwritten in place: every pan step would otherwise hand
     // megabytes of fresh pages to the copy.
@@ -92,7 +86,7 @@ void ArrowPlot::rebuildViewVolume()
         delete mViewVolume;
         mViewVolume = new Volume(vw, vh, 1);
     }
-    arrowrender::copyViewCells(grid, mViewX1, mViewY1, *mViewVolume);
+    arrowrender::copyViewCells(grid, viewX1(), viewY1(), *mViewVolume);
 }
 
 void ArrowPlot::drawArrowPlot()
@@ -190,7 +184,7 @@ void ArrowPlot::drawArrow(QPainter &painter, int x, int y, float dx, float dy)
 
 void ArrowPlot::setCtrlPressed(bool pressed)
 {
-    mCtrlPressed = pressed;
+    mNav.setCtrlPressed(pressed);
 }
 
 void ArrowPlot::setShowArrows(bool show)
@@ -215,55 +209,26 @@ void ArrowPlot::setArrowColor(bool black)
 
 void ArrowPlot::mousePressEvent(QMouseEvent *event)
 {
-    if (event->button() == Qt::RightButton) {
-        // (else if: a rendering processes events, and a Ctrl press arriving meanwhile must not
-        // turn the same click into a zoom out as well.)
-        if (!mCtrlPressed && mZoom < kMaxZoom)
-            zoomStep(true);
-        else if (mCtrlPressed && mZoom > 1)
-            zoomStep(false);
-    } else if (event->button() == Qt::LeftButton) {
-        mDragging = true;
-        mLastMousePos = event->position().toPoint();
+    const ViewNavigator::Press done =
+        mNav.press(event->button(), event->position().toPoint(), width(), height());
+    if (done == ViewNavigator::Press::ZoomedIn || done == ViewNavigator::Press::ZoomedOut) {
+        viewChanged();
+        drawArrowPlot();
     }
-}
-
-void ArrowPlot::zoomStep(bool in)
-{
-    ViewRect view{mViewX1, mViewY1, mViewX2, mViewY2};
-    zoomView(view, in, width(), height(), ViewRules::arrowPlot());
-    setView(view);
-    mZoom += in ? 1 : -1;
-    viewChanged();
-    drawArrowPlot();
-}
-
-void ArrowPlot::setView(const ViewRect &view)
-{
-    mViewX1 = view.x1;
-    mViewY1 = view.y1;
-    mViewX2 = view.x2;
-    mViewY2 = view.y2;
 }
 
 void ArrowPlot::mouseMoveEvent(QMouseEvent *event)
 {
-    if (!mDragging)
-        return;
-    const QPoint pos = event->position().toPoint();
-    const QPoint d = mLastMousePos - pos;
-    mLastMousePos = pos;
     // One pixel of mouse movement moves the view by one cell, whatever the zoom level.
-    ViewRect view{mViewX1, mViewY1, mViewX2, mViewY2};
-    dragView(view, d.x(), d.y(), ViewRules::arrowPlot());
-    setView(view);
+    if (!mNav.move(event->position().toPoint()))
+        return;
     viewChanged();
     drawArrowPlot();
 }
 
 void ArrowPlot::mouseReleaseEvent(QMouseEvent *)
 {
-    mDragging = false;
+    mNav.release();
 }
 
 void ArrowPlot::paintEvent(QPaintEvent *)

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "arrowplot/ArrowRender.h"
-#include "data/ViewRect.h"
+#include "data/ui/ViewNavigator.h"
 
 #include <QColor>
 #include <QImage>
@@ -11,11 +11,20 @@
 class QPainter;
 class Volume;
 
+// The arrow plot's settings after a reset; the dialog's controls start from them too.
+struct ArrowPlotDefaults
+{
+    static constexpr bool kShowArrows = true;
+    static constexpr bool kFixedLength = true; // the dialog's "Show Intensity of Flow" unticked
+    static constexpr bool kShowPressure = false;
+    static constexpr bool kBlackArrows = false;
+};
+
 // The hedgehog plot of the regular grid (gridVolume): arrows on a coarse lattice of grid
 // cells, optionally over a background that paints every cell in its pressure colour.
 //
-// The view is a half-open rectangle of grid cells (columns mViewX1 ... mViewX2 - 1, rows
-// mViewY1 ... mViewY2 - 1) that may lie partly or wholly outside the grid. One view cell is
+// The view is a half-open rectangle of grid cells (columns viewX1() ... viewX2() - 1, rows
+// viewY1() ... viewY2() - 1) that may lie partly or wholly outside the grid. One view cell is
 // mCellWidth x mCellHeight pixels of the fixed 314 x 538 widget. Right clicks zoom in (Ctrl,
 // as reported by the dialog, zooms out) by whole cells about the centre; a left drag moves the
 // view one cell per pixel. The pressure background is kept between renderings until the view
@@ -51,13 +60,13 @@ public:
     void setShowPressure(bool show);
     void setArrowColor(bool black);
 
-    int viewX1() const { return mViewX1; }
-    int viewY1() const { return mViewY1; }
-    int viewX2() const { return mViewX2; }
-    int viewY2() const { return mViewY2; }
-    int zoom() const { return mZoom; }
-    bool ctrlPressed() const { return mCtrlPressed; }
-    bool dragging() const { return mDragging; }
+    int viewX1() const { return mNav.view.x1; }
+    int viewY1() const { return mNav.view.y1; }
+    int viewX2() const { return mNav.view.x2; }
+    int viewY2() const { return mNav.view.y2; }
+    int zoom() const { return mNav.zoom; }
+    bool ctrlPressed() const { return mNav.mCtrlPressed; }
+    bool dragging() const { return mNav.mDragging; }
     bool fixedLength() const { return mFixedLength; }
     bool showPressure() const { return mShowPressure; }
     bool showArrows() const { return mShowArrows; }
@@ -83,26 +92,17 @@ private:
     void rebuildViewVolume();
     // The view changed: the cached background no longer matches it.
     void viewChanged();
-    // One zoom step in or out about the centre, then a redraw.
-    void zoomStep(bool in);
-    void setView(const ViewRect &view);
 
-    int mViewX1;
-    int mViewY1;
-    int mViewX2;
-    int mViewY2;
-    bool mCtrlPressed = false;
-    bool mDragging = false;
+    // The view rectangle, zoom level (1 ... 15), Ctrl state and drag.
+    ViewNavigator mNav;
     bool mFixedLength = true;
     bool mShowPressure = false;
     bool mShowArrows = true;
     bool mColorsValid = false;
-    int mZoom = 1;
     float mPixelsPerUnitX = 0.0f;
     float mPixelsPerUnitY = 0.0f;
     float mCellWidth = 1.0f;
     float mCellHeight = 1.0f;
-    QPoint mLastMousePos;
     Volume *mViewVolume;
     QImage mImage;
     QImage mColorImage;

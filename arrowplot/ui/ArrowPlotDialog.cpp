@@ -31,13 +31,15 @@ ArrowPlotDialog::ArrowPlotDialog(QWidget *parent) : QDialog(parent)
     auto *controls = new QVBoxLayout;
 
     mShowArrowsCheck = new QCheckBox(QStringLiteral("Show Arrows"));
-    mShowArrowsCheck->setChecked(true);
+    mShowArrowsCheck->setChecked(ArrowPlotDefaults::kShowArrows);
     mIntensityCheck = new QCheckBox(QStringLiteral("Show Intensity of Flow"));
+    mIntensityCheck->setChecked(!ArrowPlotDefaults::kFixedLength);
     mPressureCheck = new QCheckBox(QStringLiteral("Show Pressure"));
+    mPressureCheck->setChecked(ArrowPlotDefaults::kShowPressure);
     mColorBar = new ColorBar;
     mBlackRadio = new QRadioButton(QStringLiteral("Black"));
     mWhiteRadio = new QRadioButton(QStringLiteral("White"));
-    mWhiteRadio->setChecked(true);
+    (ArrowPlotDefaults::kBlackArrows ? mBlackRadio : mWhiteRadio)->setChecked(true);
 
     // Frame styles: 4 is a horizontal line, 2 a panel (the spacers at the top and bottom).
     QFrame *line1 = makeFrame(QFrame::HLine, 175, 50);
@@ -93,10 +95,10 @@ void ArrowPlotDialog::refreshPlot()
 
 int ArrowPlotDialog::resetArrowPlot()
 {
-    mShowArrowsCheck->setChecked(true);
-    mIntensityCheck->setChecked(false);
-    mPressureCheck->setChecked(false);
-    mWhiteRadio->setChecked(true);
+    mShowArrowsCheck->setChecked(ArrowPlotDefaults::kShowArrows);
+    mIntensityCheck->setChecked(!ArrowPlotDefaults::kFixedLength);
+    mPressureCheck->setChecked(ArrowPlotDefaults::kShowPressure);
+    (ArrowPlotDefaults::kBlackArrows ? mBlackRadio : mWhiteRadio)->setChecked(true);
     mView->resetParameters();
     mView->drawArrowPlot();
     return 0;

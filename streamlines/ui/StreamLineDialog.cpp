@@ -52,12 +52,12 @@ StreamLineDialog::StreamLineDialog(QWidget *parent) : QDialog(parent)
 
     mDtSlider = new QSlider(Qt::Horizontal);
     mDtSlider->setRange(1, 750);
-    mDtSlider->setValue(155);
+    mDtSlider->setValue(streamlineDefaults::kDtSlider);
 
     mLengthSpin = new QSpinBox;
     mLengthSpin->setSingleStep(1);
     mLengthSpin->setRange(1, maxLength);
-    mLengthSpin->setValue(200);
+    mLengthSpin->setValue(streamlineDefaults::kMaxLength);
 
     mAntialiasCheck = new QCheckBox(QStringLiteral("Use Antialiased Lines"), this);
     mAntialiasCheck->setChecked(false);
@@ -66,10 +66,10 @@ StreamLineDialog::StreamLineDialog(QWidget *parent) : QDialog(parent)
 
     mDSepSlider = new QSlider(Qt::Horizontal);
     mDSepSlider->setRange(1, 100);
-    mDSepSlider->setValue(30);
+    mDSepSlider->setValue(streamlineDefaults::kDSepSlider);
     mDTestSlider = new QSlider(Qt::Horizontal);
     mDTestSlider->setRange(1, 100);
-    mDTestSlider->setValue(50);
+    mDTestSlider->setValue(streamlineDefaults::kDTestSlider);
 
     mRedrawButton = new QPushButton(QStringLiteral("redraw"), this);
 
@@ -142,10 +142,10 @@ int StreamLineDialog::resetStreamLines()
     mMethodCombo->setCurrentIndex(0);
     mAntialiasCheck->setChecked(false);
     mEvenlyCheck->setChecked(false);
-    mDtSlider->setValue(155);
-    mLengthSpin->setValue(200);
-    mDSepSlider->setValue(30);
-    mDTestSlider->setValue(50);
+    mDtSlider->setValue(streamlineDefaults::kDtSlider);
+    mLengthSpin->setValue(streamlineDefaults::kMaxLength);
+    mDSepSlider->setValue(streamlineDefaults::kDSepSlider);
+    mDTestSlider->setValue(streamlineDefaults::kDTestSlider);
     mView->resetParameters();
     mView->repaint();
     return 0;

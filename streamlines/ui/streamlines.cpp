@@ -44,12 +44,7 @@ streamlines::~streamlines() = default;
 void streamlines::resetParameters()
 {
     mDt = streamlineDefaults::kDt;
-    mViewX1 = 0;
-    mViewY1 = 0;
-    mViewX2 = width();
-    mViewY2 = height();
-    mCtrlPressed = false;
-    mDragging = false;
+    mNav.reset(width(), height());
     mMaxLength = streamlineDefaults::kMaxLength;
     mAntialiased = false;
     mSeedsX = streamlineDefaults::kSeeds;
@@ -168,41 +163,22 @@ void streamlines::drawStreamLinesNow()
 
 void streamlines::mousePressEvent(QMouseEvent *event)
 {
-    switch (event->button()) {
-    case Qt::RightButton: {
-        ViewRect view = viewRect();
-        if (!zoomView(view, !mCtrlPressed, width(), height(), ViewRules::streamlines())) {
-            qDebug().noquote() << QStringLiteral("Zoom in refused: the view would be narrower or lower than %1 grid "
-                                                 "units.")
-                                      .arg(ViewRules::streamlines().minExtent);
-            break;
-        }
-        setViewRect(view);
-        break;
-    }
-    case Qt::LeftButton:
-        mDragging = true;
-        mLastMousePos = event->position().toPoint();
-        break;
-    default:
-        break;
-    }
+    if (mNav.press(event->button(), event->position().toPoint(), width(), height())
+        == ViewNavigator::Press::ZoomRefused)
+        qDebug().noquote() << QStringLiteral("Zoom in refused: the view would be narrower or lower than %1 grid "
+                                             "units.")
+                                  .arg(mNav.rules().minExtent);
 }
 
 void streamlines::mouseMoveEvent(QMouseEvent *event)
 {
-    if (!mDragging)
-        return;
-    const QPoint pos = event->position().toPoint();
-    ViewRect view = viewRect();
-    dragView(view, mLastMousePos.x() - pos.x(), mLastMousePos.y() - pos.y(), ViewRules::streamlines());
-    mLastMousePos = pos;
-    setViewRect(view);
+    // Only the button's release renders the moved view.
+    mNav.move(event->position().toPoint());
 }
 
 void streamlines::mouseReleaseEvent(QMouseEvent *)
 {
-    mDragging = false;
+    mNav.release();
     drawStreamLines();
 }
 

@@ -3,6 +3,7 @@
 #include "streamlines/EvenlySpacedSeeding.h"
 #include "streamlines/StreamlineRender.h"
 #include "data/Vector3.h"
+#include "data/ui/ViewNavigator.h"
 
 #include <QImage>
 #include <QPoint>
@@ -32,7 +33,7 @@ public:
     // spaced streamlines (which read the grid volume, so that run waits while busy).
     void computeSeedPoints(bool evenlySpaced);
 
-    void setCtrlPressed(bool pressed) { mCtrlPressed = pressed; }
+    void setCtrlPressed(bool pressed) { mNav.setCtrlPressed(pressed); }
     QImage getImage() const { return mImage; }
 
     // The seeding's tests on the grid volume with the view's current parameters.
@@ -49,14 +50,16 @@ public:
     bool mEvenlySpaced = false;
     float mDSep = streamlineDefaults::kDSep;
     float mDTest = streamlineDefaults::kDTest;
-    int mViewX1 = 0;
-    int mViewY1 = 0;
-    int mViewX2 = 0;
-    int mViewY2 = 0;
     int mIntegrationMethod = Euler;
-    bool mCtrlPressed = false;
-    bool mDragging = false;
-    QPoint mLastMousePos;
+    // The view rectangle, Ctrl state and drag, and the same under the view's own names.
+    ViewNavigator mNav{ViewRules::streamlines()};
+    int &mViewX1 = mNav.view.x1;
+    int &mViewY1 = mNav.view.y1;
+    int &mViewX2 = mNav.view.x2;
+    int &mViewY2 = mNav.view.y2;
+    bool &mCtrlPressed = mNav.mCtrlPressed;
+    bool &mDragging = mNav.mDragging;
+    QPoint &mLastMousePos = mNav.mLastMousePos;
     QImage mImage;
     QVector<QPolygon> mPolylines;
     QVector<Vector3> mSeedPoints;
@@ -70,14 +73,8 @@ public:
     float &mGridWidth = mSeeding.mGridWidth;
     float &mGridHeight = mSeeding.mGridHeight;
 
-    ViewRect viewRect() const { return ViewRect{mViewX1, mViewY1, mViewX2, mViewY2}; }
-    void setViewRect(const ViewRect &v)
-    {
-        mViewX1 = v.x1;
-        mViewY1 = v.y1;
-        mViewX2 = v.x2;
-        mViewY2 = v.y2;
-    }
+    ViewRect viewRect() const { return mNav.view; }
+    void setViewRect(const ViewRect &v) { mNav.view = v; }
 
 protected:
     void mousePressEvent(QMouseEvent *event) override;
