@@ -12,6 +12,12 @@ streamplot. One run of each, short; prints a table.
    matplotlib's streamplot on the same field at 300 x 300 and 1000 x 1000, at a comparable
    line spacing: matplotlib's density 1 keeps lines about 1/30 of the domain apart, and
    dsep = n / 30 cells does the same. Both coloured by speed; the best of three each.
+3. The same evenly spaced lines with VTK's vtkEvenlySpacedStreamlines2D (Debian's
+   python3-vtk9, used here only): the vortices flow at 1000 x 1000 and 700 x 700. VTK's
+   SeparatingDistance is given in cell lengths, the unit of tessaly's dsep, and its
+   SeparatingDistanceRatio is tessaly's dtest. Each VTK case runs once, in a child process,
+   so a segfault is recorded as "crashed" (and a run past the time limit as "timeout")
+   instead of ending the benchmark. Skipped, with a line saying so, when vtk does not import.
 """
 
 import os
@@ -30,7 +36,8 @@ import numpy as np  # noqa: E402
 import tessaly  # noqa: E402
 import tessaly.plot  # noqa: E402
 
-build = sys.argv[1] if len(sys.argv) > 1 else "build"
+build = sys.argv[1] if len(sys.argv) > 1 and sys.argv[1] != "--vtk-case" else "build"
+VTK_TIMEOUT_S = 120
 
 
 def best(f, repeats=3):
@@ -57,6 +64,45 @@ def vortices(n):
         v += k * dx
     return x, x, u, v
 
+
+def vtk_case(n, dsep, dtest):
+    """Child process: VTK's evenly spaced streamlines on vortices(n); prints "lines seconds"."""
+    import vtk
+    from vtk.util import numpy_support
+
+    x, y, u, v = vortices(n)
+    image = vtk.vtkImageData()
+    image.SetDimensions(n, n, 1)
+    image.SetOrigin(0.0, 0.0, 0.0)
+    h = x[1] - x[0]
+    image.SetSpacing(h, h, 1.0)
+    # VTK's point order is x fastest, like a C-ordered (ny, nx) array.
+    vectors = np.column_stack([u.ravel(), v.ravel(), np.zeros(n * n)])
+    array = numpy_support.numpy_to_vtk(vectors, deep=True)
+    array.SetName("velocity")
+    image.GetPointData().SetVectors(array)
+
+    f = vtk.vtkEvenlySpacedStreamlines2D()
+    f.SetInputData(image)
+    f.SetInputArrayToProcess(0, 0, 0, vtk.vtkDataObject.FIELD_ASSOCIATION_POINTS, "velocity")
+    f.SetIntegratorTypeToRungeKutta4()
+    f.SetIntegrationStepUnit(vtk.vtkStreamTracer.CELL_LENGTH_UNIT)
+    f.SetInitialIntegrationStep(0.5)
+    f.SetMaximumNumberOfSteps(100000)
+    f.SetSeparatingDistance(dsep)
+    f.SetSeparatingDistanceRatio(dtest)
+    f.SetClosedLoopMaximumDistance(0.2 * dsep)
+    # First seed away from both vortex cores and the walls.
+    f.SetStartPosition(2.0, 2.0, 0.0)
+    t = time.perf_counter()
+    f.Update()
+    seconds = time.perf_counter() - t
+    print(f.GetOutput().GetNumberOfLines(), seconds)
+
+
+if len(sys.argv) > 1 and sys.argv[1] == "--vtk-case":
+    vtk_case(int(sys.argv[2]), float(sys.argv[3]), float(sys.argv[4]))
+    sys.exit(0)
 
 print("1. evenly_spaced / the same seeding in C++ (vortices 1000 x 1000, the view's limits)")
 with tempfile.TemporaryDirectory() as d:
@@ -98,3 +144,27 @@ for n in (300, 1000):
     t_tessaly, t_mpl = min(t_tessaly), min(t_mpl)
     print(f"   {n:5d}x{n:<5d} {t_tessaly:10.3f} {len(lc.get_segments()):9d} {t_mpl:13.3f} "
           f"{len(sp.lines.get_segments()):9d} {t_tessaly / t_mpl:6.3f}")
+
+print("3. the same evenly spaced lines: tessaly vs VTK's vtkEvenlySpacedStreamlines2D (one run each)")
+if subprocess.run([sys.executable, "-c", "import vtk"], capture_output=True).returncode != 0:
+    print("   skipped: import vtk failed (Debian: apt-get install python3-vtk9)")
+else:
+    print(f"   {'field':>11} {'dsep':>5} {'tessaly s':>10} {'lines':>6} {'VTK s':>8} {'lines':>6} {'VTK run':>8}")
+    for n, dsep in ((1000, 30.0), (1000, 10.0), (700, 30.0), (700, 10.0)):
+        x, y, u, v = vortices(n)
+        ds = tessaly.Dataset.from_arrays(x, y, u, v)
+        t = time.perf_counter()
+        lines = ds.evenly_spaced(dsep=dsep, dtest=0.5)
+        t_tessaly = time.perf_counter() - t
+        try:
+            child = subprocess.run([sys.executable, os.path.abspath(__file__), "--vtk-case", str(n),
+                                    str(dsep), "0.5"], capture_output=True, text=True, timeout=VTK_TIMEOUT_S)
+            if child.returncode == 0:
+                vtk_lines, t_vtk = child.stdout.split()
+                outcome, vtk_lines, t_vtk = "ok", int(vtk_lines), f"{float(t_vtk):8.3f}"
+            else:
+                # A negative code is the signal that ended the child (-11: segfault).
+                outcome, vtk_lines, t_vtk = f"crashed({child.returncode})", "-", "-"
+        except subprocess.TimeoutExpired:
+            outcome, vtk_lines, t_vtk = "timeout", "-", f">{VTK_TIMEOUT_S}"
+        print(f"   {n:5d}x{n:<5d} {dsep:5g} {t_tessaly:10.3f} {len(lines):6d} {t_vtk:>8} {vtk_lines!s:>6} {outcome:>8}")
