@@ -925,30 +925,32 @@ QByteArray pngBase64(const QImage &image)
     return bytes.toBase64();
 }
 
+// ` x="…" y="…" width="…" height="…"` of an SVG element, in output pixels.
+void rectAttributes(QByteArray &out, const QRectF &r)
+{
+    out += " x=\"";
+    number(out, r.x());
+    out += "\" y=\"";
+    number(out, r.y());
+    out += "\" width=\"";
+    number(out, r.width());
+    out += "\" height=\"";
+    number(out, r.height());
+    out += "\"";
+}
+
 void svgItem(QByteArray &out, const Item &item, bool antialias)
 {
     switch (item.kind) {
     case Item::Fill:
-        out += "<rect x=\"";
-        number(out, item.rect.x());
-        out += "\" y=\"";
-        number(out, item.rect.y());
-        out += "\" width=\"";
-        number(out, item.rect.width());
-        out += "\" height=\"";
-        number(out, item.rect.height());
-        out += "\" fill=\"" + colorText(item.color) + "\"/>\n";
+        out += "<rect";
+        rectAttributes(out, item.rect);
+        out += " fill=\"" + colorText(item.color) + "\"/>\n";
         break;
     case Item::Image:
-        out += "<image x=\"";
-        number(out, item.rect.x());
-        out += "\" y=\"";
-        number(out, item.rect.y());
-        out += "\" width=\"";
-        number(out, item.rect.width());
-        out += "\" height=\"";
-        number(out, item.rect.height());
-        out += "\" preserveAspectRatio=\"none\"";
+        out += "<image";
+        rectAttributes(out, item.rect);
+        out += " preserveAspectRatio=\"none\"";
         if (!item.smooth)
             out += " image-rendering=\"optimizeSpeed\" style=\"image-rendering:pixelated\"";
         out += " xlink:href=\"data:image/png;base64," + pngBase64(item.image) + "\"/>\n";
