@@ -29,6 +29,12 @@ tessaly_real_samples() {
     "$build/tools/import/tessaly-import" "$coads" "$out/coads-jul.gri" --scalar SLP --time 6 --scalar-range 975:1045 --flow-scale 0.1
 }
 
+# What both the run and the test script need first: the packages, then a Release build in $1.
+tessaly_install_and_build() {
+    tessaly_install_missing "${TESSALY_BUILD_PACKAGES[@]}" "${TESSALY_DATA_PACKAGES[@]}" qt6-qpa-plugins fonts-dejavu-core
+    tessaly_build "$1"
+}
+
 tessaly_build() {
     local dir=$1; shift
     cmake -S "$TESSALY_ROOT" -B "$dir" -DCMAKE_BUILD_TYPE=Release "$@" >/dev/null

@@ -5,8 +5,7 @@
 set -euo pipefail
 TESSALY_ROOT=$(cd "$(dirname "$0")/.." && pwd)
 source "$TESSALY_ROOT/scripts/deps.sh"
-tessaly_install_missing "${TESSALY_BUILD_PACKAGES[@]}" "${TESSALY_DATA_PACKAGES[@]}" qt6-qpa-plugins fonts-dejavu-core
-tessaly_build "$TESSALY_ROOT/build"
+tessaly_install_and_build "$TESSALY_ROOT/build"
 tessaly_install_python "$TESSALY_ROOT/build"
 "$TESSALY_ROOT/build/tools/tessaly-gen" --samples "$TESSALY_ROOT/samples"
 tessaly_real_samples "$TESSALY_ROOT/build" "$TESSALY_ROOT/samples"

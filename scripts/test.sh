@@ -3,7 +3,6 @@
 set -euo pipefail
 TESSALY_ROOT=$(cd "$(dirname "$0")/.." && pwd)
 source "$TESSALY_ROOT/scripts/deps.sh"
-tessaly_install_missing "${TESSALY_BUILD_PACKAGES[@]}" "${TESSALY_DATA_PACKAGES[@]}" qt6-qpa-plugins fonts-dejavu-core
-tessaly_build "$TESSALY_ROOT/build"
+tessaly_install_and_build "$TESSALY_ROOT/build"
 cd "$TESSALY_ROOT/build"
 QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j 2
