@@ -385,22 +385,37 @@ void paintColorBar(QPainter &painter)
 
 namespace {
 
-// The view copy, scale and (if asked) background of a picture, computed as the view does.
+// Whether a view of the grid, from its corner (x1, y1) and vw x vh cells wide, is the whole
+// grid: its copy would then hold the grid's own points, value for value.
+bool viewIsWholeGrid(const Volume &grid, int x1, int y1, int vw, int vh)
+{
+    return x1 == 0 && y1 == 0 && grid.getDimZ() == 1 && grid.getDimX() == vw && grid.getDimY() == vh &&
+           grid.pointCount() > 0;
+}
+
+// The view's cells, scale and (if asked) background of a picture, computed as the view does.
+// A view of the whole grid (--fit) reads the grid itself: copying it would only cost a second
+// grid's memory and time.
 struct PictureParts
 {
-    Volume view;
+    bool whole;
+    Volume copy;
+    const Volume *view;
     ArrowScale scale;
     QImage background;
 
     PictureParts(const Volume &grid, const PictureSettings &s)
-        : view(std::max(s.viewX2 - s.viewX1, 1), std::max(s.viewY2 - s.viewY1, 1), 1),
+        : whole(viewIsWholeGrid(grid, s.viewX1, s.viewY1, s.viewX2 - s.viewX1, s.viewY2 - s.viewY1)),
+          copy(whole ? 0 : std::max(s.viewX2 - s.viewX1, 1), whole ? 0 : std::max(s.viewY2 - s.viewY1, 1), 1),
+          view(whole ? &grid : &copy),
           scale(arrowScaleFor(s.width, s.height, s.viewX1, s.viewY1, s.viewX2, s.viewY2, s.zoom, s.fixedLength))
     {
-        copyViewCells(&grid, s.viewX1, s.viewY1, view);
+        if (!whole)
+            copyViewCells(&grid, s.viewX1, s.viewY1, copy);
         if (s.showPressure) {
-            const int vw = view.getDimX();
+            const int vw = view->getDimX();
             Progress progress(QStringLiteral("Calculating Colors ..."), 0, vw);
-            computePressureBackground(background, s.width, s.height, view, scale.cellWidth, scale.cellHeight,
+            computePressureBackground(background, s.width, s.height, *view, scale.cellWidth, scale.cellHeight,
                                       &progress);
             progress.setValue(vw + 10);
             progress.close();
@@ -425,7 +440,7 @@ QImage renderPicture(const Volume *grid, const PictureSettings &s, int *skipped)
     prepareArrowImage(image, s.width, s.height, s.showPressure ? &parts.background : nullptr);
     QPainter painter(&image);
     if (s.showArrows) {
-        const int n = paintArrowLayer(painter, parts.view, parts.scale, s.arrowColor);
+        const int n = paintArrowLayer(painter, *parts.view, parts.scale, s.arrowColor);
         if (skipped)
             *skipped = n;
     }
@@ -447,7 +462,7 @@ void paintPicture(QPainter &painter, const Volume *grid, const PictureSettings &
     else
         painter.fillRect(rect, Qt::black);
     if (s.showArrows) {
-        const int n = paintArrowLayer(painter, parts.view, parts.scale, s.arrowColor);
+        const int n = paintArrowLayer(painter, *parts.view, parts.scale, s.arrowColor);
         if (skipped)
             *skipped = n;
     }
