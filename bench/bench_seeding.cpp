@@ -130,9 +130,9 @@ double processCpuNs()
 
 struct View
 {
-    QVector<Vector3> seeds;
-    QVector<Streamline> lines;
-    EvenlySpacedSeeding seeding{seeds, lines};
+    EvenlySpacedSeeding seeding;
+    const QVector<Vector3> &seeds = seeding.seeds();
+    const QVector<Streamline> &lines = seeding.lines();
 
     // maxSeeds, maxSteps 0: the view's limits. Larger limits end a half line at rest, as
     // tessaly-render does with them.
@@ -245,7 +245,7 @@ void BM_Seeding(benchmark::State &state)
         view.run(v, dSep, dTest, method);
         cpuNs += processCpuNs() - cpuStart;
         ns += std::chrono::duration<double, std::nano>(std::chrono::steady_clock::now() - start).count();
-        points += view.seeding.mPoints.size();
+        points += view.seeding.points().size();
         seeds += view.seeds.size();
     }
     qInstallMessageHandler(previous);
@@ -301,7 +301,7 @@ void BM_PeakMemory(benchmark::State &state)
             resetPeakRss();
             view.run(v, float(state.range(0)), float(state.range(1) * 0.01), int(state.range(2)));
             r[0] = (statusKiB("VmHWM") - before) / 1024.0;
-            r[1] = double(view.seeding.mPoints.size());
+            r[1] = double(view.seeding.points().size());
         });
         if (!measured)
             break;
@@ -368,7 +368,7 @@ void BM_Large(benchmark::State &state)
                 // was refused (the kernel may), whichever is larger.
                 r[kPeakMiB] = (std::max(statusKiB("VmHWM"), statusKiB("VmRSS")) - before) / 1024.0;
                 r[kSeeds] = double(view.seeds.size());
-                r[kPoints] = double(view.seeding.mPoints.size());
+                r[kPoints] = double(view.seeding.points().size());
                 const Coverage c = coverage(view.dataLines(), side, side, dSep);
                 r[kMoving] = double(c.movingPoints);
                 r[kCovered] = c.covered;
@@ -429,11 +429,11 @@ void BM_Sweep(benchmark::State &state)
                 for (int method : {0, 1}) {
                     view.run(v, float(dSep), float(dTest * 0.01), method);
                     ++runs;
-                    const qint64 n = view.seeding.mPoints.size();
+                    const qint64 n = view.seeding.points().size();
                     points += n;
                     maxPoints = std::max(maxPoints, n);
                     maxSeeds = std::max<qint64>(maxSeeds, view.seeds.size());
-                    bool ok = view.seeds.size() >= 1 && view.seeds.size() <= 501 && view.seeding.mGrid;
+                    bool ok = view.seeds.size() >= 1 && view.seeds.size() <= 501 && view.seeding.grid();
                     for (const Streamline &l : std::as_const(view.lines))
                         ok = ok && l.size() <= 2001;
                     if (!ok && failure.isEmpty())

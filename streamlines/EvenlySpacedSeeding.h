@@ -1,7 +1,6 @@
 #pragma once
 
-#include "streamlines/PointIndex.h"
-#include "streamlines/SeparationGrid.h"
+#include "streamlines/SeparationTest.h"
 #include "streamlines/StreamlineDefaults.h"
 #include "data/Vector3.h"
 
@@ -16,8 +15,11 @@ class Volume;
 // One streamline: its positions in order, in the grid volume's index space.
 using Streamline = QVector<Vector3>;
 
-// Evenly spaced streamline placement in the index space of the grid volume. The streamline
-// view owns one and hands it its seed and line lists, which the seeding fills.
+// Evenly spaced streamline placement in the index space of the grid volume: lines placed one
+// after another, each new seed at the separating distance beside a line already drawn, each
+// line stopped where it comes closer than the test distance to an earlier one. The loop is
+// run(); the trace of a line is traceHalf() (EvenlySpacedTrace.h); the separation test with
+// its grid is SeparationTest. Its results are read through the const accessors.
 //
 // The volume read is the one given to run() while it runs; outside a run (the view's own
 // calls of isValidPoint, traceStreamline, findSeedPoint) it is the one given to use(), and
@@ -53,18 +55,16 @@ public:
     // bytes a point) whatever the limits.
     static constexpr int kMaxPoints = 1 << 25;
 
-    EvenlySpacedSeeding(QVector<Vector3> &seedPoints, QVector<Streamline> &evenLines);
-
-    // Start of every seeding run, regular or evenly spaced: empties the queue and the point
-    // list and works out mGridWidth and mGridHeight from the view size.
+    // Start of every seeding run, regular or evenly spaced: empties the seeds, lines, queue,
+    // stored points and grid, and works out the grid's size from the view size.
     void reset(const Parameters &parameters);
-    // The evenly spaced run on `grid` after reset(): replaces the separation grid, traces the
-    // first line from (10, 10, 0) (or, where the flow is missing or zero there, from the
-    // nearest grid point with flow), searches seeds pass after pass, writes "grid.log".
-    // Without a grid volume it ends at once and leaves the lists empty.
+    // The evenly spaced run on `grid` after reset(): a new separation grid, the first line
+    // from (10, 10, 0) (or, where the flow is missing or zero there, from the nearest grid
+    // point with flow), seed searches pass after pass, then "grid.log". Without a grid volume
+    // or a usable separation grid it ends at once and leaves the lists empty.
     void run(const Volume *grid);
     // The volume and parameters that isValidPoint, traceStreamline and findSeedPoint read
-    // outside a run (null: no field, every point invalid). Leaves the lists and grid as they are.
+    // outside a run (null: no field, every point invalid). Leaves the results as they are.
     void use(const Volume *grid, const Parameters &parameters)
     {
         mVolume = grid;
@@ -73,18 +73,28 @@ public:
 
     // False outside the field or where a stored point of the 3 x 3 cells around (x, y) lies
     // closer than minDistance (in 3-D); true otherwise. Allocation-free.
-    bool isValidPoint(double x, double y, double z, float minDistance) const;
-    // Two-way trace from seed; the line's points enter mPoints and the grid once both
-    // halves are traced.
+    bool isValidPoint(double x, double y, double z, float minDistance) const
+    {
+        return mTest.isValidPoint(mVolume, x, y, z, minDistance);
+    }
+    // Two-way trace from seed; the line's points are stored once both halves are traced.
     Streamline traceStreamline(Vector3 seed);
     // The first accepted candidate beside the line, or (-1, -1, -1).
     Vector3 findSeedPoint(Streamline line);
 
-    QList<Streamline> mQueue;
-    QVector<Vector3> mPoints;
-    std::unique_ptr<SeparationGrid> mGrid;
-    float mGridWidth = 0.0f;
-    float mGridHeight = 0.0f;
+    // The results of the last run, read-only: the seeds in the order found; the lines to
+    // draw (each once for every seed search made on it); the lines still queued when the
+    // run ended; every stored point, which the grid's cells index; the grid (null after a
+    // regular run or a run that could not start) and its size as worked out by reset().
+    const QVector<Vector3> &seeds() const { return mSeedPoints; }
+    const QVector<Streamline> &lines() const { return mEvenLines; }
+    const QList<Streamline> &queue() const { return mQueue; }
+    const QVector<Vector3> &points() const { return mTest.points(); }
+    const SeparationGrid *grid() const { return mTest.grid(); }
+    float gridWidth() const { return mGridWidth; }
+    float gridHeight() const { return mGridHeight; }
+    // Hands the grid over, to keep its counts after the seeding is gone.
+    std::unique_ptr<SeparationGrid> takeGrid() { return mTest.takeGrid(); }
 
 private:
     // Where a seed search stands on a line: segment k, and the side tested next
@@ -94,43 +104,32 @@ private:
         int segment = 0;
         int side = 0;
     };
-
-    const Volume *volume() const;
-    void startIndex();
-    // The separation test with its reason: kValid, kInvalid (outside the field, or a stray
-    // index regime), or the index of a stored point that is too close.
-    static constexpr int kValid = -1;
-    static constexpr int kInvalid = -2;
-    int probe(double x, double y, double z, float minDistance) const;
-    int closerPointInGrid(double x, double y, double z, float minDistance) const;
-    bool isValidPointByWalk(double x, double y, double z, float minDistance) const;
-    // Whether a point next to the witness along the point list rejects c (it then becomes
-    // the witness); `room` and m as in the seed search.
-    bool neighbourRejects(int &witness, const Vector3 &c, double room, double m) const;
-    bool indexInStep() const;
-    // A seed candidate where the flow is missing (NaN) or infinite is never taken: the line
-    // from it would be the candidate alone, a stray point in a missing area.
-    bool flowMissingAt(const Vector3 &c) const;
-    Vector3 searchFrom(const Streamline &line, SearchPosition &position) const;
-    // The first accepted candidate beside segments from.segment ... end - 1 (from.side first
-    // on the first of them), without console output.
     struct Candidate
     {
         Vector3 position;
         SearchPosition at;
         bool accepted = false;
     };
-    Candidate searchSegments(const Streamline &line, SearchPosition from, qsizetype end) const;
-    void halfTrace(const Vector3 &seed, double dt, float minDistance, const Volume *field,
-                   std::vector<Vector3> &out) const;
 
-    QVector<Vector3> &mSeedPoints;
-    QVector<Streamline> &mEvenLines;
+    bool startGrid(const Volume *grid);
+    // A seed candidate where the flow is missing (NaN) or infinite is never taken: the line
+    // from it would be the candidate alone, a stray point in a missing area.
+    bool flowMissingAt(const Vector3 &c) const;
+    Vector3 firstSearch(const Streamline &line) const;
+    Vector3 searchFrom(const Streamline &line, SearchPosition &position);
+    // The first accepted candidate beside segments from.segment ... end - 1 (from.side first
+    // on the first of them), without console output.
+    Candidate searchSegments(const Streamline &line, SearchPosition from, qsizetype end);
+
     Parameters mParameters;
     const Volume *mVolume = nullptr;
+    QVector<Vector3> mSeedPoints;
+    QVector<Streamline> mEvenLines;
+    QList<Streamline> mQueue;
+    float mGridWidth = 0.0f;
+    float mGridHeight = 0.0f;
+    SeparationTest mTest;
     // Scratch for the two halves of a trace, kept to avoid reallocating them per line.
     std::vector<Vector3> mBackward;
     std::vector<Vector3> mForward;
-    std::vector<int> mLineCells; // cx, cy and entry of each point of the line being stored
-    PointIndex mIndex;
 };

@@ -11,6 +11,7 @@ constexpr double kMaxStrips = 64;
 // At most this many squares in all (a few MB of heads), at most this many per cell side.
 constexpr qint64 kMaxSquares = qint64(1) << 22;
 constexpr int kMaxSub = 16;
+static_assert(3 * kMaxSub < kMaxStrips, "a query of the 3 x 3 cells is always decided");
 
 } // namespace
 
@@ -31,7 +32,6 @@ void PointIndex::start(double side, int width, int height, double testDistance, 
     mWordsPerRow = int((qint64(width) * sub + 63) / 64) + 1;
     mOccupied.assign(size_t(qint64(height) * sub * mWordsPerRow), 0);
     mNext.clear();
-    unfiled = 0;
 }
 
 void PointIndex::file(const Vector3 *line, int cx, int cy, int first, int count)
@@ -140,15 +140,17 @@ int PointIndex::closerPoint(double x, double y, double z, float minDistance, con
     const double sub = mSub;
     // Only the squares of the 3 x 3 cells (square columns cx0 * sub ... (cx1 + 1) * sub - 1
     // belong to those cells by construction), and of those only the ones in reach.
+    // Always decided: the window is at most 3 * kMaxSub squares a side, below kMaxStrips, and
+    // a NaN position (which forEachNear refuses) is closer to no point.
     int found = kNone;
-    const bool decided = forEachNear(x, y, m, boundsTolerance(x, y, mSide), cx0 * sub, cx1 * sub + sub - 1.0,
-                                     cy0 * sub, cy1 * sub + sub - 1.0, reach, [&](int i) {
-                                         if (!closer(points[i], x, y, z, m, m2))
-                                             return false;
-                                         found = i;
-                                         return true;
-                                     });
-    return decided ? found : kUndecided;
+    forEachNear(x, y, m, boundsTolerance(x, y, mSide), cx0 * sub, cx1 * sub + sub - 1.0, cy0 * sub,
+                cy1 * sub + sub - 1.0, reach, [&](int i) {
+                    if (!closer(points[i], x, y, z, m, m2))
+                        return false;
+                    found = i;
+                    return true;
+                });
+    return found;
 }
 
 namespace {

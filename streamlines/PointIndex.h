@@ -5,6 +5,7 @@
 #include <QtGlobal>
 
 #include <cmath>
+#include <cstring>
 #include <vector>
 
 // Rounding margins of the seeding's cell arithmetic, in one place with their reasons.
@@ -66,6 +67,13 @@ inline double gap(double v, double lo, double hi)
     return v < lo ? lo - v : (v > hi ? v - hi : 0.0);
 }
 
+// Bit for bit the same position (also in the sign of a zero), so every computation that
+// starts from it gives the same bits.
+inline bool samePosition(const Vector3 &a, const Vector3 &b)
+{
+    return std::memcmp(&a, &b, sizeof(Vector3)) == 0;
+}
+
 // Whether p lies closer than m to (x, y, z), with the rounding of Vector3::length();
 // `limit2` is m squared (exact, as m is a float). sqrt(s) < m implies s < m * m, as sqrt is
 // correctly rounded and m * m exact, so the root is taken only for points that may be close.
@@ -84,14 +92,10 @@ inline bool closer(const Vector3 &p, double x, double y, double z, double m, dou
 // cells are crowded (dense lines, spirals, lines standing still at a stagnation point):
 // every grid cell split into sub x sub squares, each a list of point indices linked through
 // `next`, newest first, without repeats of the newest position. Queries read the points
-// from the caller's point list. The owner decides whether the index is in step with its
-// grid (revision, points, unfiled).
+// from the caller's point list. Its owner (SeparationTest) files every point the grid takes.
 class PointIndex
 {
 public:
-    // A query that would have to look at too many squares answers this; the caller then
-    // decides with the exact test of the grid.
-    static constexpr int kUndecided = -2;
     static constexpr int kNone = -1;
 
     // Empties the index for a grid of width x height cells of `side`; the squares are about
@@ -102,8 +106,7 @@ public:
     // the grid stored in its cell (cx, cy).
     void file(const Vector3 *line, int cx, int cy, int first, int count);
 
-    // A point of the 3 x 3 cells around (x, y) closer than minDistance (its index), kNone,
-    // or kUndecided.
+    // A point of the 3 x 3 cells around (x, y) closer than minDistance (its index), or kNone.
     int closerPoint(double x, double y, double z, float minDistance, const Vector3 *points) const;
     // False when no filed point lies closer than minDistance to (x, y, z); true when one may
     // (the caller then decides with the exact test).
@@ -114,12 +117,6 @@ public:
 
     double side() const { return mSide; }
     double inverseSide() const { return mInverseSide; }
-
-    // Bookkeeping for the owner: the grid revision this index mirrors, the point count after
-    // the last line was filed, and the points since start() that the grid did not take.
-    quint64 revision = 0;
-    qsizetype points = 0;
-    qsizetype unfiled = 0;
 
 private:
     // The one query loop: visits the filed points of every square with column index in

@@ -5,8 +5,6 @@
 
 #include <algorithm>
 
-SeparationGrid::SeparationGrid() : mRevision(++sRevisions) {}
-
 void SeparationGrid::setSize(int w, int h)
 {
     w = std::max(w, 0);
@@ -28,7 +26,6 @@ void SeparationGrid::setSize(int w, int h)
         mTail.shrink_to_fit();
         mCount.shrink_to_fit();
     }
-    mRevision = ++sRevisions;
 }
 
 void SeparationGrid::reuseStorageOf(SeparationGrid &previous)
@@ -44,7 +41,6 @@ void SeparationGrid::reuseStorageOf(SeparationGrid &previous)
     mRuns.clear();
     mCount.clear();
     previous.setSize(0, 0);
-    mRevision = ++sRevisions;
 }
 
 bool SeparationGrid::isValidCell(double cx, double cy) const

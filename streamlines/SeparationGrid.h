@@ -22,9 +22,9 @@ struct Vector2
 //
 // Cell (cx, cy) is entry cy * mWidth + cx. A cell's list is a chain of runs of consecutive
 // indices, in the order they were added: a traced line passes a cell with a few points in a
-// row, so a run costs a dozen bytes where a list per cell would cost an allocation. Write
-// cells through addPoint() only: the grid remembers the range of indices it was given, which
-// lets the seeding's separation test know that no stored index can be out of bounds.
+// row, so a run costs a dozen bytes where a list per cell would cost an allocation. The
+// seeding's separation test (SeparationTest) owns its grid and stores only indices of points
+// it holds.
 class SeparationGrid
 {
 public:
@@ -32,7 +32,7 @@ public:
     // 4096 x 4096 cells, far beyond any dataset this tool shows.
     static constexpr qint64 kMaxCells = qint64(1) << 24;
 
-    SeparationGrid();
+    SeparationGrid() = default;
     // w x h empty cells. Negative sizes count as 0; a grid of more than kMaxCells cells is
     // refused with a console message and the grid stays 0 x 0.
     void setSize(int w, int h);
@@ -70,9 +70,6 @@ public:
                 mTail[k] = run;
             }
             mCount[k] += count;
-            mMinIndex = first < mMinIndex ? first : mMinIndex;
-            mMaxIndex = last > mMaxIndex ? last : mMaxIndex;
-            mRevision = ++sRevisions;
             return;
         }
         for (int i = 0; i < count; ++i)
@@ -103,11 +100,6 @@ public:
     // Returns false when a write fails; says nothing.
     bool writeLog(QIODevice &device) const;
 
-    // True when every index stored so far lies in [0, count).
-    bool indicesBelow(qsizetype count) const { return mMinIndex >= 0 && mMaxIndex < count; }
-    // Changes with every setSize() and every stored index, and differs between grids, so a
-    // mirror of the cells (the seeding's point index) can tell whether it is still in step.
-    quint64 revision() const { return mRevision; }
     // The address of entry k's chain, for callers that fetch it ahead of addPoints.
     const int *tailOf(size_t k) const { return mTail.data() + k; }
 
@@ -123,13 +115,8 @@ private:
         int next;
     };
     void reportOutside(int cx, int cy) const;
-    // Revisions are unique across all grids (everything runs on the GUI thread).
-    static inline quint64 sRevisions = 0;
     std::vector<int> mHead; // per entry: its first run, -1 when empty
     std::vector<int> mTail; // per entry: its last run
     std::vector<qint64> mCount; // per entry: its indices (the log reads them in entry order)
     std::vector<Run> mRuns;
-    int mMinIndex = INT_MAX;
-    int mMaxIndex = -1;
-    quint64 mRevision = 0;
 };

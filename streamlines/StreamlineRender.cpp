@@ -99,11 +99,13 @@ void runSeeding(EvenlySpacedSeeding &seeding, QVector<Vector3> &seeds, QVector<S
     qDebug() << "------------------------------------------------------";
     if (!evenlySpaced)
         appendRegularSeeds(seeds, view, seedsX, seedsY);
-    else if (const Volume *usable = usableGrid(grid))
+    else if (const Volume *usable = usableGrid(grid)) {
         seeding.run(usable);
-    else
+        seeds = seeding.seeds();
+        lines = seeding.lines();
+    } else
         qDebug() << "No dataset loaded: there is nothing to place evenly spaced streamlines in.";
-    qDebug() << "generated " << seeding.mPoints.size() << "Points";
+    qDebug() << "generated " << seeding.points().size() << "Points";
 }
 
 QVector<QPolygon> regularPolylines(const QVector<Vector3> &seeds, const ViewRect &view, const TraceSettings &settings,

@@ -25,9 +25,9 @@ StreamlineResult seeded(const Volume &grid, const StreamlineSettings &s, bool ev
     parameters.maxSeeds = s.maxSeeds;
     parameters.maxSteps = s.maxSteps;
     parameters.stopAtRest = s.stopAtRest;
-    EvenlySpacedSeeding seeding(r.seeds, r.lines);
+    EvenlySpacedSeeding seeding;
     runSeeding(seeding, r.seeds, r.lines, evenly, r.view, s.seedsX, s.seedsY, parameters, &grid);
-    r.separation = std::move(seeding.mGrid);
+    r.separation = seeding.takeGrid();
     return r;
 }
 

@@ -37,10 +37,15 @@ StreamLineDialog::StreamLineDialog(QWidget *parent) : QDialog(parent)
     const int maxLength = grid ? grid->getDimY() : kNoDataMaxLength;
 
     mView = new streamlines(nullptr);
-    mGridLayout = new QGridLayout;
-    mControlsLayout = new QVBoxLayout;
-    auto *buttonBox = new QHBoxLayout;
+    createControls(maxLength);
+    layOutControls(maxLength);
+    nameControls();
+    // Connected after every initial value is set, so building the dialog runs no slot.
+    connectControls();
+}
 
+void StreamLineDialog::createControls(int maxLength)
+{
     mResetButton = new QPushButton(QStringLiteral("Reset"));
     mResetButton->setFixedSize(80, 25);
     mSaveButton = new QPushButton(QStringLiteral("Save Image"), this);
@@ -72,7 +77,13 @@ StreamLineDialog::StreamLineDialog(QWidget *parent) : QDialog(parent)
     mDTestSlider->setValue(streamlineDefaults::kDTestSlider);
 
     mRedrawButton = new QPushButton(QStringLiteral("redraw"), this);
+}
 
+// The column of controls with its captions and hints, left of the view; the buttons below it.
+void StreamLineDialog::layOutControls(int maxLength)
+{
+    mGridLayout = new QGridLayout;
+    mControlsLayout = new QVBoxLayout;
     mControlsLayout->addItem(new QSpacerItem(10, 30, QSizePolicy::Minimum, QSizePolicy::Minimum));
     mControlsLayout->addWidget(new QLabel(QStringLiteral("Integration Method:")));
     mControlsLayout->addWidget(mMethodCombo);
@@ -100,9 +111,17 @@ StreamLineDialog::StreamLineDialog(QWidget *parent) : QDialog(parent)
     mControlsLayout->addWidget(new QLabel(QStringLiteral("Move: Left Click + Drag")));
     mControlsLayout->addItem(new QSpacerItem(10, 10, QSizePolicy::Minimum, QSizePolicy::Minimum));
 
+    auto *buttonBox = new QHBoxLayout;
     buttonBox->addWidget(mResetButton);
     buttonBox->addWidget(mSaveButton);
+    mGridLayout->addLayout(mControlsLayout, 1, 0, Qt::AlignLeft);
+    mGridLayout->addWidget(mView, 1, 1, Qt::AlignCenter);
+    mGridLayout->addLayout(buttonBox, 2, 0, Qt::AlignLeft);
+    setLayout(mGridLayout);
+}
 
+void StreamLineDialog::nameControls()
+{
     // Names for finding the controls from outside (tests, style sheets).
     mView->setObjectName(QStringLiteral("mView"));
     mResetButton->setObjectName(QStringLiteral("mResetButton"));
@@ -115,12 +134,10 @@ StreamLineDialog::StreamLineDialog(QWidget *parent) : QDialog(parent)
     mDTestSlider->setObjectName(QStringLiteral("mDTestSlider"));
     mLengthSpin->setObjectName(QStringLiteral("mLengthSpin"));
     mRedrawButton->setObjectName(QStringLiteral("mRedrawButton"));
+}
 
-    mGridLayout->addLayout(mControlsLayout, 1, 0, Qt::AlignLeft);
-    mGridLayout->addWidget(mView, 1, 1, Qt::AlignCenter);
-    mGridLayout->addLayout(buttonBox, 2, 0, Qt::AlignLeft);
-
-    // Connected after every initial value is set, so building the dialog runs no slot.
+void StreamLineDialog::connectControls()
+{
     connect(mResetButton, &QPushButton::clicked, this, &StreamLineDialog::resetStreamLines);
     connect(mSaveButton, &QPushButton::clicked, this, &StreamLineDialog::saveClicked);
     connect(mMethodCombo, &QComboBox::activated, this, &StreamLineDialog::IntegrationChanged);
@@ -131,8 +148,6 @@ StreamLineDialog::StreamLineDialog(QWidget *parent) : QDialog(parent)
     connect(mDSepSlider, &QSlider::valueChanged, this, &StreamLineDialog::dsepChanged);
     connect(mDTestSlider, &QSlider::valueChanged, this, &StreamLineDialog::dtestChanged);
     connect(mRedrawButton, &QPushButton::clicked, this, &StreamLineDialog::RedrawClicked);
-
-    setLayout(mGridLayout);
 }
 
 StreamLineDialog::~StreamLineDialog() = default;

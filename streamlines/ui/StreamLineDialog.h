@@ -45,6 +45,11 @@ protected:
     void keyReleaseEvent(QKeyEvent *event) override;
 
 private:
+    void createControls(int maxLength);
+    void layOutControls(int maxLength);
+    void nameControls();
+    void connectControls();
+
     QGridLayout *mGridLayout;
     QPushButton *mResetButton;
     streamlines *mView;

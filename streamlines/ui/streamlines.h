@@ -62,16 +62,17 @@ public:
     QPoint &mLastMousePos = mNav.mLastMousePos;
     QImage mImage;
     QVector<QPolygon> mPolylines;
+    // The seeds and lines of the last seeding run (regular or evenly spaced), as the
+    // renderer draws them.
     QVector<Vector3> mSeedPoints;
     QVector<Streamline> mEvenLines;
-    // The evenly spaced seeding state (queue, traced points, separation grid and its size).
-    EvenlySpacedSeeding mSeeding{mSeedPoints, mEvenLines};
-    // The same state under the view's own names.
-    QList<Streamline> &mQueue = mSeeding.mQueue;
-    QVector<Vector3> &mPoints = mSeeding.mPoints;
-    std::unique_ptr<SeparationGrid> &mGrid = mSeeding.mGrid;
-    float &mGridWidth = mSeeding.mGridWidth;
-    float &mGridHeight = mSeeding.mGridHeight;
+
+    // The evenly spaced seeding's state under the view's own names, read-only.
+    const QList<Streamline> &mQueue() const { return mSeeding.queue(); }
+    const QVector<Vector3> &mPoints() const { return mSeeding.points(); }
+    const SeparationGrid *mGrid() const { return mSeeding.grid(); }
+    float mGridWidth() const { return mSeeding.gridWidth(); }
+    float mGridHeight() const { return mSeeding.gridHeight(); }
 
     ViewRect viewRect() const { return mNav.view; }
     void setViewRect(const ViewRect &v) { mNav.view = v; }
@@ -83,6 +84,9 @@ protected:
     void paintEvent(QPaintEvent *event) override;
 
 private:
+    // The evenly spaced seeding: queue, traced points, separation grid and its size.
+    EvenlySpacedSeeding mSeeding;
+
     void computeSeedPointsNow(bool evenlySpaced);
     void drawStreamLinesNow();
     EvenlySpacedSeeding::Parameters seedingParameters() const;

@@ -83,12 +83,10 @@ private slots:
     // 9.999999 for w = 549, dSep = 61 (10 in double), so the grid has 9 columns.
     void separationGridSizeInSinglePrecision()
     {
-        QVector<Vector3> seeds;
-        QVector<Streamline> lines;
-        EvenlySpacedSeeding seeding(seeds, lines);
+        EvenlySpacedSeeding seeding;
         seeding.reset({61.0f, 0.5f, 1.55, 0, 549, 549});
-        QCOMPARE(static_cast<double>(seeding.mGridWidth), 9.999999046325684);
-        QCOMPARE(static_cast<int>(seeding.mGridWidth), 9);
+        QCOMPARE(static_cast<double>(seeding.gridWidth()), 9.999999046325684);
+        QCOMPARE(static_cast<int>(seeding.gridWidth()), 9);
     }
 
     // Pixel scale float((x2 - x1) / dimX) and its reciprocal, both in single precision (the

@@ -23,9 +23,9 @@ namespace {
 // What the streamline view holds: its two lists and the seeding that fills them.
 struct View
 {
-    QVector<Vector3> seeds;
-    QVector<Streamline> lines;
-    EvenlySpacedSeeding seeding{seeds, lines};
+    EvenlySpacedSeeding seeding;
+    const QVector<Vector3> &seeds = seeding.seeds();
+    const QVector<Streamline> &lines = seeding.lines();
 
     // One run on `field` for a square view of `size` pixels (0: the field's own size).
     void run(float dSep, float dTest = 0.5f, int method = 0, int size = 0, const Volume *field = gridVolume)
@@ -45,7 +45,7 @@ struct View
         for (const Streamline &line : lines)
             if (all.isEmpty() || all.last().constData() != line.constData())
                 all.append(line);
-        for (const Streamline &line : seeding.mQueue)
+        for (const Streamline &line : seeding.queue())
             if (all.last().constData() != line.constData())
                 all.append(line);
         return all;
@@ -186,34 +186,35 @@ private slots:
 
         view.run(50.0f); // a rerun replaces grid.log and the state
         QCOMPARE(readGridLog().count('\n'), 3); // 100 * (1/50) + 1 = 3 rows
-        QVERIFY(view.seeds.size() == 2 && view.seeding.mPoints.size() == 65 * 2); // y = 10 and 60
+        QVERIFY(view.seeds.size() == 2 && view.seeding.points().size() == 65 * 2); // y = 10 and 60
     }
 
+    // The separation test and the seed test with its witness shortcut, at their exact
+    // boundary: a stored point exactly minDistance away leaves a position valid.
     void separationBoundaryIsStrict()
     {
         setVolumes(nullptr, uniformFlow(200, 200, 1, 0));
-        View view;
-        EvenlySpacedSeeding &s = view.seeding;
-        s.use(gridVolume, {30.0f, 0.5f, 1.55, 0, 200, 200});
-        s.mPoints = {Vector3(50, 50, 0)};
-        s.mGrid = std::make_unique<SeparationGrid>();
-        s.mGrid->setSize(7, 7);
-        s.mGrid->addPoint(1, 1, 0);
-        QVERIFY(s.isValidPoint(80, 50, 0, 30.0f));                         // exactly 30 away
-        QVERIFY(!s.isValidPoint(std::nextafter(80.0, 0.0), 50, 0, 30.0f)); // a hair closer
-        QVERIFY(s.isValidPoint(68, 74, 0, 30.0f));                         // 30 across a cell corner
-        QVERIFY(!s.isValidPoint(68, 73.99999, 0, 30.0f));
-        QVERIFY(s.isValidPoint(50, 50, 0.75, 0.75f)); // same x and y, 0.75 apart in z
-        QVERIFY(!s.isValidPoint(50, 50, 0.75, 0.76f));
-        // A seed candidate exactly dSep from a stored point is accepted, a slightly closer one not.
-        const Streamline line{Vector3(50, 110, 0), Vector3(51, 110, 0)};
-        view.lines = {line}; // not the first search of a run
-        ConsoleCapture console;
-        QCOMPARE(s.findSeedPoint(line).y, 80.0); // the -90 degree candidate
-        QCOMPARE(console.lines(), QStringList{"50 80  is valid as new seedpoint."});
-        s.mPoints.append(Vector3(50, 50.0001, 0));
-        s.mGrid->addPoint(1, 1, 1);
-        QCOMPARE(s.findSeedPoint(line).y, 140.0); // so the +90 degree one
+        SeparationTest t;
+        t.start(30.0, 7, 7, 15.0, 1.55);
+        t.store({Vector3(50, 50, 0)});
+        const auto valid = [&](double x, double y, double z, float m) { return t.isValidPoint(gridVolume, x, y, z, m); };
+        QVERIFY(valid(80, 50, 0, 30.0f));                         // exactly 30 away
+        QVERIFY(!valid(std::nextafter(80.0, 0.0), 50, 0, 30.0f)); // a hair closer
+        QVERIFY(valid(68, 74, 0, 30.0f));                         // 30 across a cell corner
+        QVERIFY(!valid(68, 73.99999, 0, 30.0f));
+        QVERIFY(valid(50, 50, 0.75, 0.75f)); // same x and y, 0.75 apart in z
+        QVERIFY(!valid(50, 50, 0.75, 0.76f));
+        QVERIFY(!valid(-1, 50, 0, 1.0f) && !t.isValidPoint(nullptr, 150, 150, 0, 1.0f)); // outside, no field
+        // Seed candidates: the first rejection makes the stored point the witness, which then
+        // rejects only what the full test rejects.
+        const auto seedClear = [&](double x, double y) { return t.seedIsClear(*gridVolume, Vector3(x, y, 0), 0, 30.0f); };
+        QVERIFY(!seedClear(50, 79));
+        QVERIFY(seedClear(68, 74));
+        QVERIFY(!seedClear(68, 73.99999));
+        QVERIFY(seedClear(50, 80));
+        QVERIFY(!seedClear(50, std::nextafter(80.0, 0.0)));
+        QCOMPARE(t.points().size(), 1);
+        QCOMPARE(t.grid()->getCell(1, 1), QVector<int>{0});
     }
 
     // The fast seeding against the plain one on every sample flow, fields with missing (NaN),
@@ -241,7 +242,7 @@ private slots:
 
         for (const auto &[what, d] : {std::pair{"console line", diff(expected, console.lines())},
                                       std::pair{"seed", diff(plain.seeds, fast.seeds)},
-                                      std::pair{"stored point", diff(plain.points, fast.seeding.mPoints)},
+                                      std::pair{"stored point", diff(plain.points, fast.seeding.points())},
                                       std::pair{"line", diff(plain.evenLines, fast.lines)}})
             QVERIFY2(d.isEmpty(), qPrintable(QStringLiteral("%1 %2").arg(what, d)));
         QCOMPARE(readGridLog(), plain.gridLog);
@@ -350,7 +351,7 @@ private slots:
             QVERIFY(line.size() <= 2 * p.maxSteps + 1);
             QVERIFY(!stopAtRest || !repeatsAPoint(line));
         }
-        QCOMPARE(points, view.seeding.mPoints.size()); // traced() found every line
+        QCOMPARE(points, view.seeding.points().size()); // traced() found every line
         QVERIFY2(moreLines ? after.size() > before.size() : longest > 2001 && moving(after) > moving(before),
                  qPrintable(QStringLiteral("%1 lines of %2 moving points before, %3 of %4 after")
                                 .arg(before.size())
@@ -413,12 +414,18 @@ private slots:
         QFile::remove(QStringLiteral("grid.log"));
         ConsoleCapture console;
         view.run(30.0f, 0.5f, 0, 100, nullptr);
-        QVERIFY(view.seeds.isEmpty() && view.lines.isEmpty() && view.seeding.mPoints.isEmpty() && !view.seeding.mGrid);
+        QVERIFY(view.seeds.isEmpty() && view.lines.isEmpty() && view.seeding.points().isEmpty() && !view.seeding.grid());
         QVERIFY(!QFile::exists(QStringLiteral("grid.log")));
         QCOMPARE(console.lines(), QStringList{"No dataset loaded: no evenly spaced streamlines"});
         view.run(30.0f);
         view.run(0.0f);
-        QVERIFY(view.seeds.isEmpty() && view.lines.isEmpty() && !view.seeding.mGrid);
+        QVERIFY(view.seeds.isEmpty() && view.lines.isEmpty() && !view.seeding.grid());
+        view.run(INFINITY); // cells without a finite side
+        QVERIFY(view.seeds.isEmpty() && !view.seeding.grid());
+        // A regular run leaves neither the points nor a grid that would index them.
+        view.run(30.0f);
+        view.seeding.reset({30.0f, 0.5f, 1.55, 0, 100, 100});
+        QVERIFY(view.seeding.points().isEmpty() && !view.seeding.grid());
     }
 };
 
