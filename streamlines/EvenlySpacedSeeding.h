@@ -65,6 +65,8 @@ public:
     void run(const Volume *grid);
     // The volume and parameters that isValidPoint, traceStreamline and findSeedPoint read
     // outside a run (null: no field, every point invalid). Leaves the results as they are.
+    // The grid keeps the cell side of the run that made it: a changed Dsep moves the seed
+    // candidates and changes the distances tested, not the cells points are filed in.
     void use(const Volume *grid, const Parameters &parameters)
     {
         mVolume = grid;
