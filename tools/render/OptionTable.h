@@ -30,9 +30,9 @@ enum Scope : unsigned {
 
 struct OptionSpec
 {
-    const char *heading; // --help: a group of options starts here, under this heading; or null
+    const char *heading; // --help: a group of options starts here, under this heading; or ""
     const char *names;   // comma separated, one letter for a short name: "o,output"
-    const char *value;   // the value's name in --help; null for a flag
+    const char *value;   // the value's name in --help; "" for a flag
     Scope scope;
     const char *help;    // one paragraph, wrapped by helpText(); "~" is a space it never breaks
 };
