@@ -33,7 +33,7 @@ const OptionSpec kOptions[] = {
     {"", "grid-log", "PATH", EvenlyView, "write the seeding's occupancy log (\"grid.log\") to PATH; %n, %v as in OUT (default: not written). Neither OUT nor PATH may name an input file (either file of a pair), each other, or an existing file that is not a regular file; a dataset's outputs are put in place together or not at all"},
 
     {"Pictures", "north-up", "", AnyView, "flip the rows that show the grid so that grid row 0 is at the bottom, for longitude/latitude grids whose first row is the southernmost; the view beyond the grid and the legend stay (default off; CSV and VTK are not changed)"},
-    {"", "png-level", "L", Anywhere, "PNG deflate level, 0 (stored) ... 9 (smallest); the same pixels at every level (default~1 from 512~x~512 pixels on, Qt's own level below)"},
+    {"", "png-level", "L", AnyView, "PNG deflate level, 0 (stored) ... 9 (smallest); the same pixels at every level (default~1 from 512~x~512 pixels on, Qt's own level below)"},
 
     {"Figures (any of these makes a figure instead of the view's own picture)", "scale", "K", AnyView, "K output pixels per view pixel, 1~...~64: the same geometry drawn at K times the resolution (default~1: the view's picture)"},
     {"", "size", "WxH", AnyView, "the largest scale whose figure, legend included, fits W~x~H (each 1~...~32767)"},
