@@ -52,12 +52,12 @@ struct Part
 // pixel to its left), whichever holds more bytes equal to the one before, which is what the
 // run-length coder feeds on: lines on black or white are byte runs as they are, while opaque
 // black in RGBA (0, 0, 0, 255) and smooth colour ramps become runs only after Sub. `sub` is
-// scratch of the row's size.
-void filteredRow(const QRgb *src, int w, bool alpha, bool premultiplied, int level, std::vector<unsigned char> &row,
-                 std::vector<unsigned char> &sub)
+// scratch of the row's size, `size` bytes each. Returns true when `sub` holds the row to send.
+bool filteredRow(const QRgb *src, int w, bool alpha, bool premultiplied, int level, unsigned char *row,
+                 unsigned char *sub, std::size_t size)
 {
     const std::size_t bpp = alpha ? 4 : 3;
-    unsigned char *d = row.data() + 1;
+    unsigned char *d = row + 1;
     for (int x = 0; x < w; ++x) {
         // PNG stores unpremultiplied colour; opaque pixels are the same either way.
         const QRgb c = premultiplied ? qUnpremultiply(src[x]) : src[x];
@@ -69,16 +69,15 @@ void filteredRow(const QRgb *src, int w, bool alpha, bool premultiplied, int lev
     }
     row[0] = 0;
     if (level == 0)
-        return;
+        return false;
     sub[0] = 1;
     std::size_t rawRuns = 0, subRuns = 0;
-    for (std::size_t i = 1; i < row.size(); ++i) {
+    for (std::size_t i = 1; i < size; ++i) {
         sub[i] = static_cast<unsigned char>(i > bpp ? row[i] - row[i - bpp] : row[i]);
         rawRuns += i > 1 && row[i] == row[i - 1];
         subRuns += i > 1 && sub[i] == sub[i - 1];
     }
-    if (subRuns > rawRuns)
-        row.swap(sub);
+    return subRuns > rawRuns;
 }
 
 void deflatePart(const QImage &image, bool alpha, int level, Part &p)
@@ -116,7 +115,9 @@ void deflatePart(const QImage &image, bool alpha, int level, Part &p)
     bool ok = true;
     try {
         for (int y = p.first; y < p.last && ok; ++y) {
-            filteredRow(reinterpret_cast<const QRgb *>(image.constScanLine(y)), w, alpha, premultiplied, level, row, sub);
+            if (filteredRow(reinterpret_cast<const QRgb *>(image.constScanLine(y)), w, alpha, premultiplied, level,
+                            row.data(), sub.data(), row.size()))
+                row.swap(sub);
             p.adler = adler32(p.adler, row.data(), static_cast<uInt>(rowBytes));
             p.rawBytes += rowBytes;
             z.next_in = row.data();
