@@ -346,6 +346,8 @@ private slots:
             QTest::newRow(name) << args << status << message;
         };
         row("unknown option", {c, "--view", "arrows", "--bogus", "-o", out}, 2, "bogus");
+        row("-pf is one long option", {c, "--view", "arrows", "-pf", "-o", out}, 2, "Unknown option 'pf'");
+        row("value given twice", {c, "--view", "arrows", "--zoom", "2", "--zoom", "3", "-o", out}, 2, "--zoom given more than once");
         row("zoom 16", {c, "--view", "arrows", "--zoom", "16", "-o", out}, 2, "--zoom");
         // Zoom steps of 1 x 1 cell leave a 20 x 20 picture 2 cells at level 10, none at 11.
         row("zoom 11 of 20 x 20", {"TINY", "--view", "arrows", "--fit", "--zoom", "11", "-o", out}, 2, "largest zoom 10");
@@ -363,6 +365,7 @@ private slots:
         row("bad extension", {c, "--view", "arrows", "-o", "OUT/x.jpg"}, 2, "extension");
         row("png-level 10", {c, "--view", "arrows", "--png-level", "10", "-o", out}, 2, "--png-level 10: expected a whole number from 0 to 9");
         row("png-level -1", {c, "--view", "arrows", "--png-level", "-1", "-o", out}, 2, "--png-level -1");
+        row("png-level without a picture", {c, "--probe", "1,1", "--png-level", "3"}, 2, "--png-level applies to the views only");
         row("png-level of svg", {c, "--view", "arrows", "--png-level", "1", "-o", "OUT/x.svg"}, 2, ".png pictures only");
         row("batch without %n", {c, c, "--view", "arrows", "-o", out}, 2, "%n");
         row("missing dataset", {"OUT/none.gri", "--view", "arrows", "-o", out}, 1,

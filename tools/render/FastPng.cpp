@@ -47,6 +47,39 @@ struct Part
     bool ok = false;
 };
 
+// One row as PNG filter type and bytes in `row`: RGB or RGBA, unpremultiplied. From level
+// 1 on, the row is sent unfiltered or with filter "Sub" (each byte less the same byte of the
+// pixel to its left), whichever holds more bytes equal to the one before, which is what the
+// run-length coder feeds on: lines on black or white are byte runs as they are, while opaque
+// black in RGBA (0, 0, 0, 255) and smooth colour ramps become runs only after Sub. `sub` is
+// scratch of the row's size, `size` bytes each. Returns true when `sub` holds the row to send.
+bool filteredRow(const QRgb *src, int w, bool alpha, bool premultiplied, int level, unsigned char *row,
+                 unsigned char *sub, std::size_t size)
+{
+    const std::size_t bpp = alpha ? 4 : 3;
+    unsigned char *d = row + 1;
+    for (int x = 0; x < w; ++x) {
+        // PNG stores unpremultiplied colour; opaque pixels are the same either way.
+        const QRgb c = premultiplied ? qUnpremultiply(src[x]) : src[x];
+        *d++ = static_cast<unsigned char>(qRed(c));
+        *d++ = static_cast<unsigned char>(qGreen(c));
+        *d++ = static_cast<unsigned char>(qBlue(c));
+        if (alpha)
+            *d++ = static_cast<unsigned char>(qAlpha(c));
+    }
+    row[0] = 0;
+    if (level == 0)
+        return false;
+    sub[0] = 1;
+    std::size_t rawRuns = 0, subRuns = 0;
+    for (std::size_t i = 1; i < size; ++i) {
+        sub[i] = static_cast<unsigned char>(i > bpp ? row[i] - row[i - bpp] : row[i]);
+        rawRuns += i > 1 && row[i] == row[i - 1];
+        subRuns += i > 1 && sub[i] == sub[i - 1];
+    }
+    return subRuns > rawRuns;
+}
+
 void deflatePart(const QImage &image, bool alpha, int level, Part &p)
 {
     z_stream z{};
@@ -81,48 +114,23 @@ void deflatePart(const QImage &image, bool alpha, int level, Part &p)
     const bool premultiplied = image.format() == QImage::Format_ARGB32_Premultiplied;
     bool ok = true;
     try {
-    for (int y = p.first; y < p.last && ok; ++y) {
-        const QRgb *src = reinterpret_cast<const QRgb *>(image.constScanLine(y));
-        unsigned char *d = row.data() + 1;
-        for (int x = 0; x < w; ++x) {
-            // PNG stores unpremultiplied colour; opaque pixels are the same either way.
-            const QRgb c = premultiplied ? qUnpremultiply(src[x]) : src[x];
-            *d++ = static_cast<unsigned char>(qRed(c));
-            *d++ = static_cast<unsigned char>(qGreen(c));
-            *d++ = static_cast<unsigned char>(qBlue(c));
-            if (alpha)
-                *d++ = static_cast<unsigned char>(qAlpha(c));
-        }
-        // From level 1 on, each row is sent unfiltered or with filter "Sub" (each byte less
-        // the same byte of the pixel to its left), whichever holds more bytes equal to the
-        // one before, which is what the run-length coder feeds on: lines on black or white
-        // are byte runs as they are, while opaque black in RGBA (0, 0, 0, 255) and smooth
-        // colour ramps become runs only after Sub.
-        row[0] = 0;
-        if (level > 0) {
-            sub[0] = 1;
-            std::size_t rawRuns = 0, subRuns = 0;
-            for (std::size_t i = 1; i < row.size(); ++i) {
-                sub[i] = static_cast<unsigned char>(i > bpp ? row[i] - row[i - bpp] : row[i]);
-                rawRuns += i > 1 && row[i] == row[i - 1];
-                subRuns += i > 1 && sub[i] == sub[i - 1];
-            }
-            if (subRuns > rawRuns)
+        for (int y = p.first; y < p.last && ok; ++y) {
+            if (filteredRow(reinterpret_cast<const QRgb *>(image.constScanLine(y)), w, alpha, premultiplied, level,
+                            row.data(), sub.data(), row.size()))
                 row.swap(sub);
+            p.adler = adler32(p.adler, row.data(), static_cast<uInt>(rowBytes));
+            p.rawBytes += rowBytes;
+            z.next_in = row.data();
+            z.avail_in = static_cast<uInt>(rowBytes);
+            const bool lastRow = y + 1 == p.last;
+            ok = pump(lastRow ? (p.final ? Z_FINISH : Z_SYNC_FLUSH) : Z_NO_FLUSH);
         }
-        p.adler = adler32(p.adler, row.data(), static_cast<uInt>(rowBytes));
-        p.rawBytes += rowBytes;
-        z.next_in = row.data();
-        z.avail_in = static_cast<uInt>(rowBytes);
-        const bool lastRow = y + 1 == p.last;
-        ok = pump(lastRow ? (p.final ? Z_FINISH : Z_SYNC_FLUSH) : Z_NO_FLUSH);
-    }
-    if (p.first == p.last) {
-        // An empty part still has to end (or continue) the stream.
-        z.next_in = nullptr;
-        z.avail_in = 0;
-        ok = pump(p.final ? Z_FINISH : Z_SYNC_FLUSH);
-    }
+        if (p.first == p.last) {
+            // An empty part still has to end (or continue) the stream.
+            z.next_in = nullptr;
+            z.avail_in = 0;
+            ok = pump(p.final ? Z_FINISH : Z_SYNC_FLUSH);
+        }
     } catch (const std::bad_alloc &) {
         ok = false;
     }

@@ -56,15 +56,13 @@ struct Settings
     const metadata::Metadata *meta = nullptr;
 };
 
-// Reads the figure options through the tool's option accessors. `has` tells whether an option
-// was given, `text` its value. Returns false with a one-line reason for a bad value.
-// `active` is set when any option asks for a figure (rather than the view's own picture).
+// Reads the figure options (scale, size, line-width, color-by, cmap, colorbar, label,
+// arrow-step, arrow-scale, line-arrows, smooth, north-up; declared for the tool in
+// OptionTable.cpp) through the caller's option accessors. `has` tells whether an option was
+// given, `text` its value. Returns false with a one-line reason for a bad value. `active` is
+// set when any option asks for a figure (rather than the view's own picture).
 bool parse(const std::function<bool(const char *)> &has, const std::function<QString(const char *)> &text,
            Settings &s, bool *active, QString *error);
-
-// Names of the options parse() reads; value options first, then `flags` (one list each).
-QStringList valueOptions();
-QStringList flagOptions();
 
 // ------------------------------------------------------------- the drawing
 
