@@ -560,9 +560,7 @@ bool writePicture(const Options &o, const QString &out, QSize size, const std::f
                   QPair<int, int> flipRows)
 {
     const bool flip = o.northUp && flipRows.first < flipRows.second;
-    const QSize canvas = o.colorBar ? QSize(size.width() + pipeline::kColorBarGap + pipeline::colorBarExtent(),
-                                            std::max(size.height(), pipeline::kColorBarHeight))
-                                    : size;
+    const QSize canvas = o.colorBar ? pipeline::colorBarCanvas(size) : size;
     if (!pictureFits(canvas, error))
         return false;
     if (o.format == QLatin1String("svg")) {
@@ -588,24 +586,10 @@ bool writePicture(const Options &o, const QString &out, QSize size, const std::f
         *error = QStringLiteral("no memory for a %1 x %2 picture").arg(size.width()).arg(size.height());
         return false;
     }
-    if (flip) {
-        const QImage rows = image.copy(0, flipRows.first, image.width(), flipRows.second - flipRows.first).mirrored(false, true);
-        QPainter painter(&image);
-        painter.setCompositionMode(QPainter::CompositionMode_Source);
-        painter.drawImage(0, flipRows.first, rows);
-    }
-    if (o.colorBar) {
-        QImage composed(canvas, image.format());
-        if (composed.isNull()) {
-            *error = QStringLiteral("no memory for the picture");
-            return false;
-        }
-        composed.fill(Qt::white);
-        QPainter painter(&composed);
-        painter.drawImage(0, 0, image);
-        pipeline::paintColorBar(painter, QPoint(size.width() + pipeline::kColorBarGap, 0));
-        painter.end();
-        image = composed;
+    image = pipeline::composePicture(std::move(image), o.northUp, flipRows.first, flipRows.second, o.colorBar);
+    if (image.isNull()) {
+        *error = QStringLiteral("no memory for the picture");
+        return false;
     }
     return output::writePng(out, image, error, o.pngLevel);
 }
@@ -685,7 +669,7 @@ int renderOne(const Options &o, const QString &dataset, const Volume &loaded, co
             o, out, run.size,
             [&] {
                 QImage image = blankStreamlineImage(run.size);
-                paintPolylines(image, pipeline::polylines(run, grid), antialias);
+                paintPolylines(image, run.polylines, antialias);
                 return image;
             },
             [&](QPainter &painter) {
