@@ -102,30 +102,26 @@ QString orient(Arrays &g)
         if (!monotonic(g.ys))
             return QStringLiteral("the y coordinate %1 is not strictly monotonic").arg(g.yAxis.name);
     }
+    // Reverses every per-point array with `flip` (columns or rows), and the positions: on a
+    // curvilinear grid alike, else the 1-D `axis`.
+    const auto reverse = [&g](auto flip, std::vector<double> &axis) {
+        if (g.curvilinear) {
+            flip(g.xs);
+            flip(g.ys);
+        } else {
+            std::reverse(axis.begin(), axis.end());
+        }
+        for (std::vector<float> *a : pointArrays(g))
+            flip(*a);
+    };
     // Columns first, judged along the first row; then rows, judged along the first column
     // as it stands after that (on a curvilinear grid the two steps are not independent).
     g.reversedX = g.x(g.nx - 1, 0) < g.x(0, 0);
-    if (g.reversedX) {
-        if (g.curvilinear) {
-            reverseColumns(g.xs, g.nx, g.ny);
-            reverseColumns(g.ys, g.nx, g.ny);
-        } else {
-            std::reverse(g.xs.begin(), g.xs.end());
-        }
-        for (std::vector<float> *a : pointArrays(g))
-            reverseColumns(*a, g.nx, g.ny);
-    }
+    if (g.reversedX)
+        reverse([&g](auto &a) { reverseColumns(a, g.nx, g.ny); }, g.xs);
     g.reversedY = g.y(0, g.ny - 1) < g.y(0, 0);
-    if (g.reversedY) {
-        if (g.curvilinear) {
-            reverseRows(g.xs, g.nx, g.ny);
-            reverseRows(g.ys, g.nx, g.ny);
-        } else {
-            std::reverse(g.ys.begin(), g.ys.end());
-        }
-        for (std::vector<float> *a : pointArrays(g))
-            reverseRows(*a, g.nx, g.ny);
-    }
+    if (g.reversedY)
+        reverse([&g](auto &a) { reverseRows(a, g.nx, g.ny); }, g.ys);
     return QString();
 }
 
