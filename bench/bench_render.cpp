@@ -153,7 +153,7 @@ void BM_EvenlyOutput(benchmark::State &state)
             }, &error);
         } else {
             QImage image = blankStreamlineImage(run.size);
-            paintPolylines(image, pipeline::polylines(run, *grid), false);
+            paintPolylines(image, run.polylines, false);
             output::writePng(out, image, &error);
         }
     });

@@ -4,6 +4,7 @@
 
 #include <QDebug>
 
+#include <algorithm>
 #include <cmath>
 
 static_assert(sizeof(Vector3) == 3 * sizeof(double), "Columns read Vector3 arrays as doubles");
@@ -120,12 +121,20 @@ DatasetResult Dataset::fromArrays(field::Arrays g, const FieldOptions &options)
     QString error = field::checkSizes(g);
     if (error.isEmpty())
         error = field::orient(g);
+    if (error.isEmpty())
+        error = field::positionProblem(g);
     if (!error.isEmpty())
         return failure(Kind::BadArrays, error);
-    if (field::missingFlow(g) == g.points())
-        return failure(Kind::BadArrays, QStringLiteral("%1 and %2 have no value at any point")
-                                            .arg(g.uName.isEmpty() ? QStringLiteral("u") : g.uName,
-                                                 g.vName.isEmpty() ? QStringLiteral("v") : g.vName));
+    if (field::missingFlow(g) == g.points()) {
+        const QString u = g.uName.isEmpty() ? QStringLiteral("u") : g.uName;
+        const QString v = g.vName.isEmpty() ? QStringLiteral("v") : g.vName;
+        const QString beyond = g.flowBeyondFloat == 0
+                                   ? QString()
+                                   : QStringLiteral(": %1 %2 or %3 values lie beyond the float range (about ±3.4e38) and count as missing")
+                                         .arg(g.flowBeyondFloat)
+                                         .arg(u, v);
+        return failure(Kind::BadArrays, QStringLiteral("%1 and %2 have no value at any point%3").arg(u, v, beyond));
+    }
     if (!std::isfinite(options.flowScale) || !(options.flowScale > 0.0))
         return failure(Kind::BadArrays, QStringLiteral("the flow scale must be a number above 0, not %1").arg(options.flowScale));
     if (options.haveRange && !(std::isfinite(options.low) && std::isfinite(options.high) && options.low < options.high))
@@ -139,8 +148,9 @@ DatasetResult Dataset::fromArrays(field::Arrays g, const FieldOptions &options)
     if (!loaded->setSize(g.nx, g.ny, 1))
         return failure(Kind::OutOfMemory, Volume::sizeRefusal(g.nx, g.ny, 1));
     PointStore &store = loaded->store();
-    if (!store.reserveChannels(field::kChannels))
-        return failure(Kind::OutOfMemory, QStringLiteral("Cannot hold %1 values per point; no points loaded.").arg(field::kChannels));
+    const int channels = field::kChannels + static_cast<int>(g.extra.size());
+    if (!store.setChannelsUnfilled(channels))
+        return failure(Kind::OutOfMemory, QStringLiteral("Cannot hold %1 values per point; no points loaded.").arg(channels));
     Vector3 minPos, maxPos;
     Volume::noExtent(minPos, maxPos);
     const std::size_t stride = static_cast<std::size_t>(store.stride());
@@ -152,9 +162,11 @@ DatasetResult Dataset::fromArrays(field::Arrays g, const FieldOptions &options)
             const Vector3 p(pos[0], pos[1], pos[2]);
             store.pos()[i] = p;
             store.dir()[i] = Vector3(dir[0], dir[1], dir[2]);
-            store.count()[i] = field::kChannels;
-            for (int c = 0; c < field::kChannels; ++c)
-                store.values()[i * stride + static_cast<std::size_t>(c)] = values[c];
+            store.count()[i] = channels;
+            float *stored = store.values() + i * stride;
+            std::copy_n(values, field::kChannels, stored);
+            for (std::size_t c = 0; c < g.extra.size(); ++c)
+                stored[field::kChannels + c] = g.extra[c][i];
             Volume::takeExtent(minPos, maxPos, p);
         }
     }

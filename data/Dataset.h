@@ -52,9 +52,10 @@ public:
     // A dataset from a field in memory, by the importer's rules: oriented so that the first
     // point is the lower-left corner, flow times flowScale, channel 0 the scalar mapped onto
     // the arrow plot's scale (the flow speed without a scalar; `haveRange` maps low ... high
-    // instead of the data's own range), channel 1 the original value, NaN for missing. It
-    // equals what loading the files tessaly-import writes for the same field gives, point
-    // for point and bit for bit. Fails (BadArrays) where the importer refuses the field.
+    // instead of the data's own range), channel 1 the original value, the arrays' extra
+    // channels after them, NaN for missing. It equals what loading the files tessaly-import
+    // writes for the same field gives, point for point and bit for bit. Fails (BadArrays)
+    // where the importer refuses the field, its positions included (field::positionProblem).
     struct FieldOptions
     {
         bool haveRange = false;

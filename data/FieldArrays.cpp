@@ -1,5 +1,7 @@
 #include "data/FieldArrays.h"
 
+#include "data/SinglePrecision.h"
+
 #include <algorithm>
 #include <cmath>
 
@@ -44,6 +46,46 @@ float speed(const Arrays &g, std::size_t k)
     return static_cast<float>(std::hypot(double(g.u[k]), double(g.v[k])));
 }
 
+QString shortNumber(double v)
+{
+    return QString::number(v, 'g', 7);
+}
+
+// A coordinate that single precision cannot hold: beyond its range, or a non-zero value
+// that becomes 0.
+QString unstorable(const std::vector<double> &a, const Axis &axis, const char *which)
+{
+    for (const double v : a) {
+        const float f = roundToSingle(v);
+        if (std::isinf(f))
+            return QStringLiteral("the %1 coordinate %2 holds %3, beyond the float range of positions (%4)")
+                .arg(QLatin1String(which), axis.name, shortNumber(v), QStringLiteral("about ±3.4e38"));
+        if (f == 0.0f && v != 0.0)
+            return QStringLiteral("the %1 coordinate %2 holds %3, which single precision stores as 0")
+                .arg(QLatin1String(which), axis.name, shortNumber(v));
+    }
+    return QString();
+}
+
+// A 1-D axis must stay strictly monotonic in single precision.
+QString merged(const std::vector<double> &a, const Axis &axis, const char *which)
+{
+    for (std::size_t i = 1; i < a.size(); ++i)
+        if (roundToSingle(a[i]) == roundToSingle(a[i - 1]))
+            return QStringLiteral("the %1 coordinate %2 has neighbours %3 and %4 that single precision stores as one value")
+                .arg(QLatin1String(which), axis.name, QString::number(a[i - 1], 'g', 17), QString::number(a[i], 'g', 17));
+    return QString();
+}
+
+// Every per-point array of the field, for the reversals.
+std::vector<std::vector<float> *> pointArrays(Arrays &g)
+{
+    std::vector<std::vector<float> *> all{&g.u, &g.v, &g.scalar};
+    for (std::vector<float> &e : g.extra)
+        all.push_back(&e);
+    return all;
+}
+
 } // namespace
 
 QString orient(Arrays &g)
@@ -60,30 +102,26 @@ QString orient(Arrays &g)
         if (!monotonic(g.ys))
             return QStringLiteral("the y coordinate %1 is not strictly monotonic").arg(g.yAxis.name);
     }
+    // Reverses every per-point array with `flip` (columns or rows), and the positions: on a
+    // curvilinear grid alike, else the 1-D `axis`.
+    const auto reverse = [&g](auto flip, std::vector<double> &axis) {
+        if (g.curvilinear) {
+            flip(g.xs);
+            flip(g.ys);
+        } else {
+            std::reverse(axis.begin(), axis.end());
+        }
+        for (std::vector<float> *a : pointArrays(g))
+            flip(*a);
+    };
     // Columns first, judged along the first row; then rows, judged along the first column
     // as it stands after that (on a curvilinear grid the two steps are not independent).
     g.reversedX = g.x(g.nx - 1, 0) < g.x(0, 0);
-    if (g.reversedX) {
-        if (g.curvilinear) {
-            reverseColumns(g.xs, g.nx, g.ny);
-            reverseColumns(g.ys, g.nx, g.ny);
-        } else {
-            std::reverse(g.xs.begin(), g.xs.end());
-        }
-        for (std::vector<float> *a : {&g.u, &g.v, &g.scalar})
-            reverseColumns(*a, g.nx, g.ny);
-    }
+    if (g.reversedX)
+        reverse([&g](auto &a) { reverseColumns(a, g.nx, g.ny); }, g.xs);
     g.reversedY = g.y(0, g.ny - 1) < g.y(0, 0);
-    if (g.reversedY) {
-        if (g.curvilinear) {
-            reverseRows(g.xs, g.nx, g.ny);
-            reverseRows(g.ys, g.nx, g.ny);
-        } else {
-            std::reverse(g.ys.begin(), g.ys.end());
-        }
-        for (std::vector<float> *a : {&g.u, &g.v, &g.scalar})
-            reverseRows(*a, g.nx, g.ny);
-    }
+    if (g.reversedY)
+        reverse([&g](auto &a) { reverseRows(a, g.nx, g.ny); }, g.ys);
     return QString();
 }
 
@@ -148,6 +186,40 @@ QString checkSizes(const Arrays &g)
     if (g.u.size() != n || g.v.size() != n || (!g.scalar.empty() && g.scalar.size() != n))
         return QStringLiteral("u, v and the scalar hold %1, %2 and %3 values, a %4 x %5 grid needs %6 each")
             .arg(g.u.size()).arg(g.v.size()).arg(g.scalar.size()).arg(g.nx).arg(g.ny).arg(n);
+    for (std::size_t c = 0; c < g.extra.size(); ++c)
+        if (g.extra[c].size() != n)
+            return QStringLiteral("channel %1 holds %2 values, a %3 x %4 grid needs %5")
+                .arg(c + kChannels).arg(g.extra[c].size()).arg(g.nx).arg(g.ny).arg(n);
+    return QString();
+}
+
+QString positionProblem(const Arrays &g)
+{
+    QString why = unstorable(g.xs, g.xAxis, "x");
+    if (why.isEmpty())
+        why = unstorable(g.ys, g.yAxis, "y");
+    if (why.isEmpty() && !g.curvilinear) {
+        why = merged(g.xs, g.xAxis, "x");
+        if (why.isEmpty())
+            why = merged(g.ys, g.yAxis, "y");
+    }
+    if (!why.isEmpty())
+        return why;
+    float x0 = INFINITY, x1 = -INFINITY, y0 = INFINITY, y1 = -INFINITY;
+    for (int j = 0; j < g.ny; ++j)
+        for (int i = 0; i < g.nx; ++i) {
+            const float x = roundToSingle(g.x(i, j)), y = roundToSingle(g.y(i, j));
+            x0 = std::min(x0, x);
+            x1 = std::max(x1, x);
+            y0 = std::min(y0, y);
+            y1 = std::max(y1, y);
+        }
+    if (x0 == x1 && y0 == y1)
+        return QStringLiteral("the extent is empty: all %1 points lie at (%2, %3)").arg(g.points()).arg(shortNumber(x0), shortNumber(y0));
+    if (x0 == x1)
+        return QStringLiteral("the extent is empty: all %1 points have x = %2 (%3)").arg(g.points()).arg(shortNumber(x0), g.xAxis.name);
+    if (y0 == y1)
+        return QStringLiteral("the extent is empty: all %1 points have y = %2 (%3)").arg(g.points()).arg(shortNumber(y0), g.yAxis.name);
     return QString();
 }
 

@@ -32,6 +32,9 @@ struct Arrays
     std::vector<float> u;       // nx * ny, NaN = missing
     std::vector<float> v;
     std::vector<float> scalar;  // nx * ny or empty (no scalar chosen)
+    // Further channels 2, 3, ... of a dataset made in memory, nx * ny each, stored as given
+    // (the importer's files hold channels 0 and 1 only).
+    std::vector<std::vector<float>> extra;
     Axis xAxis, yAxis;
     QString uName, vName, uUnits, vUnits;
     QString scalarName, scalarUnits;
@@ -56,6 +59,14 @@ QString checkSizes(const Arrays &g);
 // x and y), judged along the first row and the first column. Returns an error text when the
 // positions are not usable: missing, or a 1-D axis that is not strictly monotonic.
 QString orient(Arrays &g);
+
+// What makes an oriented field's positions unusable once they are stored in single
+// precision, as one line; empty when they are usable. Refused: a coordinate beyond the
+// float range or so small that it becomes 0, neighbours along a 1-D axis that become one
+// value, and an extent of zero width or height ("the extent is empty: all 400 points lie at
+// (3, 4)"). The importer refuses such a field before it writes it, and a dataset made from
+// arrays refuses it alike.
+QString positionProblem(const Arrays &g);
 
 // The arrow plot's fixed pressure scale.
 constexpr float kScalarLow = -4.0f;

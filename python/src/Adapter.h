@@ -11,6 +11,8 @@
 // arrays that cannot be used, LoadError for files the loader or the importer refuses. Their
 // message is the one the command-line tools print.
 
+#include "streamlines/StreamlineDefaults.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <limits>
@@ -129,14 +131,16 @@ struct Lines
 
 enum class Coords { Index, World };
 
-struct EvenlySettings
+// The streamline views' settings, with tessaly-render's ranges and the views' defaults.
+struct LineSettings
 {
-    double dSep = 30.0;  // grid cells, 1 ... 100
-    double dTest = 0.5;  // fraction of dSep, 0.01 ... 1
-    std::string method = "euler";
-    double dt = 1.55;    // 0 < dt <= 7.5
-    int maxSeeds = 500;  // 1 ... 1000000
-    int maxSteps = 1000; // 1 ... 100000
+    std::string method = "euler"; // or "rk"
+    double dt = streamlineDefaults::kDt;            // 0 < dt <= 7.5
+    int maxLength = streamlineDefaults::kMaxLength; // regular lines: 1 ... 100000
+    double dSep = streamlineDefaults::kDSep;        // evenly spaced: grid cells, 1 ... 100
+    double dTest = streamlineDefaults::kDTest;      // fraction of dSep, 0.01 ... 1
+    int maxSeeds = streamlineDefaults::kMaxSeeds;   // 1 ... 1000000
+    int maxSteps = streamlineDefaults::kMaxSteps;   // 1 ... 100000
 };
 
 // Every evenly spaced line once, in the order the seeding made it, without repeated points:
@@ -144,22 +148,15 @@ struct EvenlySettings
 // Runs without the caller's lock (no Python object is touched). `seedingSeconds`, when
 // given, gets the time of the seeding call alone (for the benchmark: what the binding adds
 // is the rest of the call).
-Lines evenlySpaced(const Dataset &d, const EvenlySettings &s, Coords coords, double *seedingSeconds = nullptr);
+Lines evenlySpaced(const Dataset &d, const LineSettings &s, Coords coords, double *seedingSeconds = nullptr);
 
 // Lines of index positions in world coordinates, as the CSV's world columns.
 Lines worldLines(const Dataset &d, const Lines &index);
 
-struct StreamSettings
-{
-    std::string method = "euler";
-    double dt = 1.55;
-    int maxLength = 200; // 1 ... 100000
-};
-
 // Regular lines from `seeds` (x, y pairs in `coords`), or the view's 10 x 10 seed grid when
 // there are none: the lines of tessaly-render --view streamlines -o lines.csv for the latter.
 // Lines without points, or with one point only, are left out.
-Lines streamlines(const Dataset &d, const std::vector<double> *seeds, const StreamSettings &s, Coords coords);
+Lines streamlines(const Dataset &d, const std::vector<double> *seeds, const LineSettings &s, Coords coords);
 
 // ---------------------------------------------------------------- report and picture
 
@@ -187,14 +184,10 @@ struct RenderSettings
     int zoom = 1, panX = 0, panY = 0;
     bool pressure = false, intensity = false, black = false, colorBar = false, fit = false;
     // streamlines and evenly
-    std::string method = "euler";
-    double dt = 1.55;
-    int maxLength = 200;
+    LineSettings lines;
     bool antialias = false;
     bool haveRect = false;
     int rect[4] = {0, 0, 0, 0}; // x1, y1, x2, y2 in index units
-    double dSep = 30.0, dTest = 0.5;
-    int maxSeeds = 500, maxSteps = 1000;
     bool northUp = false;
     // tessaly-render's figure options by the tool's names ("scale", "color-by", ...) with the
     // text the tool would be given; a flag ("smooth") with an empty text. Any of them that

@@ -31,6 +31,20 @@ def samples(tmp_path_factory):
     return d
 
 
+COADS = "/usr/share/ferret-vis/data/coads_climatology.cdf"
+
+
+@pytest.fixture(scope="session")
+def coads(tmp_path_factory):
+    """The sea-level pressure of January from the COADS climatology, imported with its
+    metadata (NAME.meta.json)."""
+    if not os.path.exists(COADS):
+        pytest.skip(f"{COADS} is not installed (Debian's ferret-datasets)")
+    out = tmp_path_factory.mktemp("coads") / "slp.gri"
+    run("import", COADS, out, "--scalar", "SLP", "--time", "0", "--scalar-range", "975:1045", "--flow-scale", "0.1")
+    return out
+
+
 def read_csv(path):
     """tessaly-render's line CSV as (index lines, world lines): lists of (n, 2) arrays."""
     index, world = [], []

@@ -4,7 +4,7 @@ import numpy as np
 import pytest
 
 import tessaly
-from conftest import assert_same_dataset, run, same_bits, write_table
+from conftest import COADS, assert_same_dataset, run, same_bits, write_table
 
 
 def field(nx=23, ny=17, descending_y=False):
@@ -53,27 +53,16 @@ def test_one_dimensional_axes_give_the_imported_dataset(tmp_path, case, scalar):
 def test_missing_data_as_nan_and_as_masks_give_the_imported_dataset(tmp_path):
     x, y, u, v, p = field()
     u, v = with_holes(u, v)
+    p[6, 7] = np.nan  # a missing scalar where the flow is there
     want = imported(tmp_path, x, y, u, v, p)
     assert_same_dataset(tessaly.Dataset.from_arrays(x, y, u, v, p), want)
+    # Values beyond single precision are missing too.
+    big_u, big_v, big_p = u.copy(), v.copy(), p.copy()
+    big_u[3, 4], big_v[10, 2], big_p[6, 7] = np.inf, -1e300, 1e39
+    assert_same_dataset(tessaly.Dataset.from_arrays(x, y, big_u, big_v, big_p), want)
     # The same holes as masks over values that are not NaN.
-    mu = np.ma.masked_array(np.nan_to_num(u, nan=7.0), mask=np.isnan(u))
-    mv = np.ma.masked_array(np.nan_to_num(v, nan=-3.0), mask=np.isnan(v))
-    assert_same_dataset(tessaly.Dataset.from_arrays(x, y, mu, mv, p), want)
-    # A masked scalar: missing pressure where the flow is there.
-    pm = np.ma.masked_array(p, mask=np.zeros_like(p, dtype=bool))
-    pm[2, 2] = np.ma.masked
-    pn = p.copy()
-    pn[2, 2] = np.nan
-    assert_same_dataset(tessaly.Dataset.from_arrays(x, y, u, v, pm), tessaly.Dataset.from_arrays(x, y, u, v, pn))
-
-
-def test_values_beyond_single_precision_are_missing(tmp_path):
-    x, y, u, v, p = field()
-    u[2, 3], v[4, 5], p[6, 7] = np.inf, -1e300, 1e39
-    nan_u, nan_v, nan_p = u.copy(), v.copy(), p.copy()
-    nan_u[2, 3] = nan_v[4, 5] = nan_p[6, 7] = np.nan
-    want = imported(tmp_path, x, y, nan_u, nan_v, nan_p)
-    assert_same_dataset(tessaly.Dataset.from_arrays(x, y, u, v, p), want)
+    masked = [np.ma.masked_array(np.nan_to_num(a, nan=7.0), mask=np.isnan(a)) for a in (u, v, p)]
+    assert_same_dataset(tessaly.Dataset.from_arrays(x, y, *masked), want)
 
 
 def test_options_as_the_importers(tmp_path):
@@ -180,18 +169,9 @@ def test_description():
     assert "23 x 17" in repr(ds)
 
 
-COADS = "/usr/share/ferret-vis/data/coads_climatology.cdf"
-
-
-def test_coads_through_xarray_is_the_imported_dataset(tmp_path):
-    import os
-
+def test_coads_through_xarray_is_the_imported_dataset(coads):
     xr = pytest.importorskip("xarray")
-    if not os.path.exists(COADS):
-        pytest.skip("no COADS climatology (ferret-datasets)")
-    run("import", COADS, tmp_path / "jan.gri", "--u", "UWND", "--v", "VWND", "--scalar", "SLP",
-        "--scalar-range", "975:1045", "--flow-scale", "0.1")
-    want = tessaly.load(tmp_path / "jan.gri")
+    want = tessaly.load(coads)
     jan = xr.open_dataset(COADS, decode_times=False).isel(TIME=0)
     got = tessaly.Dataset.from_arrays(jan.COADSX, jan.COADSY, jan.UWND, jan.VWND, jan.SLP,
                                       scalar_range=(975, 1045), flow_scale=0.1)

@@ -1,13 +1,12 @@
 """The lines, reports and pictures equal tessaly-render's for the same dataset and settings."""
 
 import json
-import os
 
 import numpy as np
 import pytest
 
 import tessaly
-from conftest import read_csv, run, same_bits, write_table
+from conftest import COADS, read_csv, run, same_bits, write_table
 
 
 @pytest.fixture(scope="session")
@@ -26,18 +25,24 @@ def gappy(samples, tmp_path_factory):
     return d / "gappy.gri"
 
 
-def datasets(samples, gappy):
-    return {"channel": samples / "channel.gri", "vortices": samples / "vortices.gri", "gappy": gappy}
+@pytest.fixture
+def path_of(request, samples, gappy):
+    """The dataset of a row's name; "coads" (skipped where it is not installed) with metadata."""
+    paths = {"channel": samples / "channel.gri", "vortices": samples / "vortices.gri", "gappy": gappy}
+    return lambda name: paths[name] if name in paths else request.getfixturevalue(name)
 
 
-EVENLY = [
-    ("channel", dict(dsep=10)),
-    ("channel", dict(dsep=30, dtest=0.5)),
-    ("vortices", dict(dsep=6, dtest=0.25, method="rk", dt=0.8)),
-    ("vortices", dict(dsep=12, max_seeds=2000, max_steps=3000)),
-    ("gappy", dict(dsep=3)),
-    ("gappy", dict(dsep=5, method="rk")),
-]
+def numbers(values):
+    return np.array([np.nan if e is None else e for e in values], dtype=float)
+
+
+def read_png(path):
+    import matplotlib.image as mpimg
+
+    a = np.round(mpimg.imread(path) * 255).astype(np.uint8)
+    if a.shape[2] == 3:
+        a = np.concatenate([a, np.full(a.shape[:2] + (1,), 255, np.uint8)], axis=2)
+    return a
 
 
 def render_args(settings):
@@ -47,46 +52,47 @@ def render_args(settings):
     return args
 
 
-@pytest.mark.parametrize("name,settings", EVENLY)
-def test_evenly_spaced_lines_are_the_renderers_csv(samples, gappy, tmp_path, name, settings):
-    path = datasets(samples, gappy)[name]
-    run("render", path, "--view", "evenly", *render_args(settings), "-o", tmp_path / "l.csv")
+LINES = [
+    ("channel", "evenly", dict(dsep=10)),
+    ("channel", "evenly", dict(dsep=30, dtest=0.5)),
+    ("vortices", "evenly", dict(dsep=6, dtest=0.25, method="rk", dt=0.8)),
+    ("vortices", "evenly", dict(dsep=12, max_seeds=2000, max_steps=3000)),
+    ("gappy", "evenly", dict(dsep=3)),
+    ("gappy", "evenly", dict(dsep=5, method="rk")),
+    ("channel", "streamlines", {}),
+    ("vortices", "streamlines", dict(method="rk", dt=2.5, max_length=50)),
+]
+
+
+@pytest.mark.parametrize("name,view,settings", LINES)
+def test_lines_are_the_renderers_csv(path_of, tmp_path, name, view, settings):
+    path = path_of(name)
+    run("render", path, "--view", view, *render_args(settings), "-o", tmp_path / "l.csv")
     index, world = read_csv(tmp_path / "l.csv")
     ds = tessaly.load(path)
-    got_world = ds.evenly_spaced(**settings)
-    got_index = ds.evenly_spaced(coords="index", **settings)
-    assert len(index) > 3
-    assert len(got_world) == len(world) and len(got_index) == len(index)
-    for a, b in zip(got_world, world):
-        assert same_bits(a, b)
-    for a, b in zip(got_index, index):
-        assert same_bits(a, b)
+    lines = ds.evenly_spaced if view == "evenly" else ds.streamlines
+    got_world, got_index = lines(**settings), lines(coords="index", **settings)
+    assert len(got_world) == len(world) > 3 and len(got_index) == len(index)
+    assert all(same_bits(a, b) for a, b in zip(got_world + got_index, world + index))
+    if view == "streamlines":
+        # The same seeds given explicitly, in index and in world coordinates.
+        again = ds.streamlines(seeds=np.array([line[0] for line in index]), coords="index", **settings)
+        assert len(again) == len(index) and all(same_bits(a, b) for a, b in zip(again, index))
+        starts = ds.streamlines(seeds=np.array([line[0] for line in world]), **settings)
+        assert len(starts) == len(world)
+        assert all(np.allclose(a[0], b[0], rtol=0, atol=1e-9 * (1 + abs(b[0]).max())) for a, b in zip(starts, world))
 
 
-@pytest.mark.parametrize("name,settings", [("channel", {}), ("vortices", dict(method="rk", dt=2.5, max_length=50))])
-def test_regular_lines_are_the_renderers_csv(samples, gappy, tmp_path, name, settings):
-    path = datasets(samples, gappy)[name]
-    run("render", path, "--view", "streamlines", *render_args(settings), "-o", tmp_path / "l.csv")
-    index, world = read_csv(tmp_path / "l.csv")
+PROBES = [(12.345, 20.0), (0, 0), (60, 46), (59.99, 45.5), (60.01, 2), (5000, 2), (3, 46.5)]
+
+
+@pytest.mark.parametrize("name,points", [("channel", PROBES), ("gappy", PROBES),
+                                         ("coads", [(90, 45), (10.5, 60.25), (0, 0), (179, 89)])])
+def test_probe_is_the_renderers_json(path_of, name, points):
+    path = path_of(name)
     ds = tessaly.load(path)
-    got = ds.streamlines(**settings)
-    assert len(got) == len(world) > 10
-    assert all(same_bits(a, b) for a, b in zip(got, world))
-    # The same seeds given explicitly, in index and in world coordinates.
-    seeds = np.array([line[0] for line in index])
-    again = ds.streamlines(seeds=seeds, coords="index", **settings)
-    assert all(same_bits(a, b) for a, b in zip(again, index))
-    starts = ds.streamlines(seeds=np.array([line[0] for line in world]), **settings)
-    assert len(starts) == len(world)
-    assert all(np.allclose(a[0], b[0], rtol=0, atol=1e-9 * (1 + abs(b[0]).max())) for a, b in zip(starts, world))
-
-
-@pytest.mark.parametrize("x,y", [(12.345, 20.0), (3, 7.25), (40.5, 30.75), (0, 0), (60, 46), (59.99, 45.5),
-                                 (60.01, 2), (5000, 2), (3, 46.5)])
-def test_probe_is_the_renderers_json(samples, gappy, x, y):
-    for path in (samples / "channel.gri", gappy):
+    for x, y in points:
         r = run("render", path, "--probe", f"{x},{y}", "--json", ok=False)
-        ds = tessaly.load(path)
         if r.returncode != 0:
             # Outside: refused with the tool's reason.
             assert "outside" in r.stderr
@@ -96,57 +102,43 @@ def test_probe_is_the_renderers_json(samples, gappy, x, y):
             continue
         want = json.loads(r.stdout)
         got = ds.probe(x, y)
-        assert set(got) == set(want) - {"dataset"}
-        if "units" in want:
-            assert got.pop("units") == want["units"]
+        # The imported pairs have metadata: the real values and their units.
+        assert set(got) == set(want) - {"dataset"} and ("real" in want) == (name != "channel")
+        assert got.pop("units", None) == want.get("units")
         for k, v in got.items():
-            w = [np.nan if e is None else e for e in want[k]]
-            assert np.array_equal(np.array(v, dtype=float), np.array(w, dtype=float), equal_nan=True), k
+            assert np.array_equal(numbers(v), numbers(want[k]), equal_nan=True), k
 
 
 PICTURES = [
     ("channel", "evenly", dict(dsep=10)),
     ("channel", "evenly", dict(dsep=20, antialias=True, north_up=True, view_rect=(20, 30, 200, 400))),
     ("vortices", "streamlines", dict(method="rk", max_length=300)),
-    ("channel", "arrows", dict()),
     ("channel", "arrows", dict(pressure=True, colorbar=True, zoom=3, pan=(-5, 12), intensity=True, black=True)),
     ("gappy", "arrows", dict(pressure=True, fit=True, north_up=True)),
     ("gappy", "arrows", dict(pressure=True, north_up=True)),
     ("channel", "arrows", dict(pressure=True, north_up=True, zoom=4, pan=(30, -40), colorbar=True)),
     ("gappy", "evenly", dict(dsep=4)),
-    # The tool's figures.
+    # The tool's figures; with metadata the colour bar shows real values in their units.
     ("channel", "evenly", dict(dsep=10, scale=2, color_by="speed", cmap="magma", colorbar=True, label="|v|")),
     ("vortices", "streamlines", dict(size="700x500", line_arrows=2, north_up=True, color_by=0, line_width=1.5)),
     ("gappy", "arrows", dict(pressure=True, smooth=True, arrow_step=6, arrow_scale=2.5, colorbar=True, scale=2)),
     ("channel", "arrows", dict(arrow_scale="auto", north_up=True, scale=3)),
+    ("coads", "evenly", dict(color_by="pressure", colorbar=True, scale=2)),
+    ("coads", "arrows", dict(pressure=True, colorbar=True, arrow_step=8, north_up=True)),
 ]
 
 
 @pytest.mark.parametrize("name,view,options", PICTURES)
-def test_render_is_the_renderers_png(samples, gappy, tmp_path, name, view, options):
-    import matplotlib.image as mpimg
-
-    path = datasets(samples, gappy)[name]
+def test_render_is_the_renderers_png(path_of, tmp_path, name, view, options):
+    path = path_of(name)
     args = []
     for k, v in options.items():
         flag = "--" + k.replace("_", "-")
-        if v is True:
-            args.append(flag)
-        elif k == "size":
-            args += [flag, v]
-        elif isinstance(v, tuple):
-            args += [flag, ",".join(map(str, v))]
-        else:
-            args += [flag, v]
+        args += [flag] if v is True else [flag, ",".join(map(str, v)) if isinstance(v, tuple) else v]
     run("render", path, "--view", view, *args, "-o", tmp_path / "p.png")
-    want = mpimg.imread(tmp_path / "p.png")
-    want = np.round(want * 255).astype(np.uint8)
-    if want.shape[2] == 3:
-        want = np.concatenate([want, np.full(want.shape[:2] + (1,), 255, np.uint8)], axis=2)
     got = tessaly.load(path).render(view, **options)
     assert got.dtype == np.uint8
-    assert got.shape == want.shape
-    assert np.array_equal(got, want)
+    assert np.array_equal(got, read_png(tmp_path / "p.png"))
 
 
 def test_threads_share_a_dataset(samples):
@@ -179,8 +171,7 @@ FIGURE_REFUSALS = [
     ("arrows", dict(smooth=True), ValueError, "smooth goes with pressure"),
     ("arrows", dict(arrow_step=0), ValueError, "arrow_step 0: expected a whole number of cells"),
     ("arrows", dict(arrow_scale=-1.0), ValueError, "arrow_scale -1.0: expected auto or cells per unit"),
-    ("arrows", dict(color_by="speed"), ValueError, "color_by applies to the streamline views only"),
-    ("evenly", dict(arrow_step=4), ValueError, "arrow_step applies to view='arrows' only"),
+    # Which view an option belongs to: test_errors' CALLS.
     ("streamlines", dict(line_arrows=101), ValueError, "line_arrows 101: expected a whole number from 1 to 100"),
     ("evenly", dict(scale=2.5), TypeError, "scale: expected a whole number"),
     ("evenly", dict(size=(10,)), TypeError, "size: expected (width, height)"),
@@ -195,61 +186,20 @@ def test_figure_options_are_refused_as_the_tool_refuses_them(samples, view, opti
     assert str(e.value).startswith(message)
 
 
-COADS = "/usr/share/ferret-vis/data/coads_climatology.cdf"
-
-
-@pytest.fixture(scope="session")
-def coads(tmp_path_factory):
-    """The sea-level pressure of January from the COADS climatology, imported with its
-    metadata (NAME.meta.json)."""
-    if not os.path.exists(COADS):
-        pytest.skip(f"{COADS} is not installed (Debian's ferret-datasets)")
-    out = tmp_path_factory.mktemp("coads") / "slp.gri"
-    run("import", COADS, out, "--scalar", "SLP", "--time", "0", "--scalar-range", "975:1045", "--flow-scale", "0.1")
-    return out
-
-
-def test_metadata_of_an_imported_pair(coads, tmp_path):
+def test_metadata_of_an_imported_pair(coads):
+    """The pair's NAME.meta.json, and the same metadata for the file imported in memory."""
     ds = tessaly.load(coads)
-    meta = ds.metadata
     with open(str(coads)[:-len(".gri")] + ".meta.json") as f:
-        assert meta == json.load(f)
-    assert tuple(meta["points"]) == (180, 90)
-    assert (meta["scalar"]["name"], meta["scalar"]["units"]) == ("SLP", "MB")
-    assert meta["mapping"]["real"] == [975, 1045]
-    assert meta["flow"]["scale"] == 0.1
+        want = json.load(f)
+    assert ds.metadata == want
+    assert tuple(want["points"]) == (180, 90)
+    assert (want["scalar"]["name"], want["scalar"]["units"]) == ("SLP", "MB")
+    assert want["mapping"]["real"] == [975, 1045] and want["flow"]["scale"] == 0.1
+    imported = tessaly.import_file(COADS, scalar="SLP", time=0, scalar_range=(975, 1045), flow_scale=0.1)
+    assert imported.metadata == want
+    assert imported.probe(90, 45) == ds.probe(90, 45)
     # Arrays carry no metadata.
     assert tessaly.Dataset.from_arrays([0.0, 1.0], [0.0, 1.0], np.ones((2, 2)), np.ones((2, 2))).metadata is None
-
-
-@pytest.mark.parametrize("x,y", [(90, 45), (10.5, 60.25), (0, 0), (179, 89)])
-def test_probe_with_metadata_is_the_renderers_json(coads, x, y):
-    r = run("render", coads, "--probe", f"{x},{y}", "--json")
-    want = json.loads(r.stdout)
-    got = tessaly.load(coads).probe(x, y)
-    assert "real" in want and set(got) == set(want) - {"dataset"}
-    assert got["units"] == want["units"]
-    for k in ("real", "values", "mPos", "mDir"):
-        w = np.array([np.nan if e is None else e for e in want[k]], dtype=float)
-        g = np.array([np.nan if e is None else e for e in got[k]], dtype=float)
-        assert np.array_equal(g, w, equal_nan=True), k
-
-
-@pytest.mark.parametrize("view,args,options", [
-    ("evenly", ["--color-by", "pressure", "--colorbar", "--scale", "2"], dict(color_by="pressure", colorbar=True, scale=2)),
-    ("arrows", ["--pressure", "--colorbar", "--arrow-step", "8", "--north-up"],
-     dict(pressure=True, colorbar=True, arrow_step=8, north_up=True)),
-])
-def test_figure_legend_with_metadata_is_the_renderers(coads, tmp_path, view, args, options):
-    """The colour bar shows the real sea-level pressure in its units, as the tool draws it."""
-    import matplotlib.image as mpimg
-
-    run("render", coads, "--view", view, *args, "-o", tmp_path / "p.png")
-    want = np.round(mpimg.imread(tmp_path / "p.png") * 255).astype(np.uint8)
-    if want.shape[2] == 3:
-        want = np.concatenate([want, np.full(want.shape[:2] + (1,), 255, np.uint8)], axis=2)
-    got = tessaly.load(coads).render(view, **options)
-    assert np.array_equal(got, want)
 
 
 def test_metadata_of_another_pair_is_ignored_with_a_warning(samples, coads, tmp_path):
@@ -262,10 +212,3 @@ def test_metadata_of_another_pair_is_ignored_with_a_warning(samples, coads, tmp_
         ds = tessaly.load(tmp_path / "channel.gri")
     assert ds.metadata is None
     assert "real" not in ds.probe(3, 4)
-
-
-def test_import_file_knows_the_metadata_tessaly_import_writes(coads):
-    ds = tessaly.import_file(COADS, scalar="SLP", time=0, scalar_range=(975, 1045), flow_scale=0.1)
-    with open(str(coads)[:-len(".gri")] + ".meta.json") as f:
-        assert ds.metadata == json.load(f)
-    assert ds.probe(90, 45) == tessaly.load(coads).probe(90, 45)

@@ -72,6 +72,32 @@ int colorBarExtent()
     return std::max(kColorBarWidth, 102 + metrics.horizontalAdvance(QStringLiteral("High Pressure")) + 2);
 }
 
+QSize colorBarCanvas(QSize picture)
+{
+    return QSize(picture.width() + kColorBarGap + colorBarExtent(), std::max(picture.height(), kColorBarHeight));
+}
+
+QImage composePicture(QImage image, bool northUp, int flipFirst, int flipLast, bool colorBar)
+{
+    if (northUp && flipFirst < flipLast) {
+        const QImage rows = image.copy(0, flipFirst, image.width(), flipLast - flipFirst).mirrored(false, true);
+        QPainter painter(&image);
+        painter.setCompositionMode(QPainter::CompositionMode_Source);
+        painter.drawImage(0, flipFirst, rows);
+    }
+    if (!colorBar)
+        return image;
+    QImage composed(colorBarCanvas(image.size()), image.format());
+    if (composed.isNull())
+        return composed;
+    composed.fill(Qt::white);
+    QPainter painter(&composed);
+    painter.drawImage(0, 0, image);
+    paintColorBar(painter, QPoint(image.width() + kColorBarGap, 0));
+    painter.end();
+    return composed;
+}
+
 // ---------------------------------------------------------------- streamlines
 
 namespace {
@@ -115,22 +141,13 @@ StreamRun seedStreamlines(const Volume &grid, const StreamSettings &s)
     settings.stopAtRest = s.maxSeeds != streamlineDefaults::kMaxSeeds || s.maxSteps != streamlineDefaults::kMaxSteps;
     settings.writeGridLog = false; // the tool writes the grid's counts where it was asked to
     StreamlineResult result = s.evenly ? evenlySpacedStreamlines(grid, settings) : regularStreamlines(grid, settings);
-    StreamRun run;
-    run.size = result.size;
-    run.rect = result.view;
-    run.settings = s;
-    run.seeds = std::move(result.seeds);
-    run.lines = std::move(result.lines);
-    run.separation = std::move(result.separation);
-    return run;
-}
-
-QVector<QPolygon> polylines(const StreamRun &run, const Volume &grid)
-{
-    if (run.settings.evenly)
-        return evenlySpacedPolylines(run.lines, run.rect, grid);
-    const TraceSettings trace{std::fabs(run.settings.dt), run.settings.method, run.settings.maxLength};
-    return regularPolylines(run.seeds, run.rect, trace, grid);
+    return StreamRun{result.size,
+                     result.view,
+                     s,
+                     std::move(result.seeds),
+                     std::move(result.lines),
+                     std::move(result.polylines),
+                     std::move(result.separation)};
 }
 
 QVector<QPolygon> vectorPolylines(const StreamRun &run, const Volume &grid, DroppedRepeats *dropped)
@@ -146,11 +163,16 @@ QVector<Streamline> dataLines(const StreamRun &run, const Volume &grid, DroppedR
 {
     if (run.settings.evenly)
         return withoutRepeatedPoints(withoutRepeats(run.lines), dropped);
+    return regularLines(run.seeds, run.settings, grid, dropped);
+}
+
+QVector<Streamline> regularLines(const QVector<Vector3> &seeds, const StreamSettings &s, const Volume &grid,
+                                 DroppedRepeats *dropped)
+{
     QVector<Streamline> lines;
-    for (const Vector3 &seed : run.seeds) {
+    for (const Vector3 &seed : seeds) {
         // Forward along the flow whatever the sign of dt, as the picture traces them.
-        Streamline line = traceFixedLength(seed, std::fabs(run.settings.dt), run.settings.method,
-                                           run.settings.maxLength, grid);
+        Streamline line = traceFixedLength(seed, std::fabs(s.dt), s.method, s.maxLength, grid);
         if (!line.isEmpty())
             lines.append(std::move(line));
     }

@@ -13,6 +13,7 @@
 #include "streamlines/SeparationGrid.h"
 #include "streamlines/StreamlineRender.h"
 
+#include <QImage>
 #include <QPoint>
 #include <QSize>
 #include <QString>
@@ -58,6 +59,13 @@ void paintColorBar(QPainter &painter, QPoint at);
 // Width the legend needs in a picture: the widget's 180 pixels, or more where the caption
 // "High Pressure" runs past them in the application's font (the widget cuts it off there).
 int colorBarExtent();
+// A picture of `picture` pixels with the legend beside it: kColorBarGap white pixels to its
+// right, as tall as the taller of the two.
+QSize colorBarCanvas(QSize picture);
+// The raster picture as the tool writes it: with `northUp`, rows flipFirst ... flipLast - 1
+// (the rows that show the grid) mirrored top to bottom; then, with `colorBar`, the picture on
+// a white colorBarCanvas() with the legend beside it. Null when that canvas cannot be held.
+QImage composePicture(QImage image, bool northUp, int flipFirst, int flipLast, bool colorBar);
 
 // ---------------------------------------------------------------- streamlines
 
@@ -89,12 +97,16 @@ struct StreamRun
     StreamSettings settings;
     QVector<Vector3> seeds;
     QVector<Streamline> lines;
+    QVector<QPolygon> polylines; // the pixel polylines the view draws, in drawing order
     std::unique_ptr<SeparationGrid> separation; // evenly only: the seeding's grid
 };
 
+// The run of the core's streamline computations (StreamlineRuns) for these options.
 StreamRun seedStreamlines(const Volume &grid, const StreamSettings &s);
-// The pixel polylines the view draws, in drawing order.
-QVector<QPolygon> polylines(const StreamRun &run, const Volume &grid);
+// Regular lines traced forward from `seeds` (index positions) with the settings' method,
+// step and length, as data: without empty lines and repeated points (see dataLines).
+QVector<Streamline> regularLines(const QVector<Vector3> &seeds, const StreamSettings &s, const Volume &grid,
+                                 DroppedRepeats *dropped = nullptr);
 // The same lines for a vector picture, which holds each once: the data lines below mapped to
 // pixels, without a pixel repeated in a row (a trace that stalls within one pixel).
 QVector<QPolygon> vectorPolylines(const StreamRun &run, const Volume &grid, DroppedRepeats *dropped = nullptr);

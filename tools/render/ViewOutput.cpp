@@ -71,22 +71,6 @@ bool pictureFits(QSize size, QString *why)
     return true;
 }
 
-// The view's raster picture with the colour bar beside it, on white.
-QImage withColorBar(const QImage &image, QSize size, QSize canvas, QString *error)
-{
-    QImage composed(canvas, image.format());
-    if (composed.isNull()) {
-        *error = QStringLiteral("no memory for the picture");
-        return composed;
-    }
-    composed.fill(Qt::white);
-    QPainter painter(&composed);
-    painter.drawImage(0, 0, image);
-    pipeline::paintColorBar(painter, QPoint(size.width() + pipeline::kColorBarGap, 0));
-    painter.end();
-    return composed;
-}
-
 // Writes the picture (PNG or SVG), with the optional colour bar and flip. `raster` gives the
 // view's image, `vector` paints the same through a painter. North up mirrors the rows
 // flipRows.first ... flipRows.second - 1 (those that show the grid), no others.
@@ -95,9 +79,7 @@ bool writePicture(const Options &o, const QString &out, QSize size, const std::f
                   QPair<int, int> flipRows)
 {
     const bool flip = o.northUp && flipRows.first < flipRows.second;
-    const QSize canvas = o.colorBar ? QSize(size.width() + pipeline::kColorBarGap + pipeline::colorBarExtent(),
-                                            std::max(size.height(), pipeline::kColorBarHeight))
-                                    : size;
+    const QSize canvas = o.colorBar ? pipeline::colorBarCanvas(size) : size;
     if (!pictureFits(canvas, error))
         return false;
     if (o.format == QLatin1String("svg")) {
@@ -123,14 +105,11 @@ bool writePicture(const Options &o, const QString &out, QSize size, const std::f
         *error = QStringLiteral("no memory for a %1 x %2 picture").arg(size.width()).arg(size.height());
         return false;
     }
-    if (flip) {
-        const QImage rows = image.copy(0, flipRows.first, image.width(), flipRows.second - flipRows.first).mirrored(false, true);
-        QPainter painter(&image);
-        painter.setCompositionMode(QPainter::CompositionMode_Source);
-        painter.drawImage(0, flipRows.first, rows);
-    }
-    if (o.colorBar && (image = withColorBar(image, size, canvas, error)).isNull())
+    image = pipeline::composePicture(std::move(image), o.northUp, flipRows.first, flipRows.second, o.colorBar);
+    if (image.isNull()) {
+        *error = QStringLiteral("no memory for the picture");
         return false;
+    }
     return output::writePng(out, image, error, o.pngLevel);
 }
 
@@ -213,7 +192,7 @@ bool writeLines(const Options &o, const ViewJob &j, const pipeline::StreamRun &r
         o, j.out, run.size,
         [&] {
             QImage image = blankStreamlineImage(run.size);
-            paintPolylines(image, pipeline::polylines(run, j.grid), antialias);
+            paintPolylines(image, run.polylines, antialias);
             return image;
         },
         [&](QPainter &painter) {
