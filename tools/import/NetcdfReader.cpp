@@ -51,21 +51,40 @@ public:
         mPacked = !scale.empty() || !offset.empty();
     }
 
-    // The value that `raw` stands for, as T: NaN where it is missing, and where it lies
-    // beyond the range of T (1e308 or inf as a float), which also counts in `beyond`.
-    template <typename T> T operator()(double raw, std::size_t *beyond) const
+    // The values that `raw[0 ... n)` stand for, as T: NaN where one is missing, and where it
+    // lies beyond the range of T (1e308 or inf as a float), which also counts in `beyond`.
+    // `raw` may be `out` itself.
+    template <typename In, typename T> void apply(const In *raw, T *out, std::size_t n, std::size_t *beyond) const
     {
-        bool gone = !(raw >= mLow && raw <= mHigh) || raw == mFill; // also NaN
-        for (double m : mMissing)
-            gone = gone || raw == m;
-        const double value = gone ? NAN : mPacked ? raw * mScale + mOffset : raw;
-        const bool fits = std::isfinite(static_cast<T>(value));
-        if (beyond && !fits && !std::isnan(value))
-            ++*beyond;
-        return fits ? static_cast<T>(value) : static_cast<T>(NAN);
+        if (mMissing.empty())
+            mPacked ? run<false, true>(raw, out, n, beyond) : run<false, false>(raw, out, n, beyond);
+        else
+            mPacked ? run<true, true>(raw, out, n, beyond) : run<true, false>(raw, out, n, beyond);
     }
 
 private:
+    template <bool Missing, bool Packed, typename In, typename T>
+    void run(const In *raw, T *out, std::size_t n, std::size_t *beyond) const
+    {
+        const double lo = mLow, hi = mHigh, fill = mFill, scale = mScale, offset = mOffset;
+        std::size_t over = 0;
+        for (std::size_t k = 0; k < n; ++k) {
+            const double r = static_cast<double>(raw[k]);
+            bool kept = r >= lo && r <= hi && r != fill; // not NaN either
+            if constexpr (Missing)
+                for (double m : mMissing)
+                    kept = kept && r != m;
+            // A kept value beyond the range of T is missing too, and counted.
+            const double value = Packed ? r * scale + offset : r;
+            const T t = static_cast<T>(value);
+            const bool fits = std::isfinite(t);
+            over += kept && !fits && !std::isnan(value);
+            out[k] = kept && fits ? t : static_cast<T>(NAN);
+        }
+        if (beyond)
+            *beyond += over;
+    }
+
     std::vector<double> mMissing;
     double mFill = NAN, mLow = -INFINITY, mHigh = INFINITY, mScale = 1.0, mOffset = 0.0;
     bool mPacked = false;
@@ -116,8 +135,7 @@ bool readSlice(const Catalogue &c, const Var &v, const std::vector<std::size_t> 
             status = nc_get_vara_float(c.nc, v.id, start.data(), count.data(), out.data());
         if (readFailed(status, v, error))
             return false;
-        for (T &value : out)
-            value = unpack.template operator()<T>(double(value), beyond);
+        unpack.apply(out.data(), out.data(), out.size(), beyond);
         return true;
     }
     const std::size_t rows = nd < 2 ? ny : std::max<std::size_t>(1, kBlockValues / std::max<std::size_t>(nx, 1));
@@ -130,9 +148,7 @@ bool readSlice(const Catalogue &c, const Var &v, const std::vector<std::size_t> 
         }
         if (readFailed(nc_get_vara_double(c.nc, v.id, start.data(), count.data(), block.data()), v, error))
             return false;
-        T *row = out.data() + y * nx;
-        for (std::size_t k = 0; k < n * nx; ++k)
-            row[k] = unpack.template operator()<T>(block[k], beyond);
+        unpack.apply(block.data(), out.data() + y * nx, n * nx, beyond);
     }
     return true;
 }

@@ -1,12 +1,13 @@
 #include "tools/import/PairOutput.h"
 
-#include "Metadata.h"
+#include "data/Metadata.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QtEndian>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -295,7 +296,82 @@ bool publishPair(const QString &tempGrid, const QString &tempData, const PairPat
     return true;
 }
 
-bool writePair(const PairPaths &paths, int dimX, int dimY, int channels, const dataset::PointFiller &fill, QString &error,
+namespace {
+
+// The temporaries of one pair and the first failure while they are written: the file that
+// failed and errno. Whatever is left when it goes is removed (see release()).
+struct Temporaries
+{
+    const PairPaths &paths;
+    QByteArray grid, data, meta;
+    const QString *failed = nullptr;
+    int err = 0;
+
+    explicit Temporaries(const PairPaths &p) : paths(p) {}
+    ~Temporaries()
+    {
+        for (const QByteArray *name : {&grid, &data, &meta})
+            if (!name->isEmpty())
+                ::unlink(name->constData());
+    }
+    void fail(const QString &file)
+    {
+        if (!failed) {
+            failed = &file;
+            err = errno;
+        }
+    }
+    void put(int fd, const QString &file, const void *bytes, std::size_t n)
+    {
+        if (!failed && !writeAll(fd, static_cast<const char *>(bytes), n))
+            fail(file);
+    }
+    // close(2) reports what a file system only finds at the end (quota, network space).
+    void close(int fd, const QString &file)
+    {
+        if (::close(fd) != 0)
+            fail(file);
+    }
+    // Hands the names over to the publication, which removes them itself on failure.
+    void release() { grid.clear(), data.clear(), meta.clear(); }
+};
+
+// Rows are written this many bytes at a time, or one row where a row is longer.
+constexpr std::size_t kWriteBytes = std::size_t(1) << 20;
+
+// The grid file's header, its points and the data file's records, `rows` rows of each at a
+// time, little-endian.
+void writeBody(Temporaries &t, int gridFd, int dataFd, const char *header, int dimX, int dimY, int channels,
+               const RowFiller &fill)
+{
+    t.put(gridFd, t.paths.gridName, header, dataset::kHeaderBytes);
+    const std::size_t record = 3 + static_cast<std::size_t>(channels);
+    const std::size_t rowFloats = static_cast<std::size_t>(dimX) * (3 + record);
+    const int rows = static_cast<int>(std::clamp<std::size_t>(kWriteBytes / std::max<std::size_t>(rowFloats * 4, 1), 1,
+                                                              static_cast<std::size_t>(std::max(dimY, 1))));
+    std::vector<float> grid(static_cast<std::size_t>(dimX) * 3 * static_cast<std::size_t>(rows));
+    std::vector<float> data(static_cast<std::size_t>(dimX) * record * static_cast<std::size_t>(rows));
+    for (int y0 = 0; y0 < dimY && !t.failed; y0 += rows) {
+        const int n = std::min(rows, dimY - y0);
+        for (int y = y0; y < y0 + n; ++y)
+            fill(y, &grid[static_cast<std::size_t>(y - y0) * static_cast<std::size_t>(dimX) * 3],
+                 &data[static_cast<std::size_t>(y - y0) * static_cast<std::size_t>(dimX) * record]);
+        const std::size_t gridFloats = static_cast<std::size_t>(dimX) * 3 * static_cast<std::size_t>(n);
+        const std::size_t dataFloats = static_cast<std::size_t>(dimX) * record * static_cast<std::size_t>(n);
+        if (Q_BYTE_ORDER != Q_LITTLE_ENDIAN) {
+            for (std::size_t k = 0; k < gridFloats; ++k)
+                grid[k] = qToLittleEndian(grid[k]);
+            for (std::size_t k = 0; k < dataFloats; ++k)
+                data[k] = qToLittleEndian(data[k]);
+        }
+        t.put(gridFd, t.paths.gridName, grid.data(), gridFloats * sizeof(float));
+        t.put(dataFd, t.paths.dataName, data.data(), dataFloats * sizeof(float));
+    }
+}
+
+} // namespace
+
+bool writePair(const PairPaths &paths, int dimX, int dimY, int channels, const RowFiller &fill, QString &error,
                const QByteArray *meta)
 {
     char header[dataset::kHeaderBytes + 64];
@@ -305,91 +381,75 @@ bool writePair(const PairPaths &paths, int dimX, int dimY, int channels, const d
         return false;
     }
     std::memset(header + len, ' ', static_cast<std::size_t>(dataset::kHeaderBytes - len));
-
-    QByteArray gridName, dataName;
-    const int gridFd = makeTemporary(paths.grid, gridName);
+    Temporaries t(paths);
+    const int gridFd = makeTemporary(paths.grid, t.grid);
     if (gridFd < 0) {
         error = QStringLiteral("cannot write %1: %2").arg(paths.gridName, reason(errno));
+        t.grid.clear();
         return false;
     }
-    const int dataFd = makeTemporary(paths.data, dataName);
+    const int dataFd = makeTemporary(paths.data, t.data);
     if (dataFd < 0) {
         error = QStringLiteral("cannot write %1: %2").arg(paths.dataName, reason(errno));
+        t.data.clear();
         ::close(gridFd);
-        ::unlink(gridName.constData());
         return false;
     }
-    // The first file that fails, and why.
-    const QString *failed = nullptr;
-    int err = 0;
-    const auto put = [&](int fd, const QString &file, const void *bytes, std::size_t n) {
-        if (!failed && !writeAll(fd, static_cast<const char *>(bytes), n)) {
-            failed = &file;
-            err = errno;
-        }
-    };
-    put(gridFd, paths.gridName, header, dataset::kHeaderBytes);
-    const std::size_t rowPoints = static_cast<std::size_t>(dimX);
-    const std::size_t record = 3 + static_cast<std::size_t>(channels);
-    std::vector<float> gridRow(rowPoints * 3);
-    std::vector<float> dataRow(rowPoints * record);
-    for (int y = 0; y < dimY && !failed; ++y) {
-        for (int x = 0; x < dimX; ++x) {
-            float *pos = &gridRow[static_cast<std::size_t>(x) * 3];
-            float *rec = &dataRow[static_cast<std::size_t>(x) * record];
-            std::fill(pos, pos + 3, 0.0f);
-            std::fill(rec, rec + record, 0.0f);
-            fill(x, y, 0, pos, rec, rec + 3);
-        }
-        for (float &f : gridRow)
-            f = qToLittleEndian(f);
-        for (float &f : dataRow)
-            f = qToLittleEndian(f);
-        put(gridFd, paths.gridName, gridRow.data(), gridRow.size() * sizeof(float));
-        put(dataFd, paths.dataName, dataRow.data(), dataRow.size() * sizeof(float));
-    }
-    // close(2) reports what a file system only finds at the end (quota, network space).
-    if (::close(gridFd) != 0 && !failed) {
-        failed = &paths.gridName;
-        err = errno;
-    }
-    if (::close(dataFd) != 0 && !failed) {
-        failed = &paths.dataName;
-        err = errno;
-    }
+    writeBody(t, gridFd, dataFd, header, dimX, dimY, channels, fill);
+    t.close(gridFd, paths.gridName);
+    t.close(dataFd, paths.dataName);
     // The metadata last: it is small, and the pair's failures are the likelier ones.
-    QByteArray metaTemp;
-    if (!failed && meta && !paths.meta.isEmpty()) {
-        const int metaFd = makeTemporary(paths.meta, metaTemp);
+    if (!t.failed && meta && !paths.meta.isEmpty()) {
+        const int metaFd = makeTemporary(paths.meta, t.meta);
         if (metaFd < 0) {
-            failed = &paths.metaName;
-            err = errno;
+            t.fail(paths.metaName);
+            t.meta.clear();
         } else {
-            put(metaFd, paths.metaName, meta->constData(), static_cast<std::size_t>(meta->size()));
-            if (::close(metaFd) != 0 && !failed) {
-                failed = &paths.metaName;
-                err = errno;
-            }
+            t.put(metaFd, paths.metaName, meta->constData(), static_cast<std::size_t>(meta->size()));
+            t.close(metaFd, paths.metaName);
         }
     }
-    const QString tempGrid = QFile::decodeName(gridName), tempData = QFile::decodeName(dataName);
-    if (failed) {
-        error = QStringLiteral("cannot write %1: %2").arg(*failed, reason(err));
-        ::unlink(gridName.constData());
-        ::unlink(dataName.constData());
-        if (!metaTemp.isEmpty())
-            ::unlink(metaTemp.constData());
+    if (t.failed) {
+        error = QStringLiteral("cannot write %1: %2").arg(*t.failed, reason(t.err));
         return false;
     }
-    return publishPair(tempGrid, tempData, paths, error, QFile::decodeName(metaTemp));
+    const QString tempGrid = QFile::decodeName(t.grid), tempData = QFile::decodeName(t.data), tempMeta = QFile::decodeName(t.meta);
+    t.release();
+    return publishPair(tempGrid, tempData, paths, error, tempMeta);
+}
+
+bool writePair(const PairPaths &paths, int dimX, int dimY, int channels, const dataset::PointFiller &fill, QString &error,
+               const QByteArray *meta)
+{
+    // Whatever a point filler leaves unset is written as 0.
+    const std::size_t record = 3 + static_cast<std::size_t>(channels);
+    const RowFiller rows = [&](int y, float *pos, float *rec) {
+        std::fill(pos, pos + static_cast<std::size_t>(dimX) * 3, 0.0f);
+        std::fill(rec, rec + static_cast<std::size_t>(dimX) * record, 0.0f);
+        for (int x = 0; x < dimX; ++x)
+            fill(x, y, 0, pos + std::size_t(x) * 3, rec + std::size_t(x) * record, rec + std::size_t(x) * record + 3);
+    };
+    return writePair(paths, dimX, dimY, channels, rows, error, meta);
+}
+
+template <typename Filler>
+bool writePairAt(const QString &gridFile, int dimX, int dimY, int channels, const Filler &fill, QString &error, const QByteArray *meta)
+{
+    PairPaths paths;
+    bool usage = false;
+    return resolveOutputs(QString(), gridFile, paths, usage, error) && writePair(paths, dimX, dimY, channels, fill, error, meta);
 }
 
 bool writePair(const QString &gridFile, int dimX, int dimY, int channels, const dataset::PointFiller &fill, QString &error,
                const QByteArray *meta)
 {
-    PairPaths paths;
-    bool usage = false;
-    return resolveOutputs(QString(), gridFile, paths, usage, error) && writePair(paths, dimX, dimY, channels, fill, error, meta);
+    return writePairAt(gridFile, dimX, dimY, channels, fill, error, meta);
+}
+
+bool writePair(const QString &gridFile, int dimX, int dimY, int channels, const RowFiller &fill, QString &error,
+               const QByteArray *meta)
+{
+    return writePairAt(gridFile, dimX, dimY, channels, fill, error, meta);
 }
 
 } // namespace tessimport

@@ -4,6 +4,8 @@
 
 #include <QString>
 
+#include <functional>
+
 // Where the importer's files go, and how a pair is put there: its input is read from a
 // regular file only, neither output may be the input, and a finished pair replaces the old
 // one as a whole, one import at a time.
@@ -60,10 +62,19 @@ private:
 bool publishPair(const QString &tempGrid, const QString &tempData, const PairPaths &paths, QString &error,
                  const QString &tempMeta = QString());
 
+// One row y of a pair for the writer to fill, every value of it: dimX positions (x, y, z)
+// and dimX records (flow vector, then the channels).
+using RowFiller = std::function<void(int y, float *positions, float *records)>;
+
 // Writes the dataset pair (one z layer, one time step) and `meta` (null: none) into
 // temporaries beside `paths` and publishes them. A failure names the file that could not be
-// written and the reason, and leaves the folder as it was.
+// written and the reason, and leaves the folder as it was. A point filler's unset values
+// are written as 0.
+bool writePair(const PairPaths &paths, int dimX, int dimY, int channels, const RowFiller &fill, QString &error,
+               const QByteArray *meta = nullptr);
 bool writePair(const PairPaths &paths, int dimX, int dimY, int channels, const dataset::PointFiller &fill, QString &error,
+               const QByteArray *meta = nullptr);
+bool writePair(const QString &gridFile, int dimX, int dimY, int channels, const RowFiller &fill, QString &error,
                const QByteArray *meta = nullptr);
 bool writePair(const QString &gridFile, int dimX, int dimY, int channels, const dataset::PointFiller &fill, QString &error,
                const QByteArray *meta = nullptr);
