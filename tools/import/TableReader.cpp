@@ -193,6 +193,96 @@ template <typename Aliases> bool names(const std::vector<Field> &fields, const A
     });
 }
 
+// The columns to take: named in `choice`, else found by their names, else the first four;
+// the scalar named, else the first spare named column that is no third coordinate or
+// component (a table without names has none: a spare column there may be z).
+bool chooseColumns(const TableColumns &choice, int columns, TableInfo &info, QString &error)
+{
+    const auto named = [&](const auto &aliases) {
+        for (int i = 0; info.header && i < columns; ++i)
+            for (const char *n : aliases)
+                if (bare(info.names[i]) == QLatin1String(n))
+                    return i;
+        return -1;
+    };
+    const int byNames[] = {named(kNamesX), named(kNamesY), named(kNamesU), named(kNamesV)};
+    const bool byName = std::all_of(std::begin(byNames), std::end(byNames), [](int c) { return c >= 0; });
+    int *chosen[] = {&info.columnX, &info.columnY, &info.columnU, &info.columnV};
+    const QString *specs[] = {&choice.x, &choice.y, &choice.u, &choice.v};
+    for (int k = 0; k < 4; ++k) {
+        *chosen[k] = specs[k]->isEmpty() ? (byName ? byNames[k] : k) : resolve(*specs[k], info.names, info.header, error);
+        if (*chosen[k] < 0)
+            return false;
+    }
+    if (!choice.scalar.isEmpty()) {
+        info.columnScalar = resolve(choice.scalar, info.names, info.header, error);
+        return info.columnScalar >= 0;
+    }
+    for (int i = 0; info.header && i < columns && info.columnScalar < 0; ++i)
+        if (i != info.columnX && i != info.columnY && i != info.columnU && i != info.columnV
+            && std::none_of(std::begin(kNotScalar), std::end(kNotScalar),
+                            [&](const char *n) { return bare(info.names[i]) == QLatin1String(n); }))
+            info.columnScalar = i;
+    return true;
+}
+
+// The table's first line of fields: a header of names (or, with a commented header line
+// before it, the first data line), the column count and the columns to take. `isHeader`
+// tells whether the line holds names only.
+bool startTable(const std::vector<Field> &fields, const std::vector<Field> &commented, const TableColumns &choice, int lineNumber,
+                TableInfo &info, int &columns, bool &isHeader, QString &error)
+{
+    double value;
+    const auto text = [&](Field f) { return parse(f, value) == Kind::Text; };
+    info.header = std::any_of(fields.begin(), fields.end(), text);
+    bool fromComment = false;
+    if (!info.header && commented.size() == fields.size() && std::all_of(commented.begin(), commented.end(), text)
+        && names(commented, kNamesX) && names(commented, kNamesY))
+        info.header = fromComment = true;
+    const std::vector<Field> &names = fromComment ? commented : fields;
+    columns = static_cast<int>(fields.size());
+    for (int i = 0; i < columns; ++i)
+        info.names << (info.header ? QString::fromUtf8(names[i].data(), static_cast<qsizetype>(names[i].size()))
+                                   : QString::number(i + 1));
+    if (columns < 4) {
+        error = QStringLiteral("not a NetCDF file and not a column table: line %1 has %2 field(s), a table needs 4 (x y u v)").arg(lineNumber).arg(columns);
+        return false;
+    }
+    // Without names, the first four of more columns are a guess that has taken z for u
+    // (x y z U_x U_y U_z): the user says which columns hold the flow.
+    if (!info.header && columns > 4 && (choice.u.isEmpty() || choice.v.isEmpty())) {
+        error = QStringLiteral("line %1 has %2 columns and the table has no header line of names: say which hold the "
+                               "positions and the flow with --x/--y/--u/--v (column numbers from 1)")
+                    .arg(lineNumber).arg(columns);
+        return false;
+    }
+    isHeader = info.header && !fromComment;
+    return chooseColumns(choice, columns, info, error);
+}
+
+// One data line's values into `out` (with `keepValues`); fails on text or a missing position.
+bool takeRow(const std::vector<Field> &fields, int lineNumber, bool keepValues, Parsed &out, QString &error)
+{
+    const TableInfo &info = out.info;
+    const int cols[] = {info.columnX, info.columnY, info.columnU, info.columnV, info.columnScalar};
+    std::vector<double> *dest[] = {&out.x, &out.y, &out.u, &out.v, &out.s};
+    for (int c = 0; c < static_cast<int>(fields.size()); ++c) {
+        double value;
+        if (parse(fields[c], value) == Kind::Text) {
+            error = QStringLiteral("line %1: '%2' is not a number").arg(lineNumber).arg(show(fields[c]));
+            return false;
+        }
+        for (int k = 0; k < 5; ++k)
+            if (keepValues && cols[k] == c)
+                dest[k]->push_back(value);
+        if ((c == info.columnX || c == info.columnY) && !std::isfinite(value)) {
+            error = QStringLiteral("line %1: the position (%2) is missing").arg(lineNumber).arg(info.names[c]);
+            return false;
+        }
+    }
+    return true;
+}
+
 bool parseTable(const QByteArray &text, const TableColumns &choice, bool keepValues, Parsed &out, QString &error)
 {
     if (text.contains('\0')) {
@@ -217,86 +307,20 @@ bool parseTable(const QByteArray &text, const TableColumns &choice, bool keepVal
         }
         if (!started) {
             started = true;
-            double value;
-            const auto text = [&](Field f) { return parse(f, value) == Kind::Text; };
-            info.header = std::any_of(fields.begin(), fields.end(), text);
-            bool fromComment = false;
-            if (info.header) {
+            bool isHeader = false;
+            if (std::any_of(fields.begin(), fields.end(), [](Field f) { double v; return parse(f, v) == Kind::Text; }))
                 joinUnits(fields);
-            } else if (commented.size() == fields.size() && std::all_of(commented.begin(), commented.end(), text)
-                       && names(commented, kNamesX) && names(commented, kNamesY)) {
-                info.header = fromComment = true;
-            }
-            const std::vector<Field> &names = fromComment ? commented : fields;
-            columns = static_cast<int>(fields.size());
-            for (int i = 0; i < columns; ++i)
-                info.names << (info.header ? QString::fromUtf8(names[i].data(), static_cast<qsizetype>(names[i].size()))
-                                           : QString::number(i + 1));
-            if (columns < 4) {
-                error = QStringLiteral("not a NetCDF file and not a column table: line %1 has %2 field(s), a table needs 4 (x y u v)").arg(lines.number()).arg(columns);
+            if (!startTable(fields, commented, choice, lines.number(), info, columns, isHeader, error))
                 return false;
-            }
-            // Without names, the first four of more columns are a guess that has taken z for u
-            // (x y z U_x U_y U_z): the user says which columns hold the flow.
-            if (!info.header && columns > 4 && (choice.u.isEmpty() || choice.v.isEmpty())) {
-                error = QStringLiteral("line %1 has %2 columns and the table has no header line of names: say which hold the "
-                                       "positions and the flow with --x/--y/--u/--v (column numbers from 1)")
-                            .arg(lines.number()).arg(columns);
-                return false;
-            }
-            // The columns to take.
-            const auto named = [&](const auto &aliases) {
-                for (int i = 0; info.header && i < columns; ++i)
-                    for (const char *n : aliases)
-                        if (bare(info.names[i]) == QLatin1String(n))
-                            return i;
-                return -1;
-            };
-            const int byNames[] = {named(kNamesX), named(kNamesY), named(kNamesU), named(kNamesV)};
-            const bool byName = std::all_of(std::begin(byNames), std::end(byNames), [](int c) { return c >= 0; });
-            int *chosen[] = {&info.columnX, &info.columnY, &info.columnU, &info.columnV};
-            const QString *specs[] = {&choice.x, &choice.y, &choice.u, &choice.v};
-            for (int k = 0; k < 4; ++k) {
-                *chosen[k] = specs[k]->isEmpty() ? (byName ? byNames[k] : k) : resolve(*specs[k], info.names, info.header, error);
-                if (*chosen[k] < 0)
-                    return false;
-            }
-            if (!choice.scalar.isEmpty()) {
-                info.columnScalar = resolve(choice.scalar, info.names, info.header, error);
-                if (info.columnScalar < 0)
-                    return false;
-            } else if (info.header) {
-                // The first spare column that is not a third coordinate or component; a
-                // table without names has none (a spare column there may be z): the speed.
-                for (int i = 0; i < columns && info.columnScalar < 0; ++i)
-                    if (i != info.columnX && i != info.columnY && i != info.columnU && i != info.columnV
-                        && std::none_of(std::begin(kNotScalar), std::end(kNotScalar),
-                                        [&](const char *n) { return bare(info.names[i]) == QLatin1String(n); }))
-                        info.columnScalar = i;
-            }
-            if (info.header && !fromComment)
+            if (isHeader)
                 continue;
         }
         if (static_cast<int>(fields.size()) != columns) {
             error = QStringLiteral("line %1 has %2 fields, expected %3").arg(lines.number()).arg(fields.size()).arg(columns);
             return false;
         }
-        const int cols[] = {info.columnX, info.columnY, info.columnU, info.columnV, info.columnScalar};
-        std::vector<double> *dest[] = {&out.x, &out.y, &out.u, &out.v, &out.s};
-        for (int c = 0; c < columns; ++c) {
-            double value;
-            if (parse(fields[c], value) == Kind::Text) {
-                error = QStringLiteral("line %1: '%2' is not a number").arg(lines.number()).arg(show(fields[c]));
-                return false;
-            }
-            for (int k = 0; k < 5; ++k)
-                if (keepValues && cols[k] == c)
-                    dest[k]->push_back(value);
-            if ((c == info.columnX || c == info.columnY) && !std::isfinite(value)) {
-                error = QStringLiteral("line %1: the position (%2) is missing").arg(lines.number()).arg(info.names[c]);
-                return false;
-            }
-        }
+        if (!takeRow(fields, lines.number(), keepValues, out, error))
+            return false;
         if (static_cast<std::size_t>(++info.rows) > kMaxPoints) {
             error = QStringLiteral("more than %1 rows").arg(kMaxPoints);
             return false;
