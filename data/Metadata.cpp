@@ -230,6 +230,59 @@ QByteArray toJson(const Metadata &m)
     return QJsonDocument(root).toJson(QJsonDocument::Indented);
 }
 
+namespace {
+
+// The slices, each a dimension and the index taken along it; failures in `r`.
+void readSlices(Reader &r, const QJsonObject &root, Metadata &m)
+{
+    const QJsonValue slices = root.value(QLatin1String("slices"));
+    if (!slices.isUndefined() && !slices.isArray())
+        r.fail(QStringLiteral("slices is not a list"));
+    for (const QJsonValue &v : slices.toArray()) {
+        const QString path = QStringLiteral("slices[%1]").arg(m.slices.size());
+        if (!v.isObject()) {
+            r.fail(QStringLiteral("%1 is not an object").arg(path));
+            break;
+        }
+        const QJsonObject o = v.toObject();
+        Slice s;
+        s.dimension = r.text(o, "dimension", path);
+        s.time = r.text(o, "option", path) == QLatin1String("--time");
+        s.index = static_cast<int>(r.whole(o, "index", path, 0, INT_MAX, 0));
+        s.length = r.whole(o, "length", path, 0, qint64(1) << 53, 0);
+        s.value = r.number(o, "value", path, NAN);
+        s.units = r.text(o, "units", path);
+        m.slices.append(s);
+    }
+}
+
+// The scalar's mapping from real values onto the stored ones; false (the reason in `r`) when
+// it is missing or does not make a mapping.
+bool readMapping(Reader &r, const QJsonObject &root, Mapping &p)
+{
+    const QJsonValue mappingValue = root.value(QLatin1String("mapping"));
+    if (!mappingValue.isObject())
+        return r.fail(QStringLiteral("no mapping object"));
+    const QJsonObject mapping = mappingValue.toObject();
+    if (!r.pair(mapping.value(QLatin1String("real")), QStringLiteral("mapping.real"), &p.low, &p.high))
+        return false;
+    if (!(p.low <= p.high))
+        return r.fail(QStringLiteral("mapping.real runs from %1 down to %2").arg(p.low).arg(p.high));
+    if (mapping.contains(QLatin1String("stored"))) {
+        if (!r.pair(mapping.value(QLatin1String("stored")), QStringLiteral("mapping.stored"), &p.storedLow, &p.storedHigh))
+            return false;
+        if (!(p.storedLow < p.storedHigh))
+            return r.fail(QStringLiteral("mapping.stored does not rise"));
+    }
+    // A difference of finite ends can still overflow (-1e308 ... 1e308).
+    if (!std::isfinite(p.high - p.low) || !std::isfinite(p.storedHigh - p.storedLow))
+        return r.fail(QStringLiteral("the mapping's ranges are beyond double precision"));
+    p.fromData = r.text(mapping, "from", QStringLiteral("mapping")) != QLatin1String("--scalar-range");
+    return true;
+}
+
+} // namespace
+
 bool fromJson(const QByteArray &json, Metadata &out, QString *error)
 {
     QJsonParseError parse;
@@ -279,44 +332,9 @@ bool fromJson(const QByteArray &json, Metadata &out, QString *error)
     if (!speed.isUndefined() && !speed.isBool())
         r.fail(QStringLiteral("scalar.speed is not true or false"));
     m.scalarIsSpeed = speed.toBool();
-    const QJsonValue slices = root.value(QLatin1String("slices"));
-    if (!slices.isUndefined() && !slices.isArray())
-        r.fail(QStringLiteral("slices is not a list"));
-    for (const QJsonValue &v : slices.toArray()) {
-        const QString path = QStringLiteral("slices[%1]").arg(m.slices.size());
-        if (!v.isObject()) {
-            r.fail(QStringLiteral("%1 is not an object").arg(path));
-            break;
-        }
-        const QJsonObject o = v.toObject();
-        Slice s;
-        s.dimension = r.text(o, "dimension", path);
-        s.time = r.text(o, "option", path) == QLatin1String("--time");
-        s.index = static_cast<int>(r.whole(o, "index", path, 0, INT_MAX, 0));
-        s.length = r.whole(o, "length", path, 0, qint64(1) << 53, 0);
-        s.value = r.number(o, "value", path, NAN);
-        s.units = r.text(o, "units", path);
-        m.slices.append(s);
-    }
-    const QJsonValue mappingValue = root.value(QLatin1String("mapping"));
-    if (!mappingValue.isObject())
-        return done(r.fail(QStringLiteral("no mapping object")));
-    const QJsonObject mapping = mappingValue.toObject();
-    Mapping &p = m.mapping;
-    if (!r.pair(mapping.value(QLatin1String("real")), QStringLiteral("mapping.real"), &p.low, &p.high))
+    readSlices(r, root, m);
+    if (!readMapping(r, root, m.mapping))
         return done(false);
-    if (!(p.low <= p.high))
-        return done(r.fail(QStringLiteral("mapping.real runs from %1 down to %2").arg(p.low).arg(p.high)));
-    if (mapping.contains(QLatin1String("stored"))) {
-        if (!r.pair(mapping.value(QLatin1String("stored")), QStringLiteral("mapping.stored"), &p.storedLow, &p.storedHigh))
-            return done(false);
-        if (!(p.storedLow < p.storedHigh))
-            return done(r.fail(QStringLiteral("mapping.stored does not rise")));
-    }
-    // A difference of finite ends can still overflow (-1e308 ... 1e308).
-    if (!std::isfinite(p.high - p.low) || !std::isfinite(p.storedHigh - p.storedLow))
-        return done(r.fail(QStringLiteral("the mapping's ranges are beyond double precision")));
-    p.fromData = r.text(mapping, "from", QStringLiteral("mapping")) != QLatin1String("--scalar-range");
     if (!r.error.isEmpty())
         return done(false);
     out = m;

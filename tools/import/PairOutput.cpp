@@ -120,6 +120,44 @@ bool keepOld(const QByteArray &data, QByteArray &backup, bool &moved)
     return moved;
 }
 
+// An old file of the pair under another name until the new grid file is in place: the data
+// file always (another link to it where possible, so that its name never goes missing), the
+// metadata file when it is replaced or has to go.
+struct Old
+{
+    QByteArray path, backup;
+    bool had = false, moved = false;
+};
+
+// Sets `old` aside: moved away with `remove`, else kept under a second name (keepOld).
+bool setAside(Old &old, const QByteArray &path, const QString &name, bool remove, QString &error)
+{
+    old.path = path;
+    struct stat st;
+    old.had = ::lstat(path.constData(), &st) == 0;
+    if (!old.had)
+        return true;
+    const bool ok = remove ? makeBackupName(path, old.backup) && (old.moved = ::rename(path.constData(), old.backup.constData()) == 0)
+                           : keepOld(path, old.backup, old.moved);
+    if (!ok)
+        error = QStringLiteral("cannot write %1: %2").arg(name, reason(errno));
+    return ok;
+}
+
+// Puts an old file back after a failure; the new one at its name (`placed`) goes.
+void restore(const Old &old, bool placed, QString &error)
+{
+    if (!old.had) {
+        if (placed)
+            ::unlink(old.path.constData());
+    } else if (placed || old.moved) {
+        if (::rename(old.backup.constData(), old.path.constData()) != 0)
+            error += QStringLiteral("; the old %1 is kept as %2").arg(QFile::decodeName(old.path), QFile::decodeName(old.backup));
+    } else {
+        ::unlink(old.backup.constData());
+    }
+}
+
 } // namespace
 
 bool checkInput(const QString &input, QString &error)
@@ -227,66 +265,34 @@ bool publishPair(const QString &tempGrid, const QString &tempData, const PairPat
         discard();
         return false;
     }
-    // An old file under another name until the grid is in place: the data file always
-    // (another link to it where possible, so that its name never goes missing), the
-    // metadata file when it is replaced or has to go.
-    struct Old
-    {
-        QByteArray path, backup;
-        bool had = false, moved = false;
-    };
-    const auto keep = [&](Old &old, const QByteArray &path, const QString &name, bool remove) {
-        old.path = path;
-        struct stat st;
-        old.had = ::lstat(path.constData(), &st) == 0;
-        if (!old.had)
-            return true;
-        const bool ok = remove ? makeBackupName(path, old.backup) && (old.moved = ::rename(path.constData(), old.backup.constData()) == 0)
-                               : keepOld(path, old.backup, old.moved);
-        if (!ok)
-            error = QStringLiteral("cannot write %1: %2").arg(name, reason(errno));
-        return ok;
-    };
-    // Puts an old file back after a failure: the new one at its name goes.
-    const auto restore = [&](const Old &old, bool placed) {
-        if (!old.had) {
-            if (placed)
-                ::unlink(old.path.constData());
-        } else if (placed || old.moved) {
-            if (::rename(old.backup.constData(), old.path.constData()) != 0)
-                error += QStringLiteral("; the old %1 is kept as %2").arg(QFile::decodeName(old.path), QFile::decodeName(old.backup));
-        } else {
-            ::unlink(old.backup.constData());
-        }
-    };
     Old oldData, oldMeta;
-    if (!keep(oldData, data, paths.dataName, false)) {
+    if (!setAside(oldData, data, paths.dataName, false, error)) {
         discard();
         return false;
     }
-    if (withMeta && !keep(oldMeta, meta, paths.metaName, !newHasMeta)) {
-        restore(oldData, false);
+    if (withMeta && !setAside(oldMeta, meta, paths.metaName, !newHasMeta, error)) {
+        restore(oldData, false, error);
         discard();
         return false;
     }
     if (::rename(newData.constData(), data.constData()) != 0) {
         error = QStringLiteral("cannot write %1: %2").arg(paths.dataName, reason(errno));
-        restore(oldData, false);
-        restore(oldMeta, false);
+        restore(oldData, false, error);
+        restore(oldMeta, false, error);
         discard();
         return false;
     }
     if (newHasMeta && ::rename(newMeta.constData(), meta.constData()) != 0) {
         error = QStringLiteral("cannot write %1: %2").arg(paths.metaName, reason(errno));
-        restore(oldData, true);
-        restore(oldMeta, false);
+        restore(oldData, true, error);
+        restore(oldMeta, false, error);
         discard();
         return false;
     }
     if (::rename(newGrid.constData(), grid.constData()) != 0) {
         error = QStringLiteral("cannot write %1: %2").arg(paths.gridName, reason(errno));
-        restore(oldData, true);
-        restore(oldMeta, newHasMeta);
+        restore(oldData, true, error);
+        restore(oldMeta, newHasMeta, error);
         discard();
         return false;
     }
