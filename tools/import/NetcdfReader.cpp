@@ -56,6 +56,9 @@ public:
     // `raw` may be `out` itself.
     template <typename In, typename T> void apply(const In *raw, T *out, std::size_t n, std::size_t *beyond) const
     {
+        if constexpr (std::is_same_v<In, float> && std::is_same_v<T, float>)
+            if (plainFloats())
+                return runFloats(raw, out, n, beyond);
         if (mMissing.empty())
             mPacked ? run<false, true>(raw, out, n, beyond) : run<false, false>(raw, out, n, beyond);
         else
@@ -63,6 +66,28 @@ public:
     }
 
 private:
+    // Floats with only a fill value that is itself a float (or none): the same rules, tested
+    // in single precision, where double(f) == fill exactly when f == float(fill).
+    bool plainFloats() const
+    {
+        return mMissing.empty() && !mPacked && mLow == -INFINITY && mHigh == INFINITY
+               && (std::isnan(mFill) || static_cast<double>(static_cast<float>(mFill)) == mFill);
+    }
+    void runFloats(const float *raw, float *out, std::size_t n, std::size_t *beyond) const
+    {
+        const float fill = static_cast<float>(mFill); // NaN: no value is the fill
+        std::size_t over = 0;
+        for (std::size_t k = 0; k < n; ++k) {
+            const float f = raw[k];
+            const bool kept = f == f && f != fill;
+            const bool fits = std::isfinite(f);
+            over += kept && !fits;
+            out[k] = kept && fits ? f : NAN;
+        }
+        if (beyond)
+            *beyond += over;
+    }
+
     template <bool Missing, bool Packed, typename In, typename T>
     void run(const In *raw, T *out, std::size_t n, std::size_t *beyond) const
     {
