@@ -308,6 +308,18 @@ private slots:
         QCOMPARE(QDir(mDir.path()).entryList(QDir::Files), before);
     }
 
+    // --help (and -h) lists every option of the table on stdout and exits 0.
+    void help()
+    {
+        for (const char *flag : {"--help", "-h"}) {
+            const auto r = runImport({flag});
+            QVERIFY2(r.status == 0 && r.err.isEmpty(), qPrintable(r.err));
+            for (const char *option : {"-u <NAME>", "-v <NAME>", "-x <NAME>", "-y <NAME>", "--scalar <NAME>", "--time <K>",
+                                       "--level <K>", "--scalar-range <LO:HI>", "--flow-scale <K>", "--list", "INPUT", "OUT.gri"})
+                QVERIFY2(r.out.contains(option), option);
+        }
+    }
+
     // The writer leaves nothing behind when the pair cannot be finished.
     void writerLeavesNoPartialPair()
     {
