@@ -129,6 +129,27 @@ private slots:
         QCOMPARE(QList<float>({g.u[0], g.u[2 * 4 + 3], g.v[0]}), QList<float>({3, 20, -3}));
     }
 
+    // A float field with only a fill value: infinities are missing and counted as beyond the
+    // float range, NaN and the fill are missing, everything else is read as stored (21
+    // values: runs of 16 and the rest).
+    void netcdfFloatMarkers()
+    {
+        const QString file = path("markers.nc");
+        QStringList u;
+        for (int k = 0; k < 21; ++k)
+            u << (k == 0 ? "Infinityf" : k == 18 ? "-Infinityf" : k == 5 ? "NaNf" : k == 9 ? "-1e34f" : QString::number(k + 0.5));
+        QVERIFY(ncgen(QStringLiteral("netcdf m {\ndimensions: y = 3; x = 7;\nvariables:\n float u(y, x); u:_FillValue = -1e34f;"
+                                     " float v(y, x);\ndata:\n u = %1;\n v = %2;\n}\n")
+                          .arg(u.join(", "), values(21, [](int) { return 1; })),
+                      file, "classic"));
+        Grid g;
+        QString error;
+        QVERIFY2(readNetcdf(file, {}, g, error), qPrintable(error));
+        QCOMPARE(g.flowBeyondFloat, std::size_t(2));
+        for (int k = 0; k < 21; ++k)
+            QVERIFY2(k == 0 || k == 5 || k == 9 || k == 18 ? std::isnan(g.u[k]) : g.u[k] == float(k + 0.5), qPrintable(QString::number(k)));
+    }
+
     // The first COADS month written and loaded back, checked against the file's own values.
     void coadsFirstMonth()
     {
