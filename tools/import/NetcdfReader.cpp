@@ -82,7 +82,7 @@ private:
         // counted before an in-place `out` overwrites them. Branch-free, in runs of a fixed
         // length that the compiler vectorises.
         constexpr std::size_t kRun = 16;
-        std::uint32_t over = 0;
+        std::size_t over = 0;
         const auto keep = [fill](float f) { return std::fabs(f) <= FLT_MAX && f != fill ? f : NAN; };
         std::size_t k = 0;
         for (; k + kRun <= n; k += kRun) {

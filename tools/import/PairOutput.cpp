@@ -360,8 +360,8 @@ void writeBody(Temporaries &t, int gridFd, int dataFd, const char *header, int d
     for (int y0 = 0; y0 < dimY && !t.failed; y0 += rows) {
         const int n = std::min(rows, dimY - y0);
         for (int y = y0; y < y0 + n; ++y)
-            fill(y, &grid[static_cast<std::size_t>(y - y0) * static_cast<std::size_t>(dimX) * 3],
-                 &data[static_cast<std::size_t>(y - y0) * static_cast<std::size_t>(dimX) * record]);
+            fill(y, grid.data() + static_cast<std::size_t>(y - y0) * static_cast<std::size_t>(dimX) * 3,
+                 data.data() + static_cast<std::size_t>(y - y0) * static_cast<std::size_t>(dimX) * record);
         const std::size_t gridFloats = static_cast<std::size_t>(dimX) * 3 * static_cast<std::size_t>(n);
         const std::size_t dataFloats = static_cast<std::size_t>(dimX) * record * static_cast<std::size_t>(n);
         if (Q_BYTE_ORDER != Q_LITTLE_ENDIAN) {
