@@ -223,8 +223,11 @@ QString positionProblem(const Arrays &g)
     return QString();
 }
 
-void point(const Arrays &g, const ScalarMapping &m, double flowScale, int x, int y, float pos[3], float dir[3],
-           float values[kChannels])
+namespace {
+
+// The rule of point() below, inlined into the row loop as well.
+inline void pointAt(const Arrays &g, const ScalarMapping &m, double flowScale, int x, int y, float pos[3], float dir[3],
+                    float values[kChannels])
 {
     const bool own = !g.scalar.empty();
     const std::size_t k = static_cast<std::size_t>(y) * static_cast<std::size_t>(g.nx) + static_cast<std::size_t>(x);
@@ -242,6 +245,21 @@ void point(const Arrays &g, const ScalarMapping &m, double flowScale, int x, int
     const float s = own ? g.scalar[k] : (std::isfinite(g.u[k]) && std::isfinite(g.v[k]) ? speed(g, k) : NAN);
     values[0] = mapScalar(m, s);
     values[1] = std::isfinite(s) ? s : NAN;
+}
+
+} // namespace
+
+void point(const Arrays &g, const ScalarMapping &m, double flowScale, int x, int y, float pos[3], float dir[3],
+           float values[kChannels])
+{
+    pointAt(g, m, flowScale, x, y, pos, dir, values);
+}
+
+void pointRow(const Arrays &g, const ScalarMapping &m, double flowScale, int y, float *pos, float *record)
+{
+    constexpr std::size_t stride = kRecordFloats;
+    for (int x = 0; x < g.nx; ++x, pos += 3, record += stride)
+        pointAt(g, m, flowScale, x, y, pos, record, record + 3);
 }
 
 } // namespace field

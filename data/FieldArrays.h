@@ -103,4 +103,12 @@ constexpr int kChannels = 2;
 void point(const Arrays &g, const ScalarMapping &m, double flowScale, int x, int y, float pos[3], float dir[3],
            float values[kChannels]);
 
+// The floats of a point's record in a data file: flow (3), then the channels.
+constexpr int kRecordFloats = 3 + kChannels;
+
+// Row y of the field, as point() gives each of its points: positions 3 floats apart from `pos`,
+// records (flow, channels) kRecordFloats apart from `record`. One call per row keeps the rule
+// inlined in the loop, which the import of a large field spends most of its writing time in.
+void pointRow(const Arrays &g, const ScalarMapping &m, double flowScale, int y, float *pos, float *record);
+
 } // namespace field

@@ -51,11 +51,7 @@ metadata::Metadata describe(const Grid &g, const ScalarMapping &m, double flowSc
 bool writeDataset(const Grid &g, const ScalarMapping &m, double flowScale, const QString &gridFile, QString &error,
                   const QString &input)
 {
-    constexpr std::size_t record = 3 + field::kChannels;
-    const RowFiller fill = [&](int y, float *pos, float *rec) {
-        for (int x = 0; x < g.nx; ++x, pos += 3, rec += record)
-            field::point(g, m, flowScale, x, y, pos, rec, rec + 3);
-    };
+    const RowFiller fill = [&](int y, float *pos, float *rec) { field::pointRow(g, m, flowScale, y, pos, rec); };
     const QByteArray meta = metadata::toJson(describe(g, m, flowScale, input));
     return writePair(gridFile, g.nx, g.ny, field::kChannels, fill, error, &meta);
 }
