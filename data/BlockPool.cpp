@@ -1,5 +1,6 @@
 #include "data/BlockPool.h"
 
+#include <cstdint>
 #include <cstring>
 #include <limits>
 #include <mutex>
@@ -113,6 +114,14 @@ void *acquire(std::size_t bytes, bool zeroed, std::size_t &capacity)
 void release(void *data, std::size_t capacity)
 {
     pool().give(data, capacity);
+}
+
+void discard(void *data, std::size_t bytes)
+{
+    const auto from = reinterpret_cast<std::uintptr_t>(data);
+    const std::uintptr_t first = (from + kPage - 1) / kPage * kPage, end = (from + bytes) / kPage * kPage;
+    if (first < end)
+        madvise(reinterpret_cast<void *>(first), end - first, MADV_DONTNEED);
 }
 
 } // namespace blockpool

@@ -35,4 +35,9 @@ void *acquire(std::size_t bytes, bool zeroed, std::size_t &capacity);
 // Gives a block from acquire() back (kept or unmapped by the policy above).
 void release(void *data, std::size_t capacity);
 
+// Gives the memory of the whole pages within [data, data + bytes) of a block from acquire()
+// back to the system while the block stays in use: they read as zero afterwards (a kept
+// block handed out again is zeroed or written whole anyway).
+void discard(void *data, std::size_t bytes);
+
 } // namespace blockpool

@@ -71,7 +71,7 @@ std::shared_ptr<const Dataset> Dataset::fromVolumes(std::unique_ptr<Volume> load
     return std::shared_ptr<const Dataset>(new Dataset(std::move(loaded), std::move(grid), std::move(warnings)));
 }
 
-DatasetResult loadDataset(const QString &gridFile, const std::function<void()> &afterRead)
+DatasetResult loadDataset(const QString &gridFile, const std::function<void()> &afterRead, LoadedPoints loadedPoints)
 {
     using Kind = DatasetError::Kind;
     auto loaded = std::make_unique<Volume>();
@@ -97,7 +97,10 @@ DatasetResult loadDataset(const QString &gridFile, const std::function<void()> &
     // trace are the same whatever the outcome.
     auto grid = std::make_unique<Volume>();
     const bool held = grid->setSize(loaded->getDimX(), loaded->getDimY(), 1);
-    grid->calculateGridFrom(*loaded, &warnings);
+    if (loadedPoints == LoadedPoints::Release)
+        grid->calculateGridReleasing(*loaded, &warnings);
+    else
+        grid->calculateGridFrom(*loaded, &warnings);
     if (!error.isError() && !held)
         error = DatasetError{Kind::OutOfMemory, Volume::sizeRefusal(loaded->getDimX(), loaded->getDimY(), 1)};
 

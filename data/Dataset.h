@@ -96,4 +96,12 @@ struct DatasetResult
 // before the resampling starts, whatever the outcome. A file of no points fails (NoPoints); a
 // refused file fails with the loader's console line as the message ("the dataset holds no
 // points" for a header of zero counts, which the console does not report).
-DatasetResult loadDataset(const QString &gridFile, const std::function<void()> &afterRead = {});
+//
+// What a load keeps of the volume as read: all of it (Keep), or, for a caller that reads only
+// the grid and the loaded volume's size and extent (the arrow and streamline views, world
+// positions of traced points), only those (Release): the memory of its points then goes back
+// to the system as the resampling is done with their rows, so that the two volumes are never
+// held whole together, and every point of loaded() reads as a zero point.
+enum class LoadedPoints { Keep, Release };
+DatasetResult loadDataset(const QString &gridFile, const std::function<void()> &afterRead = {},
+                          LoadedPoints loadedPoints = LoadedPoints::Keep);

@@ -11,6 +11,7 @@
 #include <QtEndian>
 
 #include <algorithm>
+#include <climits>
 #include <cstdio>
 #include <memory>
 #include <fcntl.h>
@@ -61,6 +62,104 @@ DatasetError refusal(DatasetError::Kind kind, const QString &message)
     return DatasetError{kind, message};
 }
 
+// The first refusal the header and the files' sizes call for, printed; kind None when the
+// points can be read. `points`: how many the header promises.
+DatasetError headerRefusal(const dataset::Header &h, const QString &fileName, const QString &dataName,
+                           long long gridSize, long long dataSize, std::uint64_t &points)
+{
+    using Kind = DatasetError::Kind;
+    std::uint64_t needGrid = 0, needData = 0;
+    const auto refuse = [](Kind kind, const QString &why) { return refusal(kind, why + QStringLiteral("; no points loaded.")); };
+    if (!h.magic)
+        return refuse(Kind::NotADataset, QStringLiteral("Not a dataset: %1 does not start with \"SN4DB\"").arg(fileName));
+    if (!dataset::expectedSizes(h, needGrid, needData, points))
+        return refuse(Kind::BadHeader, QStringLiteral("Bad header in %1: negative or impossibly large counts (%2 x %3 x %4 points, %5 values each)")
+                          .arg(fileName).arg(h.dimX).arg(h.dimY).arg(h.dimZ).arg(h.channels));
+    if (static_cast<std::uint64_t>(gridSize) < needGrid)
+        return refuse(Kind::TooShort, QStringLiteral("Grid file too short: %1 holds %2 bytes, the header needs %3")
+                          .arg(fileName).arg(gridSize).arg(needGrid));
+    if (static_cast<std::uint64_t>(dataSize) < needData)
+        return refuse(Kind::TooShort, QStringLiteral("Data file too short: %1 holds %2 bytes, the header needs %3")
+                          .arg(dataName).arg(dataSize).arg(needData));
+    return DatasetError();
+}
+
+// Sizes `v` for the header's points, or empties it; the error (printed where the console
+// says so) when it holds no points to read.
+DatasetError sizeFor(Volume &v, const dataset::Header &h, std::uint64_t points, DatasetError error, const QString &fileName)
+{
+    using Kind = DatasetError::Kind;
+    const bool readable = !error.isError();
+    // A header whose counts multiply to zero points gives the plain empty volume, so that no
+    // view sizes itself from a count that has no points behind it.
+    if (readable && points > 0) {
+        if (!v.setSize(h.dimX, h.dimY, h.dimZ))
+            return DatasetError{Kind::OutOfMemory, Volume::sizeRefusal(h.dimX, h.dimY, h.dimZ)};
+        if (!v.store().reserveChannels(h.channels)) {
+            v.setSize(0, 0, 0);
+            return refusal(Kind::OutOfMemory, QStringLiteral("Cannot hold %1 values per point; no points loaded.").arg(h.channels));
+        }
+        return error;
+    }
+    // Zero counts are a valid (empty) dataset; a header whose counts are missing is not.
+    if (readable && h.fieldsRead < 3)
+        error = refusal(Kind::NoPoints, QStringLiteral("Empty dataset: %1 has a header of no points (%2 of 6 numbers read); no points loaded.")
+                                            .arg(fileName).arg(h.fieldsRead));
+    else if (readable)
+        error = DatasetError{Kind::NoPoints, QString()};
+    v.setSize(0, 0, 0);
+    return error;
+}
+
+// Reads every point of the sized volume `v` (n channels) from the two files, row by row,
+// taking its extent into minPos and maxPos; returns the rows read, fewer than all when a
+// file shrank after it was measured.
+long long readPoints(Volume &v, std::FILE *grid, std::FILE *data, int n, Progress &progress, Vector3 &minPos, Vector3 &maxPos)
+{
+    PointStore &store = v.store();
+    const long long rows = static_cast<long long>(v.getDimZ()) * v.getDimY();
+    const std::size_t stride = static_cast<std::size_t>(store.stride());
+    const std::size_t gridRecord = 12;
+    const std::size_t dataRecord = 12 + 4 * static_cast<std::size_t>(n);
+    const std::size_t rowPoints = static_cast<std::size_t>(v.getDimX());
+    // Several rows per call: about a megabyte of data file at a time, but never a buffer
+    // larger than the whole dataset.
+    const std::size_t rowsPerChunk = std::clamp<std::size_t>((1u << 20) / (rowPoints * dataRecord), 1,
+                                                             static_cast<std::size_t>(rows));
+    std::vector<char> gridBuf(rowsPerChunk * rowPoints * gridRecord);
+    std::vector<char> dataBuf(rowsPerChunk * rowPoints * dataRecord);
+    Vector3 *pos = store.pos();
+    Vector3 *dir = store.dir();
+    int32_t *count = store.count();
+    float *values = store.values();
+    std::size_t point = 0;
+    long long row = 0;
+    while (row < rows) {
+        const std::size_t chunkRows = static_cast<std::size_t>(std::min<long long>(rowsPerChunk, rows - row));
+        const std::size_t chunkPoints = chunkRows * rowPoints;
+        if (std::fread(gridBuf.data(), gridRecord, chunkPoints, grid) != chunkPoints
+            || std::fread(dataBuf.data(), dataRecord, chunkPoints, data) != chunkPoints)
+            return row;
+        for (std::size_t r = 0; r < chunkRows; ++r) {
+            const char *g = gridBuf.data() + r * rowPoints * gridRecord;
+            const char *d = dataBuf.data() + r * rowPoints * dataRecord;
+            for (std::size_t x = 0; x < rowPoints; ++x, ++point, g += gridRecord, d += dataRecord) {
+                const Vector3 p(readFloat(g), readFloat(g + 4), readFloat(g + 8));
+                pos[point] = p;
+                dir[point] = Vector3(readFloat(d), readFloat(d + 4), readFloat(d + 8));
+                count[point] = n;
+                float *at = values + point * stride;
+                for (int c = 0; c < n; ++c)
+                    at[c] = readFloat(d + 12 + 4 * c);
+                Volume::takeExtent(minPos, maxPos, p);
+            }
+            ++row;
+            progress.setValue(static_cast<int>(std::min<long long>(row, INT_MAX)));
+        }
+    }
+    return row;
+}
+
 } // namespace
 
 DatasetError Volume::load(const QString &fileName, QStringList *warnings)
@@ -89,106 +188,26 @@ DatasetError Volume::load(const QString &fileName, QStringList *warnings)
     qDebug() << "number of Timesteps:" << h.timesteps << consoleNumber(h.time);
 
     // Decide what can be read before allocating anything.
-    std::uint64_t needGrid = 0, needData = 0, points = 0;
-    bool readable = true;
-    DatasetError error;
-    const auto refuse = [&](Kind kind, const QString &why) {
-        error = refusal(kind, why + QStringLiteral("; no points loaded."));
-        readable = false;
-    };
-    if (!h.magic) {
-        refuse(Kind::NotADataset, QStringLiteral("Not a dataset: %1 does not start with \"SN4DB\"").arg(fileName));
-    } else if (!dataset::expectedSizes(h, needGrid, needData, points)) {
-        refuse(Kind::BadHeader, QStringLiteral("Bad header in %1: negative or impossibly large counts (%2 x %3 x %4 points, %5 values each)")
-                   .arg(fileName).arg(h.dimX).arg(h.dimY).arg(h.dimZ).arg(h.channels));
-    } else if (static_cast<std::uint64_t>(gridSize) < needGrid) {
-        refuse(Kind::TooShort, QStringLiteral("Grid file too short: %1 holds %2 bytes, the header needs %3")
-                   .arg(fileName).arg(gridSize).arg(needGrid));
-    } else if (static_cast<std::uint64_t>(dataSize) < needData) {
-        refuse(Kind::TooShort, QStringLiteral("Data file too short: %1 holds %2 bytes, the header needs %3")
-                   .arg(dataName).arg(dataSize).arg(needData));
-    }
-
-    // A header whose counts multiply to zero points gives the plain empty volume, so that no
-    // view sizes itself from a count that has no points behind it.
-    if (readable && points > 0) {
-        if (!setSize(h.dimX, h.dimY, h.dimZ))
-            error = DatasetError{Kind::OutOfMemory, sizeRefusal(h.dimX, h.dimY, h.dimZ)};
-    } else {
-        // Zero counts are a valid (empty) dataset; a header whose counts are missing is not.
-        if (readable && h.fieldsRead < 3)
-            error = refusal(Kind::NoPoints, QStringLiteral("Empty dataset: %1 has a header of no points (%2 of 6 numbers read); no points loaded.")
-                                                .arg(fileName).arg(h.fieldsRead));
-        else if (readable)
-            error = DatasetError{Kind::NoPoints, QString()};
-        setSize(0, 0, 0);
-    }
-    if (readable && points > 0 && !mData.reserveChannels(h.channels)) {
-        error = refusal(Kind::OutOfMemory, QStringLiteral("Cannot hold %1 values per point; no points loaded.").arg(h.channels));
-        setSize(0, 0, 0);
-    }
+    std::uint64_t points = 0;
+    const DatasetError error = sizeFor(*this, h, points, headerRefusal(h, fileName, dataName, gridSize, dataSize, points), fileName);
     const std::size_t pointsHeld = mData.size();
 
     const long long rows = static_cast<long long>(mDimZ) * mDimY;
     Progress progress(QStringLiteral("Loading Dataset..."), 0, static_cast<int>(std::min<long long>(rows, INT_MAX)));
 
     noExtent(mMinPos, mMaxPos);
-
     if (pointsHeld > 0) {
-        const int n = h.channels;
-        const std::size_t stride = static_cast<std::size_t>(mData.stride());
-        const std::size_t gridRecord = 12;
-        const std::size_t dataRecord = 12 + 4 * static_cast<std::size_t>(n);
-        const std::size_t rowPoints = static_cast<std::size_t>(mDimX);
-        // Read several rows per call: about a megabyte of data file at a time, but never a
-        // buffer larger than the whole dataset.
-        const std::size_t rowsPerChunk = std::clamp<std::size_t>((1u << 20) / (rowPoints * dataRecord), 1,
-                                                                 static_cast<std::size_t>(rows));
-        std::vector<char> gridBuf(rowsPerChunk * rowPoints * gridRecord);
-        std::vector<char> dataBuf(rowsPerChunk * rowPoints * dataRecord);
-
-        Vector3 *pos = mData.pos();
-        Vector3 *dir = mData.dir();
-        int32_t *count = mData.count();
-        float *values = mData.values();
         Vector3 minPos = mMinPos, maxPos = mMaxPos;
-
-        std::size_t point = 0;
-        long long row = 0;
-        bool truncated = false;
-        while (row < rows) {
-            const std::size_t chunkRows = static_cast<std::size_t>(std::min<long long>(rowsPerChunk, rows - row));
-            const std::size_t chunkPoints = chunkRows * rowPoints;
-            if (std::fread(gridBuf.data(), gridRecord, chunkPoints, grid.get()) != chunkPoints
-                || std::fread(dataBuf.data(), dataRecord, chunkPoints, data.get()) != chunkPoints) {
-                truncated = true; // the file shrank after it was measured
-                break;
-            }
-            for (std::size_t r = 0; r < chunkRows; ++r) {
-                const char *g = gridBuf.data() + r * rowPoints * gridRecord;
-                const char *d = dataBuf.data() + r * rowPoints * dataRecord;
-                for (std::size_t x = 0; x < rowPoints; ++x, ++point, g += gridRecord, d += dataRecord) {
-                    const Vector3 p(readFloat(g), readFloat(g + 4), readFloat(g + 8));
-                    pos[point] = p;
-                    dir[point] = Vector3(readFloat(d), readFloat(d + 4), readFloat(d + 8));
-                    count[point] = n;
-                    float *v = values + point * stride;
-                    for (int c = 0; c < n; ++c)
-                        v[c] = readFloat(d + 12 + 4 * c);
-                    takeExtent(minPos, maxPos, p);
-                }
-                ++row;
-                progress.setValue(static_cast<int>(std::min<long long>(row, INT_MAX)));
-            }
-        }
-        if (truncated) {
+        const long long rowsRead = readPoints(*this, grid.get(), data.get(), h.channels, progress, minPos, maxPos);
+        if (rowsRead < rows) {
             const QString warning = QStringLiteral("Read error in %1 or %2: the points from row %3 on are left as zero points.")
-                                        .arg(fileName, dataName).arg(row);
+                                        .arg(fileName, dataName).arg(rowsRead);
             qDebug().noquote() << warning;
             if (warnings)
                 warnings->append(warning);
             // What was not read stays as calloc left it: zero points with no values.
-            for (std::size_t i = point; i < pointsHeld; ++i)
+            int32_t *count = mData.count();
+            for (std::size_t i = std::size_t(rowsRead) * std::size_t(mDimX); i < pointsHeld; ++i)
                 count[i] = 0;
         }
         mMinPos = minPos;

@@ -89,6 +89,41 @@ void PointStore::Block::release()
     mMapped = false;
 }
 
+void PointStore::Block::discard(std::size_t from, std::size_t bytes)
+{
+    if (!mMapped || from >= mBytes)
+        return;
+    bytes = std::min(bytes, mBytes - from);
+    blockpool::discard(static_cast<char *>(mData) + from, bytes);
+}
+
+void PointStore::discardPoints(std::size_t first, std::size_t n)
+{
+    if (first >= mSize)
+        return;
+    n = std::min(n, mSize - first);
+    mPos.discard(first * sizeof(Vector3), n * sizeof(Vector3));
+    mDir.discard(first * sizeof(Vector3), n * sizeof(Vector3));
+    const std::size_t rowBytes = sizeof(float) * static_cast<std::size_t>(mStride);
+    mValues.discard(first * rowBytes, n * rowBytes);
+}
+
+void PointStore::Block::discardAll()
+{
+    if (mMapped)
+        blockpool::discard(mData, mCapacity);
+    else if (mData)
+        std::memset(mData, 0, mBytes);
+}
+
+void PointStore::discardAll()
+{
+    mPos.discardAll();
+    mDir.discardAll();
+    mCount.discardAll();
+    mValues.discardAll();
+}
+
 bool PointStore::resize(std::size_t n)
 {
     std::size_t vecBytes = 0, countBytes = 0, valueBytes = 0;
@@ -148,6 +183,11 @@ void PointStore::clear()
 }
 
 // ---------------------------------------------------------------- Volume
+
+void Volume::releasePoints()
+{
+    mData.discardAll();
+}
 
 Volume::Volume() = default;
 

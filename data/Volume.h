@@ -31,6 +31,12 @@ public:
     // point: the new values are left as the memory holds them (no zero-filling pass).
     bool setChannelsUnfilled(int channels);
     void clear();
+    // Gives back the memory of points [first, first + n) of the positions, vectors and values
+    // (not the counts), where whole pages of it can go: those read as zero afterwards, the
+    // rest as it was. For a resampling that is done with the rows of its source.
+    void discardPoints(std::size_t first, std::size_t n);
+    // Every point a zero point, the memory of mapped blocks given back.
+    void discardAll();
 
     std::size_t size() const { return mSize; }
     int stride() const { return mStride; }
@@ -60,6 +66,10 @@ public:
         bool allocate(std::size_t bytes, bool zeroed = true); // fresh block, zeroed unless asked not to
         bool resize(std::size_t bytes);            // keeps the common prefix, zeroes the rest
         void release();
+        // Bytes [from, from + bytes) read as zero afterwards where they fill whole pages of a
+        // mapped block, which go back to the system; the rest is left as it is.
+        void discard(std::size_t from, std::size_t bytes);
+        void discardAll(); // all of it zero, mapped pages given back
         template <typename T> T *as() const { return static_cast<T *>(mData); }
 
     private:
@@ -140,6 +150,13 @@ public:
     // `source` onto it. A problem that leaves part of the grid empty appends its console line
     // to `warnings`.
     void calculateGridFrom(const Volume &source, QStringList *warnings = nullptr);
+    // The same for a caller that needs only the grid of `source`, and its size and extent,
+    // afterwards: the memory of its points goes back to the system as the resampling is done
+    // with their rows, and at the end `source` is as releasePoints() leaves it.
+    void calculateGridReleasing(Volume &source, QStringList *warnings = nullptr);
+    // Gives the memory of every point back: the volume keeps its size and extent, and every
+    // point reads as a zero point.
+    void releasePoints();
 
     // Bilinear sample at an index-space position; a zero point outside.
     DataPoint getValue(double x, double y, double z) const;

@@ -1,5 +1,6 @@
 // Resampling onto the regular grid: its progress, the stop on runaway cells, and the same bits
-// as a plain walk of the cells (even, warped and folded datasets, the copy case, edge cases).
+// as a plain walk of the cells (even, warped and folded datasets, the copy case, edge cases),
+// also when the resampling gives its source's memory back as it goes.
 
 #include "tests/support/TestSupport.h"
 
@@ -205,6 +206,19 @@ private slots:
         plainResample(*src, plain);
         const QString diff = firstDifference(plain, fast);
         QVERIFY2(diff.isEmpty(), qPrintable(diff));
+
+        // Giving the source's rows back as the bands leave them changes no bit of the grid (a
+        // row freed while a band still reads it would read as zeros); the source keeps its
+        // size and extent, its points read as zero points.
+        const Vector3 maxPos = src->mMaxPos;
+        Volume released(gx, gy, 1);
+        released.calculateGridReleasing(*src);
+        const QString releasedDiff = firstDifference(plain, released);
+        QVERIFY2(releasedDiff.isEmpty(), qPrintable(releasedDiff));
+        QCOMPARE(src->getDimX(), nx);
+        QCOMPARE(src->mMaxPos.x, maxPos.x);
+        const DataPoint last = src->getAt(nx - 1, ny - 1, 0);
+        QVERIFY(last.mValues.isEmpty() && last.mDir.x == 0.0 && last.mPos.y == 0.0);
     }
 };
 

@@ -54,7 +54,8 @@ int runDataset(const Options &o, int i, const QString &out, const QString &gridL
 {
     const QString &dataset = o.datasets[i];
     console::progress(QStringLiteral("[%1/%2] loading %3").arg(i + 1).arg(o.datasets.size()).arg(dataset));
-    const DatasetResult load = loadDataset(dataset);
+    // Only the probe reads the loaded points; the views read the grid, size and extent.
+    const DatasetResult load = loadDataset(dataset, {}, o.probe ? LoadedPoints::Keep : LoadedPoints::Release);
     if (!load) {
         // Warnings of the read come first, as the console showed them.
         const QStringList reasons = load.state ? load.state->warnings() + QStringList{load.error.message}
