@@ -32,18 +32,6 @@ bool rendered(const QStringList &args)
     return r.status == 0 && r.err.isEmpty();
 }
 
-int differing(const QImage &a, const QImage &b)
-{
-    if (a.size() != b.size())
-        return -1;
-    const QImage x = a.convertToFormat(QImage::Format_RGB32), y = b.convertToFormat(QImage::Format_RGB32);
-    int n = 0;
-    for (int j = 0; j < x.height(); ++j)
-        for (int i = 0; i < x.width(); ++i)
-            n += x.pixel(i, j) != y.pixel(i, j);
-    return n;
-}
-
 // The CSV's points as grid index positions, one list per line.
 QVector<QVector<QPointF>> csvLines(const QString &path)
 {
@@ -115,7 +103,7 @@ private slots:
         const QString a = path("plain.png"), b = path("scale1.png");
         QVERIFY(rendered(QStringList{mVortices} + args + QStringList{"-o", a}));
         QVERIFY(rendered(QStringList{mVortices} + args + QStringList{"--scale", "1", "-o", b}));
-        QCOMPARE(differing(QImage(a), QImage(b)), 0);
+        QCOMPARE(testsupport::differing(QImage(a), QImage(b)), 0);
     }
 
     // Every point of the CSV, mapped to K output pixels per cell, lies within half a pixel of
@@ -294,7 +282,7 @@ private slots:
         for (int y = r0; y < r1; ++y)
             for (int x = 0; x < pictureWidth; ++x)
                 expected.setPixel(x, y, plain.pixel(x, r0 + r1 - 1 - y));
-        QCOMPARE(differing(flipped, expected), 0);
+        QCOMPARE(testsupport::differing(flipped, expected), 0);
     }
 
     // Arrows: heads never longer than 0.4 of their shaft; with --arrow-scale auto the longest

@@ -75,17 +75,6 @@ QMap<QString, QByteArray> snapshot(const QString &dir)
     return entries;
 }
 
-// Pixels that differ (-1: the sizes differ).
-int differing(const QImage &a, const QImage &b)
-{
-    const QImage x = a.convertToFormat(QImage::Format_RGB32), y = b.convertToFormat(QImage::Format_RGB32);
-    int n = a.size() == b.size() ? 0 : -1;
-    for (int j = 0; n >= 0 && j < x.height(); ++j)
-        for (int i = 0; i < x.width(); ++i)
-            n += x.pixel(i, j) != y.pixel(i, j);
-    return n;
-}
-
 // An SVG file rasterised on black at `size` (black only, when it does not parse).
 QImage svgRaster(const QString &path, QSize size)
 {
@@ -173,17 +162,17 @@ private slots:
 
         const QImage picture(png);
         const QRect shown(QPoint(), plot->image().size());
-        QCOMPARE(differing(picture.copy(shown), plot->image()), 0);
+        QCOMPARE(testsupport::differing(picture.copy(shown), plot->image()), 0);
         // The SVG, rasterised, is the same picture (the background an image, the arrows lines)
         // but for a few edge pixels; uint: a size mismatch (-1) fails.
-        QVERIFY(uint(differing(svgRaster(svg, picture.size()).copy(shown), picture.copy(shown))) < 10);
+        QVERIFY(uint(testsupport::differing(svgRaster(svg, picture.size()).copy(shown), picture.copy(shown))) < 10);
         if (flags.contains("--colorbar")) {
             // The legend 10 pixels right of the picture, on white, as the widget paints it.
             QVERIFY(picture.width() >= 314 + 10 + 180 && picture.height() == 538);
             QImage legend(180, 70, QImage::Format_RGB32);
             legend.fill(Qt::white);
             dialog.colorBar()->render(&legend, QPoint(), QRegion(), QWidget::DrawChildren);
-            QCOMPARE(differing(picture.copy(324, 0, 180, 70), legend), 0);
+            QCOMPARE(testsupport::differing(picture.copy(324, 0, 180, 70), legend), 0);
             QCOMPARE(picture.pixel(318, 300), qRgb(255, 255, 255));
         }
     }
@@ -227,7 +216,7 @@ private slots:
             view.computeSeedPoints(true); // writes grid.log into the working directory
         view.drawStreamLines();
         const QImage picture(png); // flipped with --north-up; the data keep their coordinates
-        QCOMPARE(differing(picture.mirrored(false, args.contains("--north-up")), view.getImage()), 0);
+        QCOMPARE(testsupport::differing(picture.mirrored(false, args.contains("--north-up")), view.getImage()), 0);
         // The SVG, rasterised, differs only along the lines' edges, both ways; the view's aliased
         // stroker leaves out the last pixel or two of a line, which the vector path draws: a few strays.
         const QImage vector = svgRaster(svg, picture.size());

@@ -124,6 +124,18 @@ void drag(QWidget *w, QPoint from, const QList<QPoint> &to)
     QTest::mouseRelease(w, Qt::LeftButton, Qt::NoModifier, to.last());
 }
 
+int differing(const QImage &a, const QImage &b)
+{
+    if (a.size() != b.size())
+        return -1;
+    const QImage x = a.convertToFormat(QImage::Format_RGB32), y = b.convertToFormat(QImage::Format_RGB32);
+    int n = 0;
+    for (int j = 0; j < x.height(); ++j)
+        for (int i = 0; i < x.width(); ++i)
+            n += x.pixel(i, j) != y.pixel(i, j);
+    return n;
+}
+
 QRect litBounds(const QImage &image, QRgb background)
 {
     QRect lit;

@@ -100,6 +100,9 @@ void drag(QWidget *w, QPoint from, const QList<QPoint> &to);
 // The bounds of the pixels whose colour is not `background` (alpha ignored); null when none.
 QRect litBounds(const QImage &image, QRgb background = 0xff000000);
 
+// Pixels that differ between two pictures, compared as opaque RGB (-1: the sizes differ).
+int differing(const QImage &a, const QImage &b);
+
 // A command-line tool run to its end (status -1 when it did not end normally within two
 // minutes), without QT_QPA_PLATFORM: it must do without a display on its own.
 struct ToolRun { int status = -1; QString out, err; };
