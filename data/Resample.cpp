@@ -212,25 +212,42 @@ namespace resample {
 
 void RowRelease::start(const std::vector<int> &readers)
 {
-    mReaders = std::vector<std::atomic<int>>(readers.size());
-    for (std::size_t r = 0; r < readers.size(); ++r)
-        mReaders[r].store(readers[r]);
+    // A chunk holds about 2 MiB of the narrowest column (4-byte values): one huge page.
+    constexpr long long kChunkBytes = 2048 << 10;
+    const long long rowBytes = 4LL * std::max(mSource->getDimX(), 1);
+    mRows = static_cast<int>(readers.size());
+    mChunkRows = static_cast<int>(std::clamp<long long>((kChunkBytes + rowBytes - 1) / rowBytes, 1, std::max(mRows, 1)));
+    const int chunks = (mRows + mChunkRows - 1) / mChunkRows;
+    mLeft = std::vector<std::atomic<int>>(static_cast<std::size_t>(chunks));
+    for (int r = 0; r < mRows; ++r)
+        mLeft[std::size_t(r / mChunkRows)].fetch_add(readers[std::size_t(r)], std::memory_order_relaxed);
+    // Rows that no band reads are not needed at all.
+    for (int c = 0; c < chunks; ++c)
+        if (mLeft[std::size_t(c)].load(std::memory_order_relaxed) == 0)
+            release(c);
 }
 
 void RowRelease::leave(int row)
 {
-    if (mReaders[std::size_t(row)].fetch_sub(1) != 1)
-        return;
-    // The pages that straddle this row and its neighbours go too once the neighbours are
-    // done: a page of the narrowest column (4-byte values) holds at most this many rows.
-    const int srcX = mSource->getDimX(), rows = static_cast<int>(mReaders.size());
+    const int c = row / mChunkRows;
+    if (mLeft[std::size_t(c)].fetch_sub(1) == 1)
+        release(c);
+}
+
+void RowRelease::release(int c)
+{
+    // The pages that straddle this chunk and a neighbour go once the neighbour is done too: of
+    // two neighbours finishing at once, the later one sees the other's count at zero. A page
+    // of the narrowest column holds at most `reach` rows.
+    const int srcX = std::max(mSource->getDimX(), 1);
     const int reach = 4096 / (4 * srcX) + 1;
-    int lo = row, hi = row;
-    while (lo > 0 && row - lo < reach && mReaders[std::size_t(lo - 1)].load() == 0)
-        --lo;
-    while (hi + 1 < rows && hi - row < reach && mReaders[std::size_t(hi + 1)].load() == 0)
-        ++hi;
-    mSource->store().discardPoints(std::size_t(lo) * std::size_t(srcX), std::size_t(hi - lo + 1) * std::size_t(srcX));
+    const int chunks = static_cast<int>(mLeft.size());
+    int lo = c * mChunkRows, hi = std::min(lo + mChunkRows, mRows); // rows lo ... hi - 1
+    if (c > 0 && mLeft[std::size_t(c - 1)].load() == 0)
+        lo = std::max(lo - reach, 0);
+    if (c + 1 < chunks && mLeft[std::size_t(c + 1)].load() == 0)
+        hi = std::min(hi + reach, mRows);
+    mSource->store().discardPoints(std::size_t(lo) * std::size_t(srcX), std::size_t(hi - lo) * std::size_t(srcX));
 }
 
 } // namespace resample

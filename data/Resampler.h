@@ -35,8 +35,10 @@ struct RowPoint
     RowEdge edge; // unset at the row's last point
 };
 
-// Counts down, per source row, the bands that still read it, and gives a row's memory back
-// (Volume::releaseRows) once none does. Shared by the bands of one resampling.
+// Counts down, per chunk of source rows, the band rows that still read it, and gives the
+// chunk's memory back (PointStore::discardPoints) once none does. Shared by the bands of one
+// resampling. Chunks, not rows: each give-back is a system call that also splits the huge
+// pages it cuts into, and one per row cost more system time than the resampling itself.
 class RowRelease
 {
 public:
@@ -47,8 +49,13 @@ public:
     void leave(int row);
 
 private:
+    // Gives back the rows of chunk c, and the pages it shares with finished neighbours.
+    void release(int c);
+
     Volume *mSource;
-    std::vector<std::atomic<int>> mReaders;
+    int mRows = 0;
+    int mChunkRows = 1;
+    std::vector<std::atomic<int>> mLeft; // per chunk: band rows still to leave
 };
 
 class Resampler
