@@ -212,8 +212,9 @@ namespace resample {
 
 void RowRelease::start(const std::vector<int> &readers)
 {
-    // A chunk holds about 2 MiB of the narrowest column (4-byte values): one huge page.
-    constexpr long long kChunkBytes = 2048 << 10;
+    // A chunk holds about 512 KiB of the narrowest column (4-byte values): a few dozen system
+    // calls at 1000^2, while the freed rows keep pace with the grid being written.
+    constexpr long long kChunkBytes = 512 << 10;
     const long long rowBytes = 4LL * std::max(mSource->getDimX(), 1);
     mRows = static_cast<int>(readers.size());
     mChunkRows = static_cast<int>(std::clamp<long long>((kChunkBytes + rowBytes - 1) / rowBytes, 1, std::max(mRows, 1)));
