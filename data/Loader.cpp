@@ -189,7 +189,10 @@ DatasetError Volume::load(const QString &fileName, QStringList *warnings)
 
     // Decide what can be read before allocating anything.
     std::uint64_t points = 0;
-    const DatasetError error = sizeFor(*this, h, points, headerRefusal(h, fileName, dataName, gridSize, dataSize, points), fileName);
+    // Two statements: headerRefusal sets `points`, which sizeFor reads (as arguments of one
+    // call their order would be unspecified, and clang takes them left to right).
+    const DatasetError refused = headerRefusal(h, fileName, dataName, gridSize, dataSize, points);
+    const DatasetError error = sizeFor(*this, h, points, refused, fileName);
     const std::size_t pointsHeld = mData.size();
 
     const long long rows = static_cast<long long>(mDimZ) * mDimY;
