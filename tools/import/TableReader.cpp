@@ -208,9 +208,9 @@ bool chooseColumns(const TableColumns &choice, int columns, TableInfo &info, QSt
     const int byNames[] = {named(kNamesX), named(kNamesY), named(kNamesU), named(kNamesV)};
     const bool byName = std::all_of(std::begin(byNames), std::end(byNames), [](int c) { return c >= 0; });
     int *chosen[] = {&info.columnX, &info.columnY, &info.columnU, &info.columnV};
-    const QString *specs[] = {&choice.x, &choice.y, &choice.u, &choice.v};
+    const QString *given[] = {&choice.x, &choice.y, &choice.u, &choice.v};
     for (int k = 0; k < 4; ++k) {
-        *chosen[k] = specs[k]->isEmpty() ? (byName ? byNames[k] : k) : resolve(*specs[k], info.names, info.header, error);
+        *chosen[k] = given[k]->isEmpty() ? (byName ? byNames[k] : k) : resolve(*given[k], info.names, info.header, error);
         if (*chosen[k] < 0)
             return false;
     }

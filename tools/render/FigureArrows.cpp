@@ -125,10 +125,10 @@ struct ArrowLengths
 };
 
 // The colour bar of the pressure ramp and the reference arrow at scale k.
-LegendSpec arrowLegend(const ArrowLengths &a, int k)
+LegendContent arrowLegend(const ArrowLengths &a, int k)
 {
     const Settings &s = a.s;
-    LegendSpec l;
+    LegendContent l;
     if (!s.colorBar)
         return l;
     if (a.p.showPressure) {
@@ -258,7 +258,7 @@ int arrowFigure(const Settings &s, const Volume &grid, const pipeline::ArrowSett
         return 2;
     }
     const arrowrender::ArrowScale sc = lengths.scaleAt(k);
-    const LegendSpec legend = arrowLegend(lengths, k);
+    const LegendContent legend = arrowLegend(lengths, k);
     f = Figure();
     f.picture = QSize(p.width * k, p.height * k);
     f.canvas = canvasFor(&legend, f.picture, k);

@@ -24,7 +24,7 @@ struct LegendBox
     double em, gap, width, height;
 };
 
-LegendBox measure(const LegendSpec &l, QSize picture, int scale)
+LegendBox measure(const LegendContent &l, QSize picture, int scale)
 {
     LegendBox b;
     b.em = legendEm(picture);
@@ -57,7 +57,7 @@ QFont legendFont(double pixels)
     return font;
 }
 
-QSize canvasFor(const LegendSpec *l, QSize picture, int scale)
+QSize canvasFor(const LegendContent *l, QSize picture, int scale)
 {
     if (!l || (!l->bar && !l->key))
         return picture;
@@ -79,7 +79,7 @@ void appendArrow(QVector<QPointF> &pairs, QPointF tail, QPointF v, double head)
     pairs << tip << QPointF(tip.x() - h * (c * ux + s * uy), tip.y() - h * (-s * ux + c * uy));
 }
 
-void addLegend(Figure &f, const LegendSpec &l, int scale, QRgb arrowColor, double arrowWidth, double arrowHead)
+void addLegend(Figure &f, const LegendContent &l, int scale, QRgb arrowColor, double arrowWidth, double arrowHead)
 {
     if (!l.bar && !l.key)
         return;
@@ -173,7 +173,7 @@ Shown shownSpeed(const Settings &s)
     return q;
 }
 
-int scaleFor(const Settings &s, QSize picture1, const std::function<LegendSpec(int)> &legend)
+int scaleFor(const Settings &s, QSize picture1, const std::function<LegendContent(int)> &legend)
 {
     if (!s.fitInto.isValid())
         return s.scale;
@@ -181,7 +181,7 @@ int scaleFor(const Settings &s, QSize picture1, const std::function<LegendSpec(i
         const QSize p(picture1.width() * k, picture1.height() * k);
         if (p.width() > s.fitInto.width() || p.height() > s.fitInto.height())
             continue;
-        const LegendSpec l = legend(k);
+        const LegendContent l = legend(k);
         const QSize c = canvasFor(&l, p, k);
         if (c.width() <= s.fitInto.width() && c.height() <= s.fitInto.height())
             return k;

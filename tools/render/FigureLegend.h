@@ -16,7 +16,7 @@ namespace figure::detail {
 QFont legendFont(double pixels);
 
 // What the legend shows; its geometry follows from the picture it sits beside.
-struct LegendSpec
+struct LegendContent
 {
     bool bar = false;
     QString label;
@@ -29,7 +29,7 @@ struct LegendSpec
 };
 
 // The figure's size: the picture, and the legend to its right (null: none).
-QSize canvasFor(const LegendSpec *l, QSize picture, int scale);
+QSize canvasFor(const LegendContent *l, QSize picture, int scale);
 
 // One arrow from `tail` along `v` as pairs of end points: the shaft, then two barbs at 30
 // degrees, each `head` long but at most 0.4 of the shaft.
@@ -37,7 +37,7 @@ void appendArrow(QVector<QPointF> &pairs, QPointF tail, QPointF v, double head);
 
 // The legend's items beside f.picture, in f.legend. The key arrow is drawn as the picture's
 // arrows are: `arrowColor`, `arrowWidth`, `arrowHead`.
-void addLegend(Figure &f, const LegendSpec &l, int scale, QRgb arrowColor, double arrowWidth, double arrowHead);
+void addLegend(Figure &f, const LegendContent &l, int scale, QRgb arrowColor, double arrowWidth, double arrowHead);
 
 // The quantity a legend shows, as the metadata gives it: real values from stored ones and
 // back (both increasing), and its label. Without metadata, the stored values themselves.
@@ -53,7 +53,7 @@ Shown shownSpeed(const Settings &s);
 
 // The scale a figure is drawn at: s.scale, or with --size the largest whose figure fits
 // (0 when none does). `picture1` is the picture at scale 1, `legend` the legend at a scale.
-int scaleFor(const Settings &s, QSize picture1, const std::function<LegendSpec(int)> &legend);
+int scaleFor(const Settings &s, QSize picture1, const std::function<LegendContent(int)> &legend);
 // The line and arrow width at `scale`: --line-width, or half the scale and at least 1.
 double defaultLineWidth(const Settings &s, int scale);
 // Whether a raster of `size` is within the tool's limit; else `error` says why.

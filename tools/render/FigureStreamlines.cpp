@@ -97,9 +97,9 @@ void colourRange(const Settings &s, const pipeline::StreamRun &run, const Volume
     }
 }
 
-LegendSpec lineLegend(const Settings &s, const Shown &shown, double lo, double hi)
+LegendContent lineLegend(const Settings &s, const Shown &shown, double lo, double hi)
 {
-    LegendSpec l;
+    LegendContent l;
     if (!s.colorBar || s.colorBy == ColorBy::None)
         return l;
     l.bar = true;
@@ -269,7 +269,7 @@ int streamlineFigure(const Settings &s, const pipeline::StreamRun &run, const Vo
     double lo = 0.0, hi = 1.0;
     colourRange(s, run, grid, &lo, &hi);
     const Shown shown = s.colorBy == ColorBy::Speed ? shownSpeed(s) : shownChannel(s, s.channel);
-    const LegendSpec legend = lineLegend(s, shown, lo, hi); // the same at every scale
+    const LegendContent legend = lineLegend(s, shown, lo, hi); // the same at every scale
     const int k = scaleFor(s, picture1, [&](int) { return legend; });
     if (k == 0) {
         *error = noFit(s, picture1);

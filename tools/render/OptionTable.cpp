@@ -7,7 +7,7 @@ namespace rendertool {
 
 namespace {
 
-const OptionSpec kOptions[] = {
+const OptionEntry kOptions[] = {
     {"Options (defaults are the views' own)", "view", "VIEW", Anywhere, "arrows, streamlines (regular seeds) or evenly (evenly spaced streamlines); required with -o"},
     {"", "o,output", "OUT", Anywhere, "output file or pattern"},
 
@@ -84,35 +84,35 @@ const char *const kClosing =
 constexpr int kWidth = 80;      // --help's line length
 constexpr int kHelpColumn = 23; // where the options' descriptions start
 
-QStringList namesOf(const OptionSpec &spec)
+QStringList namesOf(const OptionEntry &option)
 {
-    return QString::fromLatin1(spec.names).split(QLatin1Char(','));
+    return QString::fromLatin1(option.names).split(QLatin1Char(','));
 }
 
 // "-o, --output OUT"
-QString synopsis(const OptionSpec &spec)
+QString synopsis(const OptionEntry &option)
 {
     QStringList names;
-    for (const QString &n : namesOf(spec))
+    for (const QString &n : namesOf(option))
         names << (n.size() == 1 ? QStringLiteral("-") : QStringLiteral("--")) + n;
     QString s = names.join(QStringLiteral(", "));
-    if (*spec.value)
-        s += QLatin1Char(' ') + QLatin1String(spec.value);
+    if (*option.value)
+        s += QLatin1Char(' ') + QLatin1String(option.value);
     return s;
 }
 
 // One option's entry: its synopsis, then its description wrapped at kWidth in the column
 // kHelpColumn (a synopsis too long for the column has a line of its own).
-QString entry(const OptionSpec &spec)
+QString entry(const OptionEntry &option)
 {
-    QString out = QStringLiteral("  ") + synopsis(spec);
+    QString out = QStringLiteral("  ") + synopsis(option);
     if (out.size() < kHelpColumn - 1)
         out = out.leftJustified(kHelpColumn, QLatin1Char(' '));
     else
         out += QLatin1Char('\n') + QString(kHelpColumn, QLatin1Char(' '));
     int column = kHelpColumn;
     bool first = true;
-    for (const QString &word : QString::fromUtf8(spec.help).split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
+    for (const QString &word : QString::fromUtf8(option.help).split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
         if (!first && column + 1 + word.size() > kWidth) {
             out += QLatin1Char('\n') + QString(kHelpColumn, QLatin1Char(' '));
             column = kHelpColumn;
@@ -167,14 +167,14 @@ QString viewName(View v)
     return QString();
 }
 
-const OptionSpec *optionTable()
+const OptionEntry *optionTable()
 {
     return kOptions;
 }
 
 void addOptions(QCommandLineParser &parser)
 {
-    for (const OptionSpec *s = kOptions; s->names; ++s)
+    for (const OptionEntry *s = kOptions; s->names; ++s)
         parser.addOption(QCommandLineOption(namesOf(*s), QString::fromUtf8(s->help).replace(QLatin1Char('~'), QLatin1Char(' ')),
                                             QString::fromLatin1(s->value)));
 }
@@ -182,7 +182,7 @@ void addOptions(QCommandLineParser &parser)
 QString helpText()
 {
     QString out = QString::fromUtf8(kIntro);
-    for (const OptionSpec *s = kOptions; s->names; ++s) {
+    for (const OptionEntry *s = kOptions; s->names; ++s) {
         if (*s->heading)
             out += (s == kOptions ? QStringLiteral("\n") : QString()) + QLatin1String(s->heading) + QLatin1String(":\n");
         out += entry(*s);
@@ -194,7 +194,7 @@ QString outOfScope(const std::function<bool(const char *)> &has, View view, Scop
 {
     if (scope == Anywhere)
         return QString();
-    for (const OptionSpec *s = kOptions; s->names; ++s) {
+    for (const OptionEntry *s = kOptions; s->names; ++s) {
         if (s->scope != scope || (viewBit(view) & scope) || !has(s->names))
             continue;
         return QStringLiteral("--%1 applies to %2 only").arg(QLatin1String(s->names), scopeName(scope));

@@ -28,7 +28,7 @@ enum Scope : unsigned {
     AnyView = ArrowView | RegularView | EvenlyView,
 };
 
-struct OptionSpec
+struct OptionEntry
 {
     const char *heading; // --help: a group of options starts here, under this heading; or ""
     const char *names;   // comma separated, one letter for a short name: "o,output"
@@ -38,7 +38,7 @@ struct OptionSpec
 };
 
 // The table, in --help order; ends with a null `names`.
-const OptionSpec *optionTable();
+const OptionEntry *optionTable();
 
 // Every option of the table, with its names and value.
 void addOptions(QCommandLineParser &parser);
