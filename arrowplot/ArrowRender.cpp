@@ -91,6 +91,25 @@ void copyViewCells(const Volume *grid, int x1, int y1, Volume &view)
     }
 }
 
+namespace {
+
+bool isWholeGrid(const Volume &grid, int x1, int y1, int x2, int y2)
+{
+    return x1 == 0 && y1 == 0 && grid.getDimZ() == 1 && grid.getDimX() == x2 && grid.getDimY() == y2 &&
+           grid.pointCount() > 0;
+}
+
+} // namespace
+
+ViewCells::ViewCells(const Volume &grid, int x1, int y1, int x2, int y2)
+    : mGrid(grid),
+      mWhole(isWholeGrid(grid, x1, y1, x2, y2)),
+      mCopy(mWhole ? 0 : std::max(x2 - x1, 1), mWhole ? 0 : std::max(y2 - y1, 1), 1)
+{
+    if (!mWhole)
+        copyViewCells(&grid, x1, y1, mCopy);
+}
+
 // ---------------------------------------------------------------- pressure background
 
 void pixelOwners(int cells, float cellSize, int pixels, int *owner)
@@ -385,33 +404,19 @@ void paintColorBar(QPainter &painter)
 
 namespace {
 
-// Whether a view of the grid, from its corner (x1, y1) and vw x vh cells wide, is the whole
-// grid: its copy would then hold the grid's own points, value for value.
-bool viewIsWholeGrid(const Volume &grid, int x1, int y1, int vw, int vh)
-{
-    return x1 == 0 && y1 == 0 && grid.getDimZ() == 1 && grid.getDimX() == vw && grid.getDimY() == vh &&
-           grid.pointCount() > 0;
-}
-
 // The view's cells, scale and (if asked) background of a picture, computed as the view does.
-// A view of the whole grid (--fit) reads the grid itself: copying it would only cost a second
-// grid's memory and time.
 struct PictureParts
 {
-    bool whole;
-    Volume copy;
+    ViewCells cells;
     const Volume *view;
     ArrowScale scale;
     QImage background;
 
     PictureParts(const Volume &grid, const PictureSettings &s)
-        : whole(viewIsWholeGrid(grid, s.viewX1, s.viewY1, s.viewX2 - s.viewX1, s.viewY2 - s.viewY1)),
-          copy(whole ? 0 : std::max(s.viewX2 - s.viewX1, 1), whole ? 0 : std::max(s.viewY2 - s.viewY1, 1), 1),
-          view(whole ? &grid : &copy),
+        : cells(grid, s.viewX1, s.viewY1, s.viewX2, s.viewY2),
+          view(&cells.cells()),
           scale(arrowScaleFor(s.width, s.height, s.viewX1, s.viewY1, s.viewX2, s.viewY2, s.zoom, s.fixedLength))
     {
-        if (!whole)
-            copyViewCells(&grid, s.viewX1, s.viewY1, copy);
         if (s.showPressure) {
             const int vw = view->getDimX();
             Progress progress(QStringLiteral("Calculating Colors ..."), 0, vw);

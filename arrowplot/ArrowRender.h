@@ -1,5 +1,7 @@
 #pragma once
 
+#include "data/Volume.h"
+
 #include <QColor>
 #include <QImage>
 #include <QLine>
@@ -8,7 +10,6 @@
 class Dataset;
 class Progress;
 class QPainter;
-class Volume;
 
 // Image computation of the arrow plot, free of any widget so that it can be tested and timed
 // on its own. All coordinates are image pixels (x right, y down) unless said otherwise; the
@@ -41,6 +42,23 @@ struct ArrowScale
 // the all-zero point without values where that lies outside the grid. A null or empty grid
 // gives an all-zero view. Copies the flat columns, so no point is built on the way.
 void copyViewCells(const Volume *grid, int x1, int y1, Volume &view);
+
+// The cells a picture of the view x1 ... x2, y1 ... y2 (grid index space) shows, as
+// copyViewCells() gives them. A view of the whole 2-D grid (--fit) reads the grid itself:
+// a copy would hold the same points and cost a second grid's memory and time.
+class ViewCells
+{
+public:
+    ViewCells(const Volume &grid, int x1, int y1, int x2, int y2);
+    const Volume &cells() const { return mWhole ? mGrid : mCopy; }
+    // False when the copy could not be held (no cells at all).
+    bool held() const { return cells().pointCount() > 0; }
+
+private:
+    const Volume &mGrid;
+    bool mWhole;
+    Volume mCopy;
+};
 
 // Which cell paints each of `pixels` pixels along one axis when cell c covers the pixels
 // trunc(c * cellSize) ... while p <= (c + 1) * cellSize (single-precision products, both ends

@@ -243,12 +243,14 @@ int arrowFigure(const Settings &s, const Volume &grid, const pipeline::ArrowSett
 {
     const arrowrender::PictureSettings p = pipeline::arrowPicture(grid, a);
     const QSize picture1(p.width, p.height);
-    Volume view(std::max(p.viewX2 - p.viewX1, 1), std::max(p.viewY2 - p.viewY1, 1), 1);
-    if (view.pointCount() == 0) {
-        *error = QStringLiteral("no memory for the view's %1 x %2 cells").arg(view.getDimX()).arg(view.getDimY());
+    const arrowrender::ViewCells cells(grid, p.viewX1, p.viewY1, p.viewX2, p.viewY2);
+    if (!cells.held()) {
+        *error = QStringLiteral("no memory for the view's %1 x %2 cells")
+                     .arg(std::max(p.viewX2 - p.viewX1, 1))
+                     .arg(std::max(p.viewY2 - p.viewY1, 1));
         return 1;
     }
-    arrowrender::copyViewCells(&grid, p.viewX1, p.viewY1, view);
+    const Volume &view = cells.cells();
     const int step = s.arrowStep > 0 ? s.arrowStep : 12;
     const ArrowLengths lengths{s, p, step, longestFlow(view, step)};
 
